@@ -1,0 +1,64 @@
+// Runs the built varnock-mcp as a host would: pipes on its standard streams,
+// a chosen environment and working directory.
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace varnock::test {
+
+struct ProcessOptions {
+  // Environment of the child; nothing is inherited (PATH and the sanitizer
+  // variables are passed through so sanitizer builds behave).
+  std::map<std::string, std::string> environment;
+  // Working directory of the child (the workspace); empty keeps the current one.
+  std::string working_directory;
+  // Standard descriptors to leave closed in the child (0, 1 and/or 2).
+  std::vector<int> closed_descriptors;
+};
+
+struct ProcessOutput {
+  std::string out;  // everything written to standard output
+  std::string err;  // everything written to standard error
+  int exit_status = -1;  // exit code, or 128 + signal number when killed
+};
+
+// Starts the program, writes `input` to its standard input (concurrently with
+// reading its output, so no pipe fills up), closes standard input, and waits
+// for the exit.
+ProcessOutput run_server(const std::string& input, const ProcessOptions& options = {});
+
+// An interactive run: write lines, read response lines one at a time.
+class ServerProcess {
+ public:
+  explicit ServerProcess(const ProcessOptions& options = {});
+  ~ServerProcess();  // closes stdin, waits (kills after 30 s)
+  ServerProcess(const ServerProcess&) = delete;
+  ServerProcess& operator=(const ServerProcess&) = delete;
+
+  int pid() const { return pid_; }
+  void write(const std::string& bytes);
+  // The next line on standard output without its LF; nullopt at end of
+  // output or after `timeout_ms`.
+  std::optional<std::string> read_line(int timeout_ms = 30000);
+  // Closes standard input and waits for the exit; returns the exit status.
+  // Remaining standard output can then be read with read_line.
+  int finish();
+  // Everything the program has written to standard error so far (after
+  // finish(): all of it).
+  std::string err();
+  void close_stdout_reader();  // the host stops reading: closes our end
+
+ private:
+  int pid_ = -1;
+  int stdin_fd_ = -1;
+  int stdout_fd_ = -1;
+  int stderr_fd_ = -1;
+  std::string out_buffer_;
+  std::string err_buffer_;
+  int exit_status_ = -1;
+};
+
+}  // namespace varnock::test

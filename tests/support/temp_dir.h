@@ -1,0 +1,29 @@
+// A scratch directory removed with everything in it when the test ends.
+#pragma once
+
+#include <string>
+
+namespace varnock::test {
+
+class TempDir {
+ public:
+  TempDir();   // mkdtemp under $TMPDIR or /tmp
+  ~TempDir();  // removes the tree
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::string& path() const { return path_; }
+  // path() + "/" + name
+  std::string file(const std::string& name) const;
+  // Writes `bytes` to file(name), creating parent directories.
+  void write(const std::string& name, const std::string& bytes) const;
+  // The bytes of file(name); empty when it cannot be read.
+  std::string read(const std::string& name) const;
+  // Every regular file under the tree with its bytes, for "nothing changed" checks.
+  std::string snapshot() const;
+
+ private:
+  std::string path_;
+};
+
+}  // namespace varnock::test
