@@ -27,7 +27,7 @@ class [[nodiscard]] Result {
   const T& value() const& { return std::get<0>(state_); }
   T&& value() && { return std::get<0>(std::move(state_)); }
 
-  const std::string& failure() const { return std::get<1>(state_).text; }
+  const std::string& failure() const& { return std::get<1>(state_).text; }
   std::string&& failure() && { return std::move(std::get<1>(state_).text); }
 
  private:
