@@ -24,8 +24,12 @@ class RecordWriter {
  public:
   RecordWriter& add(std::string_view name, bool flag);
   RecordWriter& add(std::string_view name, std::string_view text);
+  // Without this, a string literal would choose the bool overload.
+  RecordWriter& add(std::string_view name, const char* text) {
+    return add(name, std::string_view(text));
+  }
   // The finished text: "{" members "}".
-  std::string finish() &&;
+  std::string finish();
 
  private:
   void add_name(std::string_view name);

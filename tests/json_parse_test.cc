@@ -1,0 +1,258 @@
+// Reading JSON text: the vectors, then the rules one by one. Most cases are
+// (text, expected) pairs: the compact text written back for a value, or the
+// failure text with its position.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <limits>
+#include <string>
+#include <vector>
+
+#include "json/parse.h"
+#include "json/text.h"
+#include "json/write.h"
+#include "support/vectors.h"
+
+namespace varnock::json {
+namespace {
+
+using namespace std::string_literals;
+
+struct Case {
+  std::string text;
+  std::string expected;
+};
+
+// The text written for the value read, or the failure text.
+std::string outcome(std::string_view text) {
+  Result<Value> value = parse(text);
+  return value.ok() ? write(value.value()) : "error: " + value.failure();
+}
+
+void expect_outcomes(const std::vector<Case>& cases, const char* what) {
+  for (const auto& c : cases) {
+    EXPECT_EQ(outcome(c.text), c.expected) << what << ": " << c.text;
+  }
+}
+
+TEST(ParseVectors, EveryRecordOfParseTsv) {
+  const auto records = test::read_vectors("parse.tsv");
+  ASSERT_GT(records.size(), 100u);
+  for (const auto& record : records) {
+    ASSERT_EQ(record.columns.size(), 3u) << "parse.tsv line " << record.line;
+    const std::string text = test::from_hex(record.columns[0]);
+    const std::string& kind = record.columns[1];
+    const std::string& expected = record.columns[2];
+    ASSERT_TRUE(kind == "OK" || kind == "ERR") << "parse.tsv line " << record.line;
+    EXPECT_TRUE(is_valid_utf8(text)) << "parse.tsv line " << record.line;
+    EXPECT_EQ(outcome(text), kind == "OK" ? expected : "error: " + expected)
+        << "parse.tsv line " << record.line << ": " << record.columns[0];
+  }
+}
+
+TEST(ParseErrors, Structure) {
+  expect_outcomes(
+      {
+          {R"({"a" 1})", "error: expected `:` at line 1 column 6"},
+          {"[1 2]", "error: expected `,` or `]` at line 1 column 4"},
+          {R"({"a":1 "b":2})", "error: expected `,` or `}` at line 1 column 8"},
+          {R"({"a":})", "error: expected value at line 1 column 6"},
+          {"[1,]", "error: trailing comma at line 1 column 4"},
+          {R"({"a":1,})", "error: trailing comma at line 1 column 8"},
+          {R"({"a":1} x)", "error: trailing characters at line 1 column 9"},
+          {"{1:2}", "error: key must be a string at line 1 column 2"},
+          {"[,1]", "error: expected value at line 1 column 2"},
+      },
+      "structure");
+}
+
+TEST(ParseErrors, EndOfText) {
+  expect_outcomes(
+      {
+          {"", "error: EOF while parsing a value at line 1 column 0"},
+          {"   ", "error: EOF while parsing a value at line 1 column 3"},
+          {R"({"a":1)", "error: EOF while parsing an object at line 1 column 6"},
+          {R"("ab)", "error: EOF while parsing a string at line 1 column 3"},
+          {"[1", "error: EOF while parsing a list at line 1 column 2"},
+          {R"({"a":)", "error: EOF while parsing a value at line 1 column 5"},
+          {"nul", "error: EOF while parsing a value at line 1 column 3"},
+          {"-", "error: EOF while parsing a value at line 1 column 1"},
+          {"1.", "error: EOF while parsing a value at line 1 column 2"},
+          {"1e", "error: EOF while parsing a value at line 1 column 2"},
+      },
+      "end of text");
+}
+
+TEST(ParseErrors, LiteralsAndNumbers) {
+  expect_outcomes(
+      {
+          {"nulx", "error: expected ident at line 1 column 4"},
+          {"True", "error: expected value at line 1 column 1"},
+          {"[01]", "error: invalid number at line 1 column 3"},
+          {"+1", "error: expected value at line 1 column 1"},
+          {".5", "error: expected value at line 1 column 1"},
+          {"NaN", "error: expected value at line 1 column 1"},
+          {"Infinity", "error: expected value at line 1 column 1"},
+          {"-Infinity", "error: invalid number at line 1 column 2"},
+          {"1.e5", "error: invalid number at line 1 column 3"},
+          {"1e400", "error: number out of range at line 1 column 5"},
+          {"-1e400", "error: number out of range at line 1 column 6"},
+      },
+      "literals and numbers");
+}
+
+TEST(ParseErrors, Strings) {
+  expect_outcomes(
+      {
+          {"\"a\x01\"",
+           "error: control character (\\u0000-\\u001F) found while parsing a string "
+           "at line 1 column 3"},
+          {"\"\t\"",
+           "error: control character (\\u0000-\\u001F) found while parsing a string "
+           "at line 1 column 2"},
+          {R"("\x")", "error: invalid escape at line 1 column 3"},
+          {R"("\U0041")", "error: invalid escape at line 1 column 3"},
+      },
+      "strings");
+}
+
+// A \u escape takes the four bytes after it together; a surrogate pair must
+// follow at once.
+TEST(ParseErrors, HexEscapes) {
+  expect_outcomes(
+      {
+          {R"("\uzz00")", "error: invalid escape at line 1 column 7"},
+          {R"("\u1x")", "error: EOF while parsing a string at line 1 column 6"},
+          {R"("\u12)", "error: EOF while parsing a string at line 1 column 5"},
+          {R"("\u00g0")", "error: invalid escape at line 1 column 7"},
+          {R"("\uD800x")", "error: unexpected end of hex escape at line 1 column 8"},
+          {R"("\uD800\x")", "error: unexpected end of hex escape at line 1 column 9"},
+          {R"("\uD800")", "error: unexpected end of hex escape at line 1 column 8"},
+          {R"("\uD800)", "error: EOF while parsing a string at line 1 column 7"},
+          {R"("\uD800\)", "error: EOF while parsing a string at line 1 column 8"},
+          {R"("\uDC00")", "error: lone leading surrogate in hex escape at line 1 column 7"},
+          {R"("\uDFFF")", "error: lone leading surrogate in hex escape at line 1 column 7"},
+          {R"("\uD800\u0041")", "error: lone leading surrogate in hex escape at line 1 column 13"},
+          {R"("\uDBFF\uD800")", "error: lone leading surrogate in hex escape at line 1 column 13"},
+          {R"("\uD800\uzz00")", "error: invalid escape at line 1 column 13"},
+      },
+      "hex escapes");
+}
+
+TEST(ParseErrors, BytesThatCannotStartAValue) {
+  expect_outcomes(
+      {
+          {"\xEF\xBB\xBF"
+           "1",
+           "error: expected value at line 1 column 1"},
+          {"1\0"s, "error: trailing characters at line 1 column 2"},
+          {"\0"s, "error: expected value at line 1 column 1"},
+          {"\xC2\xA0"
+           "1",
+           "error: expected value at line 1 column 1"},
+          {"1\f", "error: trailing characters at line 1 column 2"},
+          {"\v1", "error: expected value at line 1 column 1"},
+      },
+      "bytes");
+}
+
+// Columns count bytes; lines count line feeds; when the text ends early the
+// column is the length of the last line.
+TEST(ParseErrors, Positions) {
+  expect_outcomes(
+      {
+          {"\"\xC3\xA9\" x", "error: trailing characters at line 1 column 6"},
+          {"[\"\xF0\x9F\x98\x80\" 1]", "error: expected `,` or `]` at line 1 column 9"},
+          {"[1,\n2 x]", "error: expected `,` or `]` at line 2 column 3"},
+          {"{\n\"a\" 1}", "error: expected `:` at line 2 column 5"},
+          {"[\n", "error: EOF while parsing a list at line 2 column 0"},
+          {"[1,\n\n  ", "error: EOF while parsing a value at line 3 column 2"},
+          {"1\r\n2", "error: trailing characters at line 2 column 1"},
+      },
+      "positions");
+}
+
+TEST(ParseNesting, ArraysAndObjectsNestAtMost127Deep) {
+  const auto nested = [](int depth, const std::string& open, const std::string& close) {
+    std::string text;
+    for (int i = 0; i < depth; ++i) text += open;
+    text += "1";
+    for (int i = 0; i < depth; ++i) text += close;
+    return text;
+  };
+  EXPECT_EQ(outcome(nested(127, "[", "]")), nested(127, "[", "]"));
+  EXPECT_EQ(outcome(std::string(127, '[') + std::string(127, ']')),
+            std::string(126, '[') + "[]" + std::string(126, ']'));
+  EXPECT_EQ(outcome(std::string(128, '[')), "error: recursion limit exceeded at line 1 column 128");
+  EXPECT_EQ(outcome(nested(128, "[", "]")), "error: recursion limit exceeded at line 1 column 128");
+  EXPECT_EQ(outcome(nested(127, R"({"a":)", "}")), nested(127, R"({"a":)", "}"));
+  // The 128th "{" is the first byte of the 128th repetition of `{"a":`.
+  EXPECT_EQ(outcome(nested(128, R"({"a":)", "}")),
+            "error: recursion limit exceeded at line 1 column 636");
+  EXPECT_EQ(outcome(nested(64, R"([{"a":)", "}]")),
+            "error: recursion limit exceeded at line 1 column 380");
+}
+
+TEST(ParseValues, WrittenBackAsRead) {
+  expect_outcomes(
+      {
+          {R"({"b":1,"a":2,"b":3})", R"({"a":2,"b":3})"},
+          {R"({"result":1,"jsonrpc":"2.0","id":0})", R"({"id":0,"jsonrpc":"2.0","result":1})"},
+          {" \t\r\n[ true , false , null ] \r\n", "[true,false,null]"},
+          {R"({"a" : { } , "b" : [ ]})", R"({"a":{},"b":[]})"},
+          {R"(["\"\\\/\b\f\n\r\t"])", R"(["\"\\/\b\f\n\r\t"])"},
+          {R"("\u00e9\u00E9\u000b\u001F\u007f")", "\"\xC3\xA9\xC3\xA9\\u000b\\u001f\x7F\""},
+          {R"("\ud83d\ude00\uD83D\uDE00")", "\"\xF0\x9F\x98\x80\xF0\x9F\x98\x80\""},
+          {R"("a\u0000b")", R"("a\u0000b")"},
+          {"\"\xE2\x80\xA8\"", "\"\xE2\x80\xA8\""},
+      },
+      "values");
+}
+
+TEST(ParseNumbers, WrittenBackInTheirForms) {
+  expect_outcomes(
+      {
+          {"10", "10"},
+          {"1.50", "1.5"},
+          {"1e2", "100.0"},
+          {"1E+2", "100.0"},
+          {"-0", "-0.0"},
+          {"-0.0", "-0.0"},
+          {"0", "0"},
+          {"18446744073709551615", "18446744073709551615"},
+          {"18446744073709551616", "1.8446744073709552e+19"},
+          {"-9223372036854775808", "-9223372036854775808"},
+          {"-9223372036854775809", "-9.223372036854776e+18"},
+          {"0.000001", "1e-6"},
+          {"1e-400", "0.0"},
+          {"-1e-400", "-0.0"},
+          {"1.7976931348623157e308", "1.7976931348623157e+308"},
+          {"4.9e-324", "5e-324"},
+      },
+      "numbers");
+}
+
+TEST(ParseNumbers, IntegersKeepTheirKind) {
+  const auto kind_of = [](std::string_view text) {
+    Result<Value> value = parse(text);
+    EXPECT_TRUE(value.ok()) << text;
+    return value.ok() ? value.value().kind() : Value::Kind::kNull;
+  };
+  EXPECT_EQ(kind_of("0"), Value::Kind::kUnsigned);
+  EXPECT_EQ(kind_of("18446744073709551615"), Value::Kind::kUnsigned);
+  EXPECT_EQ(kind_of("-1"), Value::Kind::kSigned);
+  EXPECT_EQ(kind_of("-9223372036854775808"), Value::Kind::kSigned);
+  EXPECT_EQ(kind_of("-9223372036854775809"), Value::Kind::kFloat);
+  EXPECT_EQ(kind_of("18446744073709551616"), Value::Kind::kFloat);
+  EXPECT_EQ(kind_of("1.0"), Value::Kind::kFloat);
+  EXPECT_EQ(kind_of("1e0"), Value::Kind::kFloat);
+  EXPECT_EQ(kind_of("-0"), Value::Kind::kFloat);
+
+  Result<Value> negative_zero = parse("-0");
+  ASSERT_TRUE(negative_zero.ok());
+  EXPECT_TRUE(std::signbit(negative_zero.value().as_float()));
+}
+
+}  // namespace
+}  // namespace varnock::json
