@@ -76,8 +76,8 @@ TEST(WriteString, FindsEscapesAtEveryOffset) {
                                                             {"\x1F", "\\u001f"}}) {
         std::string text(length, 'x');
         text.replace(at, 1, raw);
-        const std::string expected =
-            "\"" + std::string(at, 'x') + escaped + std::string(length - at - 1, 'x') + "\"";
+        std::string expected = "\"";
+        expected.append(at, 'x').append(escaped).append(length - at - 1, 'x').append("\"");
         EXPECT_EQ(written_string(text), expected) << "length " << length << " at " << at;
       }
     }

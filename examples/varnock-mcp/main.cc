@@ -1,1 +1,20 @@
-int main() { return 0; }
+// varnock-mcp: a Model Context Protocol tool server on standard input and
+// output whose one tool, write_file, puts each proposed edit before a human
+// reviewer. Configured by VARNOCK_SOCKET and VARNOCK_THREAD_ID only.
+
+#include <unistd.h>
+
+#include <memory>
+
+#include "broker_connection.h"
+#include "loop.h"
+#include "startup.h"
+
+int main() {
+  varnock::prepare_process();
+  std::unique_ptr<varnock::BrokerConnection> broker = varnock::connect_broker();
+  varnock::run_message_loop(STDIN_FILENO, STDOUT_FILENO, broker.get());
+  // The connection closes here, with nothing sent first.
+  broker.reset();
+  return 0;
+}

@@ -1,0 +1,100 @@
+// Line framing of standard input, driven through real descriptors.
+
+#include "stdin_lines.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace varnock {
+namespace {
+
+// Writes `input` into a pipe from another thread, `piece` bytes per write,
+// and gives every line StdinLines reads from the other end.
+std::vector<std::string> lines_of(const std::string& input, std::size_t piece = 0,
+                                  bool non_blocking = false) {
+  int fds[2];
+  EXPECT_EQ(pipe(fds), 0);
+  if (non_blocking) fcntl(fds[0], F_SETFL, O_NONBLOCK);
+  std::thread writer([&input, piece, fd = fds[1]] {
+    std::size_t step = piece == 0 ? input.size() : piece;
+    for (std::size_t offset = 0; offset < input.size(); offset += step) {
+      std::size_t size = std::min(step, input.size() - offset);
+      EXPECT_EQ(write(fd, input.data() + offset, size), static_cast<ssize_t>(size));
+      if (piece != 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    close(fd);
+  });
+  std::vector<std::string> lines;
+  StdinLines reader(fds[0]);
+  while (std::optional<std::string_view> line = reader.read_line()) lines.emplace_back(*line);
+  writer.join();
+  close(fds[0]);
+  return lines;
+}
+
+using Lines = std::vector<std::string>;
+
+TEST(StdinLines, SplitsOnLineFeedAndDropsOneCarriageReturnBeforeIt) {
+  EXPECT_EQ(lines_of(""), Lines{});
+  EXPECT_EQ(lines_of("\n"), Lines{""});
+  EXPECT_EQ(lines_of("a\nb\r\n\r\nc"), (Lines{"a", "b", "", "c"}));
+  EXPECT_EQ(lines_of("a\r\r\nb\rc\n"), (Lines{"a\r", "b\rc"}));
+  // A last line without LF keeps its CR: only a CR before a LF goes.
+  EXPECT_EQ(lines_of("a\nb\r"), (Lines{"a", "b\r"}));
+  EXPECT_EQ(lines_of(std::string("\0\n\xff\n", 4)), (Lines{std::string(1, '\0'), "\xff"}));
+}
+
+TEST(StdinLines, ReadsLinesOfAnyLengthAcrossBlocks) {
+  const std::string huge(5 * 1024 * 1024 + 7, 'h');
+  const std::string block_sized(StdinLines::kBlockSize, 'b');
+  const std::string input =
+      "a\n" + huge + "\r\nb\n" + block_sized + "\n" + block_sized + block_sized + "\nc\n" + huge;
+  EXPECT_EQ(lines_of(input),
+            (Lines{"a", huge, "b", block_sized, block_sized + block_sized, "c", huge}));
+}
+
+TEST(StdinLines, AssemblesLinesWrittenInTinyPieces) {
+  const std::string input = "{\"id\":1}\r\n\nsecond line\nlast";
+  const Lines expected = {"{\"id\":1}", "", "second line", "last"};
+  EXPECT_EQ(lines_of(input, 1), expected);
+  EXPECT_EQ(lines_of(input, 3, /*non_blocking=*/true), expected);
+}
+
+// A failed read loses the line it interrupted: here the writer closes its
+// socket while data it was sent is still unread, so the reader gets the
+// bytes already on their way, then ECONNRESET once, then end of input.
+TEST(StdinLines, AFailedReadDropsTheLineItInterrupted) {
+  int ends[2];
+  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
+  ASSERT_EQ(write(ends[0], "first\npart", 10), 10);
+  ASSERT_EQ(write(ends[1], "unread", 6), 6);
+  close(ends[0]);
+  StdinLines reader(ends[1]);
+  EXPECT_EQ(reader.read_line(), std::optional<std::string_view>("first"));
+  EXPECT_EQ(reader.read_line(), std::nullopt);
+  close(ends[1]);
+}
+
+// An error that repeats on every read (here EISDIR, or EBADF) ends the input
+// instead of making the reader spin.
+TEST(StdinLines, EndsOnAReadErrorThatRepeats) {
+  int directory = open(".", O_RDONLY | O_DIRECTORY);
+  ASSERT_GE(directory, 0);
+  StdinLines from_directory(directory);
+  EXPECT_EQ(from_directory.read_line(), std::nullopt);
+  EXPECT_EQ(from_directory.read_line(), std::nullopt);
+  close(directory);
+
+  StdinLines from_nothing(-1);
+  EXPECT_EQ(from_nothing.read_line(), std::nullopt);
+}
+
+}  // namespace
+}  // namespace varnock
