@@ -1,1 +1,28 @@
-// placeholder
+#include "mcp/os_error.h"
+
+#include <string.h>
+
+namespace varnock::mcp {
+namespace {
+
+// strerror_r comes in two forms; these overloads accept either, so the text
+// is taken from a caller-owned buffer and no shared static is touched.
+[[maybe_unused]] const char* description_from(char* gnu_result, const char*) { return gnu_result; }
+[[maybe_unused]] const char* description_from(int xsi_result, const char* buffer) {
+  return xsi_result == 0 ? buffer : "Unknown error";
+}
+
+}  // namespace
+
+std::string os_error_text(int error_number) {
+  char buffer[256] = {};
+  const char* description =
+      description_from(strerror_r(error_number, buffer, sizeof buffer), buffer);
+  std::string text = description;
+  text += " (os error ";
+  text += std::to_string(error_number);
+  text += ')';
+  return text;
+}
+
+}  // namespace varnock::mcp

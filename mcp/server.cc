@@ -1,1 +1,114 @@
-// placeholder
+#include "mcp/server.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "json/text.h"
+#include "mcp/path_guard.h"
+
+namespace varnock::mcp {
+namespace {
+
+constexpr std::string_view kEmptyContent =
+    "write_file rejected: content is empty. varnock_write_file does not create zero-byte files "
+    "\u2014 supply the actual file contents, or if you genuinely meant to create an empty file, "
+    "ask the user and use a shell command (`touch`) instead.";
+// The explanation's member name as the agent is told it is missing.
+constexpr std::string_view kExplanationMember = "explanation_in_markdown";
+constexpr std::string_view kIsRequired = " is required";
+constexpr std::string_view kReceiptMessage = "file written and accepted by reviewer";
+
+// Bytes asked for at a time once the size from fstat has been read.
+constexpr std::size_t kTailChunk = 65536;
+
+// Closes the descriptor when the snapshot read ends, on every path.
+class FileDescriptor {
+ public:
+  explicit FileDescriptor(int fd) : fd_(fd) {}
+  ~FileDescriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  FileDescriptor(const FileDescriptor&) = delete;
+  FileDescriptor& operator=(const FileDescriptor&) = delete;
+  int get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// One read(2) of at most `size` bytes, repeated when a signal interrupts it.
+ssize_t read_some(int fd, char* out, std::size_t size) {
+  ssize_t count;
+  do {
+    count = read(fd, out, size);
+  } while (count < 0 && errno == EINTR);
+  return count;
+}
+
+// Fills `content` (sized from fstat) and goes on to the end of the file,
+// which may have grown or shrunk since. False on a read error.
+bool read_to_end(int fd, std::string& content) {
+  std::size_t filled = 0;
+  while (filled < content.size()) {
+    const ssize_t count = read_some(fd, content.data() + filled, content.size() - filled);
+    if (count < 0) return false;
+    if (count == 0) {
+      content.resize(filled);
+      return true;
+    }
+    filled += static_cast<std::size_t>(count);
+  }
+  char tail[kTailChunk];
+  for (;;) {
+    const ssize_t count = read_some(fd, tail, sizeof tail);
+    if (count < 0) return false;
+    if (count == 0) return true;
+    content.append(tail, static_cast<std::size_t>(count));
+  }
+}
+
+// The whole present content of the regular file at `path`, or the empty text
+// when it cannot be read as UTF-8 text for any reason. A path holding a NUL
+// byte names no file, so it never reaches open(2), which would see only the
+// part before the NUL. O_NONBLOCK keeps the open of a FIFO from waiting for
+// a writer; only a regular file is then read.
+std::string read_present_content(const std::string& path) {
+  if (path.find('\0') != std::string::npos) return {};
+  FileDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (file.get() < 0) return {};
+  struct stat status;
+  if (fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) return {};
+  std::string content(static_cast<std::size_t>(status.st_size), '\0');
+  if (!read_to_end(file.get(), content) || !json::is_valid_utf8(content)) return {};
+  return content;
+}
+
+Status check_request(const WriteFilePayload& payload) {
+  if (Status path = validate_relative_file_path(payload.path); !path.ok()) return path;
+  if (payload.content.empty()) return fail(std::string(kEmptyContent));
+  if (json::trim_white_space(payload.explanation_in_markdown).empty()) {
+    return fail(std::string(kExplanationMember) + std::string(kIsRequired));
+  }
+  return {};
+}
+
+}  // namespace
+
+Result<VarnockMcpToolResult> VarnockMcpServer::write_file(WriteFilePayload payload) const {
+  if (Status checked = check_request(payload); !checked.ok()) return fail(checked.failure());
+  VarnockMcpToolResult result;
+  result.receipt = VarnockMcpReceipt{true, payload.path, std::string(kReceiptMessage)};
+  std::string before = read_present_content(payload.path);
+  result.proposal =
+      VarnockEditProposal{std::move(payload.path), std::move(before), std::move(payload.content),
+                          std::move(payload.explanation_in_markdown)};
+  return result;
+}
+
+}  // namespace varnock::mcp

@@ -1,0 +1,195 @@
+// The workspace path guard, judged from inside a scratch workspace.
+#include "mcp/path_guard.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <string>
+
+#include "mcp/os_error.h"
+#include "support/temp_dir.h"
+
+namespace varnock::mcp {
+namespace {
+
+constexpr const char* kOk = "";
+constexpr const char* kRequired = "path is required";
+constexpr const char* kOutside = "path must stay inside the workspace";
+
+std::string current_directory() {
+  char buffer[8192];
+  return getcwd(buffer, sizeof buffer) != nullptr ? buffer : "";
+}
+
+// Runs each test inside a fresh workspace and gives the old directory back.
+class PathGuardTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = current_directory();
+    ASSERT_EQ(chdir(workspace_dir_.path().c_str()), 0);
+    workspace_ = current_directory();  // as the system reports it
+  }
+  void TearDown() override { ASSERT_EQ(chdir(previous_.c_str()), 0); }
+
+  // `path` with every "{ws}" replaced by the workspace directory.
+  std::string in_workspace(std::string path) const {
+    for (std::size_t at; (at = path.find("{ws}")) != std::string::npos;) {
+      path.replace(at, 4, workspace_);
+    }
+    return path;
+  }
+
+  test::TempDir workspace_dir_;
+  std::string previous_;
+  std::string workspace_;
+};
+
+std::string judged(std::string_view path) {
+  Status status = validate_relative_file_path(path);
+  return status.ok() ? "" : status.failure();
+}
+
+struct GuardCase {
+  const char* path;
+  const char* failure;  // kOk when the path is accepted
+};
+
+const GuardCase kCases[] = {
+    // Nothing left after trimming the 25 White_Space characters.
+    {"", kRequired},
+    {"   ", kRequired},
+    {"\t\n\t\n", kRequired},
+    {"\v\f\r", kRequired},
+    {"\u00a0\u00a0", kRequired},
+    {"\u3000", kRequired},
+    {"\u0085\u1680\u2000\u200a\u2028\u2029\u202f\u205f", kRequired},
+    // Not White_Space, so kept and judged as names.
+    {"\u200b", kOk},
+    {"\ufeff", kOk},
+    // Relative: only a ".." component is refused.
+    {"notes.txt", kOk},
+    {"src/main.c", kOk},
+    {"./a", kOk},
+    {"a/./b", kOk},
+    {"...", kOk},
+    {"a..b", kOk},
+    {"..a", kOk},
+    {"a/..b", kOk},
+    {"~/x", kOk},
+    {".", kOk},
+    {"a//b/", kOk},
+    {"..", kOutside},
+    {"../x", kOutside},
+    {"a/..", kOutside},
+    {"a/../b", kOutside},
+    {"a/b/../../c", kOutside},
+    {"./..", kOutside},
+    {"a/../", kOutside},
+    // Trimmed before judging.
+    {"  notes.txt\n", kOk},
+    {"\u00a0notes.txt\u3000", kOk},
+    {" ../x", kOutside},
+    {" /etc/hosts", kOutside},
+    // Absolute: inside the workspace by whole components, and no "..".
+    {"{ws}/a.txt", kOk},
+    {"{ws}/sub/", kOk},
+    {"{ws}//a", kOk},
+    {"{ws}/./a", kOk},
+    {"{ws}", kOk},
+    {"{ws}/", kOk},
+    {"/{ws}", kOk},
+    {"\t{ws}/a \n", kOk},
+    {"{ws}x/a", kOutside},
+    {"{ws}x", kOutside},
+    {"/", kOutside},
+    {"//", kOutside},
+    {"/etc/hosts", kOutside},
+    {"{ws}/../etc/hosts", kOutside},
+    {"{ws}/a/../b", kOutside},
+    {"{ws}/a/..", kOutside},
+    {"{ws}/..", kOutside},
+};
+
+TEST_F(PathGuardTest, JudgesByComponents) {
+  for (const GuardCase& c : kCases) {
+    const std::string path = in_workspace(c.path);
+    EXPECT_EQ(judged(path), c.failure) << '"' << path << '"';
+  }
+}
+
+TEST_F(PathGuardTest, AbsolutePathsMustUseTheReportedWorkspaceForm) {
+  // The parent of the workspace, a prefix of its last component, and a case change.
+  const std::string parent = workspace_.substr(0, workspace_.rfind('/'));
+  const std::string last = workspace_.substr(workspace_.rfind('/') + 1);
+  EXPECT_EQ(judged(parent + "/a"), kOutside);
+  EXPECT_EQ(judged(parent + "/" + last.substr(0, last.size() - 1)), kOutside);
+  std::string other_case = workspace_;
+  other_case.back() = static_cast<char>(std::islower(other_case.back()) ? 'A' : 'a');
+  EXPECT_EQ(judged(other_case + "/a"), kOutside);
+
+  // A symbolic link to the workspace is another form of it, and not accepted.
+  test::TempDir elsewhere;
+  const std::string link = elsewhere.file("via-link");
+  ASSERT_EQ(symlink(workspace_.c_str(), link.c_str()), 0);
+  EXPECT_EQ(judged(link + "/a"), kOutside);
+}
+
+TEST_F(PathGuardTest, DoesNotLookAtTheFileSystem) {
+  ASSERT_EQ(symlink("/etc", workspace_dir_.file("out").c_str()), 0);
+  EXPECT_EQ(judged("out/hosts"), kOk);
+  EXPECT_EQ(judged("missing/dir/file"), kOk);
+}
+
+TEST_F(PathGuardTest, AsksForTheWorkspaceOnEveryAbsolutePath) {
+  ASSERT_EQ(mkdir("inner", 0700), 0);
+  EXPECT_EQ(judged(workspace_ + "/x"), kOk);
+  ASSERT_EQ(chdir("inner"), 0);
+  EXPECT_EQ(judged(workspace_ + "/x"), kOutside);
+  EXPECT_EQ(judged(workspace_ + "/inner/x"), kOk);
+}
+
+TEST_F(PathGuardTest, RemovedWorkingDirectory) {
+  ASSERT_EQ(mkdir("gone", 0700), 0);
+  ASSERT_EQ(chdir("gone"), 0);
+  ASSERT_EQ(rmdir((workspace_ + "/gone").c_str()), 0);
+
+  const std::string unresolved =
+      "failed to resolve workspace directory: No such file or directory (os error 2)";
+  EXPECT_EQ(judged(workspace_ + "/gone/a.txt"), unresolved);
+  EXPECT_EQ(judged("/etc/hosts"), unresolved);
+  EXPECT_EQ(judged(" /x/../y"), unresolved);
+  EXPECT_EQ(judged("a.txt"), kOk);
+  EXPECT_EQ(judged("../a.txt"), kOutside);
+  EXPECT_EQ(judged("  "), kRequired);
+}
+
+// A working directory longer than the first buffer (and than PATH_MAX) is
+// still found in full.
+TEST_F(PathGuardTest, DeepWorkingDirectory) {
+  const std::string name(200, 'd');
+  constexpr int kLevels = 25;
+  std::string deep = workspace_;
+  for (int level = 0; level < kLevels; ++level) {
+    ASSERT_EQ(mkdir(name.c_str(), 0700), 0);
+    ASSERT_EQ(chdir(name.c_str()), 0);
+    deep += "/" + name;
+  }
+  ASSERT_GT(deep.size(), 5000u);
+  EXPECT_EQ(judged(deep + "/a.txt"), kOk);
+  EXPECT_EQ(judged(deep.substr(0, deep.size() - 1) + "/a.txt"), kOutside);
+  // Too deep for the temporary directory's own clean-up: undo it by relative names.
+  for (int level = 0; level < kLevels; ++level) {
+    ASSERT_EQ(chdir(".."), 0);
+    ASSERT_EQ(rmdir(name.c_str()), 0);
+  }
+}
+
+TEST(OsErrorText, DescriptionAndNumber) {
+  EXPECT_EQ(os_error_text(32), "Broken pipe (os error 32)");
+  EXPECT_EQ(os_error_text(2), "No such file or directory (os error 2)");
+}
+
+}  // namespace
+}  // namespace varnock::mcp
