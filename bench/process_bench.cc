@@ -1,0 +1,386 @@
+// Whole-process figures for varnock-mcp, each next to a floor measured in
+// the same run:
+//   spawn to the initialize answer        vs. spawning `cat` and echoing one line
+//   write_file round trip (1 KiB-100 MiB)  vs. echoing the request through `cat`
+//                                          and copying it through a Unix socket
+//   peak RSS of the server at each size
+//   tools/list lines answered per second   vs. lines echoed per second by `cat`
+//
+// Usage: process_bench SERVER [--quick]
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double seconds_since(Clock::time_point start) {
+  return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+double median(std::vector<double> values) {
+  std::sort(values.begin(), values.end());
+  return values[values.size() / 2];
+}
+
+[[noreturn]] void die(const char* what) {
+  std::perror(what);
+  std::exit(2);
+}
+
+void write_all(int fd, const char* data, std::size_t size) {
+  while (size > 0) {
+    ssize_t n = write(fd, data, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) die("write");
+    data += n;
+    size -= static_cast<std::size_t>(n);
+  }
+}
+
+// A child with pipes on its standard input and output.
+struct Child {
+  pid_t pid = -1;
+  int in = -1;   // its standard input
+  int out = -1;  // its standard output
+  std::string buffer;
+
+  // Starts `argv` in `cwd` with the extra environment `env` (NAME=value).
+  static Child start(const std::vector<std::string>& argv, const std::string& cwd,
+                     const std::vector<std::string>& env) {
+    int to_child[2], from_child[2];
+    if (pipe2(to_child, O_CLOEXEC) != 0 || pipe2(from_child, O_CLOEXEC) != 0) die("pipe");
+    fcntl(to_child[1], F_SETPIPE_SZ, 1 << 20);
+    fcntl(from_child[0], F_SETPIPE_SZ, 1 << 20);
+    Child child;
+    child.pid = fork();
+    if (child.pid < 0) die("fork");
+    if (child.pid == 0) {
+      dup2(to_child[0], 0);
+      dup2(from_child[1], 1);
+      int null = open(getenv("BENCH_CHILD_STDERR") ? getenv("BENCH_CHILD_STDERR") : "/dev/null",
+                      O_WRONLY | O_CREAT | O_APPEND, 0644);
+      dup2(null, 2);
+      if (!cwd.empty() && chdir(cwd.c_str()) != 0) _exit(127);
+      for (const auto& assignment : env) putenv(const_cast<char*>(assignment.c_str()));
+      std::vector<char*> args;
+      for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+      args.push_back(nullptr);
+      execv(args[0], args.data());
+      _exit(127);
+    }
+    close(to_child[0]);
+    close(from_child[1]);
+    child.in = to_child[1];
+    child.out = from_child[0];
+    return child;
+  }
+
+  // Reads until a whole line is buffered; gives it without its LF.
+  std::string read_line() {
+    for (;;) {
+      std::size_t lf = buffer.find('\n');
+      if (lf != std::string::npos) {
+        std::string line = buffer.substr(0, lf);
+        buffer.erase(0, lf + 1);
+        return line;
+      }
+      char block[1 << 16];
+      ssize_t n = read(out, block, sizeof block);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) die("read child output");
+      buffer.append(block, static_cast<std::size_t>(n));
+    }
+  }
+
+  // Sends `line` while reading the one answer line (so no pipe fills up).
+  std::string round_trip(const std::string& line) {
+    std::thread writer([&] { write_all(in, line.data(), line.size()); });
+    std::string answer = read_line();
+    writer.join();
+    return answer;
+  }
+
+  // Closes its input and waits; gives its peak RSS in KiB.
+  long finish() {
+    close(in);
+    close(out);
+    int status;
+    struct rusage usage {};
+    wait4(pid, &status, 0, &usage);
+    return usage.ru_maxrss;
+  }
+};
+
+// A broker that accepts every proposal at once.
+class AcceptingBroker {
+ public:
+  explicit AcceptingBroker(std::string path) : path_(std::move(path)) {
+    unlink(path_.c_str());
+    listen_fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
+    if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) die("bind");
+    if (listen(listen_fd_, 16) != 0) die("listen");
+    thread_ = std::thread([this] { serve(); });
+  }
+  ~AcceptingBroker() {
+    stop_ = true;
+    shutdown(listen_fd_, SHUT_RDWR);
+    thread_.join();
+    close(listen_fd_);
+    unlink(path_.c_str());
+  }
+
+ private:
+  void serve() {
+    while (!stop_) {
+      int fd = accept(listen_fd_, nullptr, nullptr);
+      if (fd < 0) return;
+      std::thread([fd] { answer(fd); }).detach();
+    }
+  }
+
+  // Reads lines; answers each proposal with an acceptance of its id. Each
+  // byte is searched for a line feed once.
+  static void answer(int fd) {
+    std::string line;
+    std::vector<char> block(1 << 20);
+    for (;;) {
+      ssize_t n = read(fd, block.data(), block.size());
+      if (n <= 0) break;
+      const char* begin = block.data();
+      const char* end = begin + n;
+      while (begin < end) {
+        const char* lf = static_cast<const char*>(std::memchr(begin, '\n', end - begin));
+        line.append(begin, lf == nullptr ? end : lf);
+        if (lf == nullptr) break;
+        begin = lf + 1;
+        if (line.compare(0, 7, "{\"id\":\"") == 0) {
+          std::size_t close = line.find('"', 7);
+          std::string decision = "{\"type\":\"decision\",\"id\":\"" + line.substr(7, close - 7) +
+                                 "\",\"accepted\":true}\n";
+          write_all(fd, decision.data(), decision.size());
+        }
+        line.clear();
+      }
+    }
+    close(fd);
+  }
+
+  std::string path_;
+  int listen_fd_ = -1;
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+std::string make_content(std::size_t size) {
+  static const std::string pattern =
+      "The quick brown fox jumps over the lazy dog. caf\xc3\xa9 \"quoted\"\tline\n";
+  std::string content;
+  content.reserve(size + pattern.size());
+  while (content.size() < size) content += pattern;
+  content.resize(size);
+  // Never end inside a multi-byte character: the line must stay UTF-8.
+  while (!content.empty() && static_cast<unsigned char>(content.back()) >= 0x80) {
+    content.pop_back();
+  }
+  return content;
+}
+
+std::string json_string(const std::string& text) {
+  std::string out = "\"";
+  for (char c : text) {
+    switch (c) {
+      case '"':
+        out += "\\\"";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\t':
+        out += "\\t";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out + "\"";
+}
+
+std::string write_file_request(int id, const std::string& content) {
+  return "{\"jsonrpc\":\"2.0\",\"id\":" + std::to_string(id) +
+         ",\"method\":\"tools/call\",\"params\":{\"name\":\"write_file\",\"arguments\":{"
+         "\"path\":\"bench.txt\",\"content\":" +
+         json_string(content) + ",\"explanationInMarkdown\":\"- measures a round trip\"}}}\n";
+}
+
+const char* kInitialize =
+    "{\"jsonrpc\":\"2.0\",\"id\":0,\"method\":\"initialize\",\"params\":{}}\n";
+
+// Copies `bytes` through a connected Unix socket pair and back out.
+double socket_copy_seconds(const std::string& bytes) {
+  int fds[2];
+  if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) die("socketpair");
+  auto start = Clock::now();
+  std::thread writer([&] { write_all(fds[0], bytes.data(), bytes.size()); });
+  std::vector<char> block(1 << 16);
+  std::size_t got = 0;
+  while (got < bytes.size()) {
+    ssize_t n = read(fds[1], block.data(), block.size());
+    if (n <= 0) die("socket read");
+    got += static_cast<std::size_t>(n);
+  }
+  writer.join();
+  double elapsed = seconds_since(start);
+  close(fds[0]);
+  close(fds[1]);
+  return elapsed;
+}
+
+void print_row(const char* what, double value, const char* unit, double floor,
+               const char* floor_name) {
+  std::printf("%-44s %12.3f %-6s floor %-22s %12.3f %-6s ratio %7.2f\n", what, value, unit,
+              floor_name, floor, unit, value / floor);
+}
+
+void bench_spawn(const std::string& server, int runs) {
+  std::vector<double> server_times, echo_times;
+  for (int i = 0; i < runs; ++i) {
+    auto start = Clock::now();
+    Child child = Child::start({server}, "", {});
+    child.round_trip(kInitialize);
+    server_times.push_back(seconds_since(start));
+    child.finish();
+    start = Clock::now();
+    Child echo = Child::start({"/bin/cat"}, "", {});
+    echo.round_trip(kInitialize);
+    echo_times.push_back(seconds_since(start));
+    echo.finish();
+  }
+  print_row("spawn to initialize answer (median)", median(server_times) * 1e6, "us",
+            median(echo_times) * 1e6, "spawn cat, echo line");
+}
+
+void bench_round_trips(const std::string& server, const std::string& workspace, bool quick) {
+  const std::string socket_path = workspace + "/broker.sock";
+  AcceptingBroker broker(socket_path);
+  std::vector<std::size_t> sizes = {1 << 10, 1 << 20, 10 << 20, 100 << 20};
+  if (quick) sizes.pop_back();
+  for (std::size_t size : sizes) {
+    const std::string content = make_content(size);
+    const int runs = size <= (1 << 20) ? 101 : (size <= (10 << 20) ? 11 : 3);
+    for (bool with_broker : {true, false}) {
+      std::vector<std::string> env;
+      if (with_broker) env.push_back("VARNOCK_SOCKET=" + socket_path);
+      Child child = Child::start({server}, workspace, env);
+      child.round_trip(kInitialize);
+      std::vector<double> times;
+      for (int i = 0; i < runs; ++i) {
+        const std::string request = write_file_request(i + 1, content);
+        auto start = Clock::now();
+        std::string answer = child.round_trip(request);
+        times.push_back(seconds_since(start));
+        if (answer.find("\"result\"") == std::string::npos) {
+          std::fprintf(stderr, "unexpected answer: %.200s\n", answer.c_str());
+          std::exit(1);
+        }
+      }
+      long rss_kib = child.finish();
+      // The floors, on the same request line.
+      const std::string request = write_file_request(1, content);
+      std::vector<double> echo_times, copy_times;
+      Child echo = Child::start({"/bin/cat"}, "", {});
+      for (int i = 0; i < runs; ++i) {
+        auto start = Clock::now();
+        echo.round_trip(request);
+        echo_times.push_back(seconds_since(start));
+        copy_times.push_back(socket_copy_seconds(request));
+      }
+      echo.finish();
+      char label[128];
+      std::snprintf(label, sizeof label, "write_file %s, %s (median)",
+                    size >= (1 << 20) ? (std::to_string(size >> 20) + " MiB").c_str()
+                                      : (std::to_string(size >> 10) + " KiB").c_str(),
+                    with_broker ? "broker accepts" : "no broker");
+      print_row(label, median(times) * 1e3, "ms", median(echo_times) * 1e3, "echo via cat pipe");
+      print_row("    same, against a Unix-socket copy", median(times) * 1e3, "ms",
+                median(copy_times) * 1e3, "socket copy");
+      std::printf("    peak RSS %.1f MiB = %.2f x content\n", rss_kib / 1024.0,
+                  rss_kib * 1024.0 / static_cast<double>(size));
+    }
+  }
+}
+
+void bench_tools_list(const std::string& server, int lines) {
+  std::string input;
+  for (int i = 0; i < lines; ++i) {
+    input += "{\"jsonrpc\":\"2.0\",\"id\":" + std::to_string(i) + ",\"method\":\"tools/list\"}\n";
+  }
+  auto rate = [&](const std::vector<std::string>& argv) {
+    Child child = Child::start(argv, "", {});
+    auto start = Clock::now();
+    std::thread writer([&] {
+      write_all(child.in, input.data(), input.size());
+      close(child.in);
+      child.in = -1;
+    });
+    for (int i = 0; i < lines; ++i) child.read_line();
+    double elapsed = seconds_since(start);
+    writer.join();
+    close(child.out);
+    waitpid(child.pid, nullptr, 0);
+    return lines / elapsed;
+  };
+  double server_rate = rate({server});
+  double echo_rate = rate({"/bin/cat"});
+  std::printf("%-44s %12.0f %-6s floor %-22s %12.0f %-6s ratio %7.2f\n",
+              "tools/list lines answered per second", server_rate, "/s", "lines echoed by cat",
+              echo_rate, "/s", echo_rate / server_rate);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: %s SERVER [--quick]\n", argv[0]);
+    return 2;
+  }
+  signal(SIGPIPE, SIG_IGN);
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  char* resolved = realpath(argv[1], nullptr);
+  if (resolved == nullptr) die(argv[1]);
+  const std::string server = resolved;  // the children run in another directory
+  std::free(resolved);
+  const bool quick = argc > 2 && std::strcmp(argv[2], "--quick") == 0;
+  char workspace_template[] = "/tmp/varnock-bench-XXXXXX";
+  const std::string workspace = mkdtemp(workspace_template);
+  bench_spawn(server, quick ? 21 : 201);
+  bench_round_trips(server, workspace, quick);
+  bench_tools_list(server, quick ? 20000 : 200000);
+  rmdir(workspace.c_str());
+  return 0;
+}
