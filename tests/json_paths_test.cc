@@ -46,7 +46,9 @@ TEST(ReadingPaths, FastPathRefusesWhatItCannotRepresent) {
   for (const std::string& text :
        {std::string("-0"), std::string("[-0]"), std::string(R"({"a":0,"b":"-0"})"),
         std::string("18446744073709551616"), std::string("-9223372036854775809"), deep,
-        std::string("\xEF\xBB\xBF" "1"), std::string("1\0", 2), std::string("1e400")}) {
+        std::string("\xEF\xBB\xBF"
+                    "1"),
+        std::string("1\0", 2), std::string("1e400")}) {
     EXPECT_FALSE(fast_parse(text).has_value()) << text;
   }
 }
