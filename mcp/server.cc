@@ -11,6 +11,7 @@
 
 #include "json/text.h"
 #include "mcp/path_guard.h"
+#include "mcp/system_io.h"
 
 namespace varnock::mcp {
 namespace {
@@ -41,15 +42,6 @@ class FileDescriptor {
  private:
   int fd_;
 };
-
-// One read(2) of at most `size` bytes, repeated when a signal interrupts it.
-ssize_t read_some(int fd, char* out, std::size_t size) {
-  ssize_t count;
-  do {
-    count = read(fd, out, size);
-  } while (count < 0 && errno == EINTR);
-  return count;
-}
 
 // Fills `content` (sized from fstat) and goes on to the end of the file,
 // which may have grown or shrunk since. False on a read error.

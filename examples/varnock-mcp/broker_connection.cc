@@ -9,6 +9,7 @@
 
 #include "json/text.h"
 #include "mcp/os_error.h"
+#include "mcp/system_io.h"
 
 namespace varnock {
 namespace {
@@ -19,16 +20,6 @@ constexpr std::string_view kInvalidUtf8 = "stream did not contain valid UTF-8";
 Result<std::optional<std::string>> checked_line(std::string line) {
   if (!json::is_valid_utf8(line)) return fail(std::string(kInvalidUtf8));
   return std::optional<std::string>(std::move(line));
-}
-
-// One read(2), repeated when a signal interrupts it: the byte count, 0 at
-// the end of the stream, or -1 with errno set.
-ssize_t read_some(int fd, char* buffer, std::size_t size) {
-  ssize_t count;
-  do {
-    count = read(fd, buffer, size);
-  } while (count < 0 && errno == EINTR);
-  return count;
 }
 
 }  // namespace
@@ -63,7 +54,7 @@ Result<std::optional<std::string>> BrokerConnection::read_line() {
     }
     line.append(start, filled_ - position_);
     position_ = filled_ = 0;
-    const ssize_t count = read_some(fd_, buffer_, kReadBufferSize);
+    const ssize_t count = mcp::read_some(fd_, buffer_, kReadBufferSize);
     if (count < 0) return fail(mcp::os_error_text(errno));
     if (count == 0) {
       if (line.empty()) return std::optional<std::string>();

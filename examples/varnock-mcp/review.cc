@@ -1,12 +1,11 @@
 #include "review.h"
 
-#include <errno.h>
 #include <time.h>
-#include <unistd.h>
 
 #include <string_view>
 #include <utility>
 
+#include "fd_output.h"
 #include "json/parse.h"
 #include "json/text.h"
 #include "json/write.h"
@@ -21,7 +20,7 @@ constexpr std::string_view kNoBrokerMessage = "not written: no review broker is 
 constexpr std::string_view kRejected = "The request has been rejected.";
 constexpr std::string_view kClosedBeforeDecision = "broker closed connection before decision";
 constexpr std::string_view kReadFailed = "broker read failed: ";
-constexpr std::string_view kInvalidLineNotice = "[varnock-mcp] ignoring invalid broker line: ";
+constexpr std::string_view kInvalidLineNotice = "ignoring invalid broker line: ";
 constexpr std::string_view kIdPrefix = "edit-";
 constexpr long kNanosecondsPerSecond = 1'000'000'000;
 
@@ -59,21 +58,6 @@ Status send_proposal(BrokerConnection& broker, std::string id, mcp::VarnockEditP
   return broker.write_all(line);
 }
 
-// The notice for a broker line that is not JSON, in one write so that it is
-// not interleaved with other writers of standard error. Errors are ignored.
-void report_invalid_line(std::string_view line) {
-  std::string notice(kInvalidLineNotice);
-  notice += line;
-  notice += '\n';
-  std::string_view rest = notice;
-  while (!rest.empty()) {
-    const ssize_t written = write(STDERR_FILENO, rest.data(), rest.size());
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) return;
-    rest.remove_prefix(static_cast<std::size_t>(written));
-  }
-}
-
 // Reads broker lines until the decision on `id`: whether it accepts, or the
 // failure text. Lines for other proposals, and anything else, are skipped.
 Result<bool> await_decision(BrokerConnection& broker, std::string_view id) {
@@ -85,7 +69,7 @@ Result<bool> await_decision(BrokerConnection& broker, std::string_view id) {
     if (text.empty()) continue;
     Result<json::Value> message = json::parse(text);
     if (!message.ok()) {
-      report_invalid_line(text);
+      write_diagnostic(std::string(kInvalidLineNotice).append(text));
       continue;
     }
     if (mcp::is_decision_for(message.value(), id)) return mcp::decision_accepts(message.value());
