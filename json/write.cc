@@ -167,16 +167,23 @@ void write_object(const Value::Object& object, std::string& out) {
 
 }  // namespace
 
-void write_string(std::string_view text, std::string& out) {
-  out.reserve(out.size() + text.size() + 2);
-  out += '"';
+// The string's characters with the system's escapes, without the quotes.
+// Escapes concern single ASCII bytes only, so `text` may be cut anywhere.
+void append_escaped(std::string_view text, std::string& out) {
+  out.reserve(out.size() + text.size());
   for (;;) {
     const std::size_t run = plain_run(text);
     out.append(text.data(), run);
-    if (run == text.size()) break;
+    if (run == text.size()) return;
     append_escape(static_cast<unsigned char>(text[run]), out);
     text.remove_prefix(run + 1);
   }
+}
+
+void write_string(std::string_view text, std::string& out) {
+  out.reserve(out.size() + text.size() + 2);
+  out += '"';
+  append_escaped(text, out);
   out += '"';
 }
 
@@ -229,6 +236,77 @@ std::string write(const Value& value) {
   std::string out;
   write_to(value, out);
   return out;
+}
+
+StreamWriter::StreamWriter(Sink sink, std::size_t chunk_size)
+    : sink_(std::move(sink)), chunk_size_(chunk_size) {
+  buffer_.reserve(chunk_size_ + chunk_size_ / 4);
+}
+
+bool StreamWriter::write(const Value& value) {
+  stream(value);
+  return ok_;
+}
+
+bool StreamWriter::write_raw(std::string_view bytes) {
+  buffer_.append(bytes);
+  flush_if_full();
+  return ok_;
+}
+
+bool StreamWriter::flush() {
+  if (ok_ && !buffer_.empty()) ok_ = sink_(buffer_);
+  buffer_.clear();
+  return ok_;
+}
+
+void StreamWriter::flush_if_full() {
+  if (buffer_.size() >= chunk_size_) flush();
+}
+
+// Containers and long strings are taken apart so the buffer stays near one
+// chunk; every other value is small and goes to the buffer whole.
+void StreamWriter::stream(const Value& value) {
+  if (!ok_) return;
+  switch (value.kind()) {
+    case Value::Kind::kString:
+      stream_string(value.as_string());
+      return;
+    case Value::Kind::kArray:
+      buffer_ += '[';
+      for (std::size_t i = 0; i < value.as_array().size() && ok_; ++i) {
+        if (i > 0) buffer_ += ',';
+        stream(value.as_array()[i]);
+      }
+      buffer_ += ']';
+      return;
+    case Value::Kind::kObject:
+      buffer_ += '{';
+      for (bool first = true; const auto& [key, member] : value.as_object()) {
+        if (!first) buffer_ += ',';
+        first = false;
+        stream_string(key);
+        buffer_ += ':';
+        stream(member);
+        if (!ok_) return;
+      }
+      buffer_ += '}';
+      return;
+    default:
+      write_to(value, buffer_);
+      flush_if_full();
+  }
+}
+
+void StreamWriter::stream_string(std::string_view text) {
+  buffer_ += '"';
+  while (ok_ && !text.empty()) {
+    const std::string_view piece = text.substr(0, chunk_size_);
+    append_escaped(piece, buffer_);
+    text.remove_prefix(piece.size());
+    flush_if_full();
+  }
+  buffer_ += '"';
 }
 
 RecordWriter& RecordWriter::add(std::string_view name, bool flag) {

@@ -1,6 +1,8 @@
 // Writing values and records as compact JSON text.
 #pragma once
 
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -17,6 +19,33 @@ void write_to(const Value& value, std::string& out);
 void write_string(std::string_view text, std::string& out);
 // Appends the shortest text that reads back as `number` ("1.0", "1e+16").
 void write_float(double number, std::string& out);
+
+// Writes a value's compact text to a sink in pieces of about `chunk_size`
+// bytes, so that a text of any size is never held whole. The text is the
+// same as write() gives.
+class StreamWriter {
+ public:
+  // Takes each piece; gives false to stop the writing (the failure stays).
+  using Sink = std::function<bool(std::string_view)>;
+
+  StreamWriter(Sink sink, std::size_t chunk_size);
+
+  // Each gives false once the sink has refused a piece.
+  bool write(const Value& value);
+  bool write_raw(std::string_view bytes);
+  // Hands the rest of the buffer to the sink.
+  bool flush();
+
+ private:
+  void stream(const Value& value);
+  void stream_string(std::string_view text);
+  void flush_if_full();
+
+  Sink sink_;
+  std::size_t chunk_size_;
+  std::string buffer_;
+  bool ok_ = true;
+};
 
 // Writes a record's members in the order they are added, for the records
 // whose wire order is their declared order rather than sorted.

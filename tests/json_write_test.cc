@@ -310,3 +310,65 @@ TEST(Member, FindsOnlyMembersOfObjects) {
 
 }  // namespace
 }  // namespace varnock::json
+
+namespace varnock::json {
+namespace {
+
+// Concatenates the pieces a StreamWriter hands to its sink.
+std::string streamed(const Value& value, std::size_t chunk_size, std::size_t* pieces = nullptr) {
+  std::string text;
+  std::size_t count = 0;
+  StreamWriter writer(
+      [&](std::string_view piece) {
+        text.append(piece);
+        ++count;
+        return true;
+      },
+      chunk_size);
+  EXPECT_TRUE(writer.write(value));
+  EXPECT_TRUE(writer.flush());
+  if (pieces != nullptr) *pieces = count;
+  return text;
+}
+
+TEST(StreamWriter, GivesTheSameTextAsWriteForAnyPieceSize) {
+  std::string long_text;
+  for (int i = 0; i < 500; ++i) long_text += "ab\"c\\d\n\x01\xC3\xA9/";
+  Value::Object inner;
+  inner.emplace("z", Value(long_text));
+  inner.emplace("a", Value(Value::Array{Value(1.5), Value(nullptr), Value(long_text)}));
+  Value::Object outer;
+  outer.emplace("payload", Value(std::move(inner)));
+  outer.emplace("id", Value("edit-1-0"));
+  outer.emplace("empty", Value(Value::Object{}));
+  outer.emplace("list", Value(Value::Array{}));
+  const Value value(std::move(outer));
+  for (std::size_t chunk : {1u, 2u, 3u, 7u, 64u, 1000u, 100000u}) {
+    EXPECT_EQ(streamed(value, chunk), write(value)) << "chunk " << chunk;
+  }
+}
+
+TEST(StreamWriter, KeepsPiecesNearTheChunkSize) {
+  const Value value(std::string(100000, 'x'));
+  std::size_t pieces = 0;
+  EXPECT_EQ(streamed(value, 1000, &pieces), write(value));
+  EXPECT_GE(pieces, 100u);
+}
+
+TEST(StreamWriter, StopsWhenTheSinkRefuses) {
+  const Value value(Value::Array{Value(std::string(5000, 'x')), Value(std::string(5000, 'y'))});
+  int calls = 0;
+  StreamWriter writer(
+      [&](std::string_view) {
+        ++calls;
+        return false;
+      },
+      100);
+  EXPECT_FALSE(writer.write(value));
+  EXPECT_FALSE(writer.write_raw("\n"));
+  EXPECT_FALSE(writer.flush());
+  EXPECT_EQ(calls, 1);
+}
+
+}  // namespace
+}  // namespace varnock::json

@@ -23,6 +23,7 @@ constexpr std::string_view kReadFailed = "broker read failed: ";
 constexpr std::string_view kInvalidLineNotice = "ignoring invalid broker line: ";
 constexpr std::string_view kIdPrefix = "edit-";
 constexpr long kNanosecondsPerSecond = 1'000'000'000;
+constexpr std::size_t kProposalPieceSize = std::size_t{1} << 20;
 
 // Nanoseconds since the Unix epoch in decimal; "0" before the epoch. The
 // value is seconds * 10^9 + nanoseconds, which would need 128 bits as a
@@ -51,11 +52,20 @@ std::string make_proposal_id() {
   return id;
 }
 
-// The whole proposal line, written before the wait begins.
+// The whole proposal line, on the socket before the wait begins. It is
+// written in pieces as it is made, so a proposal carrying two large texts is
+// never held a second time as one line.
 Status send_proposal(BrokerConnection& broker, std::string id, mcp::VarnockEditProposal&& edit) {
-  std::string line = json::write(mcp::proposal_message(std::move(id), std::move(edit)));
-  line += '\n';
-  return broker.write_all(line);
+  const json::Value message = mcp::proposal_message(std::move(id), std::move(edit));
+  Status sent;
+  json::StreamWriter writer(
+      [&](std::string_view piece) {
+        sent = broker.write_all(piece);
+        return sent.ok();
+      },
+      kProposalPieceSize);
+  if (writer.write(message) && writer.write_raw("\n")) writer.flush();
+  return sent;
 }
 
 // Reads broker lines until the decision on `id`: whether it accepts, or the
