@@ -120,14 +120,16 @@ void release_large_buffers() {
 
 }  // namespace
 
-std::optional<Value> fast_parse(std::string_view text) {
+static_assert(kParsePadding >= simdjson::SIMDJSON_PADDING);
+
+std::optional<Value> fast_parse(std::string_view text, bool padded) {
   if (text.size() > kMaxFastLength) return std::nullopt;
   dom::parser* parser = shared_parser();
   if (parser == nullptr) return std::nullopt;
   dom::element root;
   std::optional<Value> result;
-  // The parser reads a few bytes past the end, so it works on a padded copy.
-  if (parser->parse(text.data(), text.size(), true).get(root) == simdjson::SUCCESS) {
+  // The parser may read a few bytes past the end of the text.
+  if (parser->parse(text.data(), text.size(), !padded).get(root) == simdjson::SUCCESS) {
     Value value;
     if (Converter(text).convert(root, value)) result = std::move(value);
   }

@@ -12,6 +12,8 @@ namespace varnock::json {
 // exact_parse() gives; nullopt for every text it refuses or cannot
 // represent exactly (errors, integers beyond 64 bits, nesting past the
 // limit, an ambiguous "-0"), which then take the exact path.
-std::optional<Value> fast_parse(std::string_view text);
+// `padded` promises kParsePadding readable bytes after the text, which is
+// then read in place; otherwise the parser works on a padded copy.
+std::optional<Value> fast_parse(std::string_view text, bool padded = false);
 
 }  // namespace varnock::json

@@ -1,6 +1,7 @@
 // Reading one JSON text into a Value.
 #pragma once
 
+#include <cstddef>
 #include <string_view>
 
 #include "json/result.h"
@@ -15,5 +16,13 @@ inline constexpr int kMaxDepth = 127;
 // optional JSON whitespace around it. A failure's text is
 // "<message> at line <L> column <C>".
 Result<Value> parse(std::string_view text);
+
+// How many readable bytes parse_padded() needs after its text.
+inline constexpr std::size_t kParsePadding = 64;
+
+// parse() for a text followed in memory by at least kParsePadding readable
+// bytes, of any value; the fast path then reads the text where it lies
+// instead of copying it first.
+Result<Value> parse_padded(std::string_view text);
 
 }  // namespace varnock::json

@@ -41,20 +41,38 @@ void write_response(int output_fd, const json::Value& response) {
   (void)write_all(output_fd, line);
 }
 
-}  // namespace
-
-std::optional<json::Value> answer_line(std::string_view line, BrokerConnection* broker) {
+// The message on one line: nothing for a line that is not valid UTF-8 or is
+// blank, else the value or the parse failure of the whole untrimmed line.
+std::optional<Result<json::Value>> read_message(std::string_view line,
+                                                Result<json::Value> (*parse)(std::string_view)) {
   if (!json::is_valid_utf8(line)) return std::nullopt;
   if (json::trim_white_space(line).empty()) return std::nullopt;
-  Result<json::Value> message = json::parse(line);
+  return parse(line);
+}
+
+// The parse-error response, or whatever handle_message gives.
+std::optional<json::Value> answer_message(Result<json::Value> message, BrokerConnection* broker) {
   if (!message.ok()) return parse_error_response(message.failure());
   return handle_message(std::move(message).value(), broker);
 }
 
+}  // namespace
+
+std::optional<json::Value> answer_line(std::string_view line, BrokerConnection* broker) {
+  std::optional<Result<json::Value>> message = read_message(line, &json::parse);
+  if (!message) return std::nullopt;
+  return answer_message(std::move(*message), broker);
+}
+
 void run_message_loop(int input_fd, int output_fd, BrokerConnection* broker) {
+  static_assert(StdinLines::kTrailingSlack >= json::kParsePadding);
   StdinLines lines(input_fd);
   while (std::optional<std::string_view> line = lines.read_line()) {
-    if (std::optional<json::Value> response = answer_line(*line, broker)) {
+    std::optional<Result<json::Value>> message = read_message(*line, &json::parse_padded);
+    // The line is not looked at again; a request may wait long for review.
+    lines.release_memory();
+    if (!message) continue;
+    if (std::optional<json::Value> response = answer_message(std::move(*message), broker)) {
       write_response(output_fd, *response);
     }
   }

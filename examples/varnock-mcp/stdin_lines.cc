@@ -56,7 +56,7 @@ std::string_view StdinLines::take_line(std::size_t line_feed) {
 void StdinLines::fill() {
   make_room();
   for (;;) {
-    ssize_t count = read(fd_, buffer_.get() + end_, capacity_ - end_);
+    ssize_t count = read(fd_, buffer_.get() + end_, capacity_ - end_ - kTrailingSlack);
     if (count > 0) {
       end_ += static_cast<std::size_t>(count);
       failed_reads_ = 0;
@@ -96,6 +96,21 @@ void StdinLines::make_room() {
   std::memcpy(grown.get(), buffer_.get(), end_);
   buffer_ = std::move(grown);
   capacity_ = capacity;
+}
+
+void StdinLines::release_memory() {
+  if (capacity_ <= kMaxIdleCapacity) return;
+  const std::size_t pending = end_ - begin_;
+  std::size_t capacity = kInitialCapacity;
+  while (capacity - pending < kBlockSize) capacity *= 2;
+  if (capacity >= capacity_) return;
+  auto smaller = std::make_unique_for_overwrite<char[]>(capacity);
+  std::memcpy(smaller.get(), buffer_.get() + begin_, pending);
+  buffer_ = std::move(smaller);
+  capacity_ = capacity;
+  scanned_ -= begin_;
+  end_ = pending;
+  begin_ = 0;
 }
 
 // Waits until the non-blocking descriptor has something to read. Gives false

@@ -27,13 +27,21 @@ class StdinLines {
  public:
   static constexpr std::size_t kBlockSize = 64 * 1024;
   static constexpr int kMaxFailedReads = 16;
+  // Readable bytes that always follow a returned line in memory, so a
+  // parser that reads a little past its text can work on the line in place.
+  static constexpr std::size_t kTrailingSlack = 64;
 
   // Reads from `fd`, which stays owned by the caller.
   explicit StdinLines(int fd);
 
   // The next line, or nullopt at end of input. The view stays valid until
-  // the next call.
+  // the next call to read_line() or release_memory(), and at least
+  // kTrailingSlack readable bytes follow it.
   std::optional<std::string_view> read_line();
+
+  // Gives back a buffer that one long line has grown, keeping the input not
+  // yet returned. Ends the last returned line's view.
+  void release_memory();
 
  private:
   std::string_view take_line(std::size_t line_feed);
