@@ -95,15 +95,18 @@ struct Child {
     return child;
   }
 
-  // Reads until a whole line is buffered; gives it without its LF.
+  // Reads until a whole line is buffered; gives it without its LF. Each
+  // byte is searched for the LF once.
   std::string read_line() {
+    std::size_t scanned = 0;
     for (;;) {
-      std::size_t lf = buffer.find('\n');
+      std::size_t lf = buffer.find('\n', scanned);
       if (lf != std::string::npos) {
         std::string line = buffer.substr(0, lf);
         buffer.erase(0, lf + 1);
         return line;
       }
+      scanned = buffer.size();
       char block[1 << 16];
       ssize_t n = read(out, block, sizeof block);
       if (n < 0 && errno == EINTR) continue;
