@@ -63,6 +63,7 @@ struct Child {
   int in = -1;   // its standard input
   int out = -1;  // its standard output
   std::string buffer;
+  std::size_t unread = 0;  // where the unread part of `buffer` begins
 
   // Starts `argv` in `cwd` with the extra environment `env` (NAME=value).
   static Child start(const std::vector<std::string>& argv, const std::string& cwd,
@@ -98,14 +99,16 @@ struct Child {
   // Reads until a whole line is buffered; gives it without its LF. Each
   // byte is searched for the LF once.
   std::string read_line() {
-    std::size_t scanned = 0;
+    std::size_t scanned = unread;
     for (;;) {
       std::size_t lf = buffer.find('\n', scanned);
       if (lf != std::string::npos) {
-        std::string line = buffer.substr(0, lf);
-        buffer.erase(0, lf + 1);
+        std::string line = buffer.substr(unread, lf - unread);
+        unread = lf + 1;
         return line;
       }
+      buffer.erase(0, unread);  // only the incomplete line is moved
+      unread = 0;
       scanned = buffer.size();
       char block[1 << 16];
       ssize_t n = read(out, block, sizeof block);
