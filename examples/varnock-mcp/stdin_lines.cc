@@ -1,10 +1,12 @@
 #include "stdin_lines.h"
 
 #include <poll.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <utility>
 
@@ -15,12 +17,30 @@ constexpr std::size_t kInitialCapacity = 2 * StdinLines::kBlockSize;
 // An idle buffer larger than this, left by one long line, is given back.
 constexpr std::size_t kMaxIdleCapacity = 1024 * 1024;
 
+// Buffers from this size on are backed by huge pages where the system allows:
+// a line of many megabytes is then read with a fraction of the page faults.
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+
 }  // namespace
 
+void StdinLines::FreeBuffer::operator()(char* buffer) const { std::free(buffer); }
+
+// Without memory for the input there is nothing sensible left to do.
+StdinLines::Buffer StdinLines::allocate(std::size_t capacity) {
+  char* buffer = nullptr;
+  if (capacity < kHugePage) {
+    buffer = static_cast<char*>(std::malloc(capacity));
+  } else {
+    const std::size_t rounded = (capacity + kHugePage - 1) / kHugePage * kHugePage;
+    buffer = static_cast<char*>(std::aligned_alloc(kHugePage, rounded));
+    if (buffer != nullptr) madvise(buffer, rounded, MADV_HUGEPAGE);
+  }
+  if (buffer == nullptr) std::abort();
+  return Buffer(buffer);
+}
+
 StdinLines::StdinLines(int fd)
-    : fd_(fd),
-      buffer_(std::make_unique_for_overwrite<char[]>(kInitialCapacity)),
-      capacity_(kInitialCapacity) {}
+    : fd_(fd), buffer_(allocate(kInitialCapacity)), capacity_(kInitialCapacity) {}
 
 std::optional<std::string_view> StdinLines::read_line() {
   for (;;) {
@@ -79,7 +99,7 @@ void StdinLines::fill() {
 // then doubles the buffer as often as needed.
 void StdinLines::make_room() {
   if (begin_ == end_ && capacity_ > kMaxIdleCapacity) {
-    buffer_ = std::make_unique_for_overwrite<char[]>(kInitialCapacity);
+    buffer_ = allocate(kInitialCapacity);
     capacity_ = kInitialCapacity;
     begin_ = scanned_ = end_ = 0;
   }
@@ -92,7 +112,7 @@ void StdinLines::make_room() {
   if (capacity_ - end_ >= kBlockSize) return;
   std::size_t capacity = capacity_;
   while (capacity - end_ < kBlockSize) capacity *= 2;
-  auto grown = std::make_unique_for_overwrite<char[]>(capacity);
+  auto grown = allocate(capacity);
   std::memcpy(grown.get(), buffer_.get(), end_);
   buffer_ = std::move(grown);
   capacity_ = capacity;
@@ -104,7 +124,7 @@ void StdinLines::release_memory() {
   std::size_t capacity = kInitialCapacity;
   while (capacity - pending < kBlockSize) capacity *= 2;
   if (capacity >= capacity_) return;
-  auto smaller = std::make_unique_for_overwrite<char[]>(capacity);
+  auto smaller = allocate(capacity);
   std::memcpy(smaller.get(), buffer_.get() + begin_, pending);
   buffer_ = std::move(smaller);
   capacity_ = capacity;

@@ -51,7 +51,13 @@ class StdinLines {
   void drop_interrupted_line();
 
   int fd_;
-  std::unique_ptr<char[]> buffer_;
+  struct FreeBuffer {
+    void operator()(char* buffer) const;
+  };
+  using Buffer = std::unique_ptr<char[], FreeBuffer>;
+  static Buffer allocate(std::size_t capacity);
+
+  Buffer buffer_;
   std::size_t capacity_;
   std::size_t begin_ = 0;    // first byte not yet returned
   std::size_t scanned_ = 0;  // bytes from begin_ up to here hold no LF
