@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,7 +20,6 @@ namespace {
 
 // The only variables a child inherits from the test's own environment.
 constexpr const char* kPassedThrough[] = {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"};
-constexpr int kFinishTimeoutMs = 30000;
 
 using Clock = std::chrono::steady_clock;
 
@@ -162,9 +162,11 @@ int exit_status_of(int wait_status) {
   return -1;
 }
 
-int wait_for_exit(int pid) {
+// Reaps the child; `usage`, when given, receives its resource usage.
+int wait_for_exit(int pid, rusage* usage = nullptr) {
   int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
+  rusage ignored;
+  while (wait4(pid, &status, 0, usage != nullptr ? usage : &ignored) < 0) {
     if (errno != EINTR) return -1;
   }
   return exit_status_of(status);
@@ -282,18 +284,20 @@ std::optional<std::string> ServerProcess::read_line(int timeout_ms) {
   }
 }
 
-int ServerProcess::finish() {
+int ServerProcess::finish(int timeout_ms) {
   if (exit_status_ >= 0) return exit_status_;
   close_fd(stdin_fd_);
   Streams streams{stdin_fd_, stdout_fd_, stderr_fd_, out_buffer_, err_buffer_};
-  Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kFinishTimeoutMs);
+  Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   while (stdout_fd_ >= 0 || stderr_fd_ >= 0) {
     if (!streams.pump_output(remaining_ms(deadline))) {
       kill(pid_, SIGKILL);
       break;
     }
   }
-  exit_status_ = wait_for_exit(pid_);
+  rusage usage{};
+  exit_status_ = wait_for_exit(pid_, &usage);
+  if (exit_status_ >= 0) peak_rss_bytes_ = static_cast<long long>(usage.ru_maxrss) * 1024;
   return exit_status_;
 }
 

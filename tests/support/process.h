@@ -20,8 +20,8 @@ struct ProcessOptions {
 };
 
 struct ProcessOutput {
-  std::string out;  // everything written to standard output
-  std::string err;  // everything written to standard error
+  std::string out;       // everything written to standard output
+  std::string err;       // everything written to standard error
   int exit_status = -1;  // exit code, or 128 + signal number when killed
 };
 
@@ -43,13 +43,17 @@ class ServerProcess {
   // The next line on standard output without its LF; nullopt at end of
   // output or after `timeout_ms`.
   std::optional<std::string> read_line(int timeout_ms = 30000);
-  // Closes standard input and waits for the exit; returns the exit status.
+  // Closes standard input and waits for the exit, killing the program when
+  // its output has not ended after `timeout_ms`; returns the exit status.
   // Remaining standard output can then be read with read_line.
-  int finish();
+  int finish(int timeout_ms = 30000);
   // Everything the program has written to standard error so far (after
   // finish(): all of it).
   std::string err();
   void close_stdout_reader();  // the host stops reading: closes our end
+  // The child's peak resident set size in bytes (wait4's ru_maxrss), known
+  // once finish() has returned; -1 before.
+  long long peak_rss_bytes() const { return peak_rss_bytes_; }
 
  private:
   int pid_ = -1;
@@ -59,6 +63,7 @@ class ServerProcess {
   std::string out_buffer_;
   std::string err_buffer_;
   int exit_status_ = -1;
+  long long peak_rss_bytes_ = -1;
 };
 
 }  // namespace varnock::test

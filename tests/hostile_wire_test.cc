@@ -1,0 +1,364 @@
+// Hostile input and faults at the wire: nesting bombs, request lines of
+// hundreds of megabytes, a broker that trickles, floods or vanishes in the
+// middle of a write, and signals delivered while the server reads, writes
+// and waits. Each run must end with the exact answers and exit status 0.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "write_file_wire.h"
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VARNOCK_HOSTILE_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VARNOCK_HOSTILE_ASAN 1
+#endif
+#endif
+
+namespace varnock::test {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+#ifdef VARNOCK_HOSTILE_ASAN
+// The sanitizer's shadow memory and quarantine make a peak RSS meaningless,
+// and its slow copies make a quarter gigabyte take most of a minute.
+constexpr bool kMeasureMemory = false;
+constexpr std::size_t kHugeLine = std::size_t{64} << 20;
+#else
+constexpr bool kMeasureMemory = true;
+constexpr std::size_t kHugeLine = std::size_t{256} << 20;
+#endif
+// How long to wait for an answer to a line of tens or hundreds of megabytes:
+// under the sanitizer on a busy machine that takes tens of seconds, and a
+// server still at work must not be taken for a hung one.
+constexpr int kHugeAnswerMs = 150000;
+// How much memory a line may cost the server: a small multiple of its size.
+constexpr long long kMemoryPerLineByte = 8;
+
+constexpr std::size_t kBomb = 100000;
+constexpr std::size_t kFlood = std::size_t{64} << 20;
+
+const std::string kPing = R"({"jsonrpc":"2.0","id":2,"method":"ping"})";
+const std::string kPingAnswer =
+    R"({"error":{"code":-32602,"message":"unsupported method: ping"},"id":2,"jsonrpc":"2.0"})";
+const std::string kInvalidBrokerLine = "[varnock-mcp] ignoring invalid broker line: ";
+
+std::string repeat(std::string_view piece, std::size_t times) {
+  std::string out;
+  out.reserve(piece.size() * times);
+  for (std::size_t i = 0; i < times; ++i) out.append(piece);
+  return out;
+}
+
+// Appends `pattern` repeated up to exactly `size` bytes, cut only between
+// patterns.
+void append_filled(std::string& out, std::string_view pattern, std::size_t size) {
+  out.reserve(out.size() + size);
+  for (std::size_t i = 0; i < size / pattern.size(); ++i) out.append(pattern);
+  out.append(size % pattern.size(), 'z');
+}
+
+std::string filled(std::string_view pattern, std::size_t size) {
+  std::string out;
+  append_filled(out, pattern, size);
+  return out;
+}
+
+std::string parse_error(const std::string& reader_text) {
+  return R"({"error":{"code":-32700,"message":"invalid JSON-RPC message: )" + reader_text +
+         R"("},"id":null,"jsonrpc":"2.0"})";
+}
+
+// Compares texts of any size without printing them whole: a failure names
+// the sizes and the first byte that differs, with a little context.
+::testing::AssertionResult same_bytes(std::string_view actual, std::string_view expected) {
+  if (actual == expected) return ::testing::AssertionSuccess();
+  const std::size_t common = std::min(actual.size(), expected.size());
+  const std::size_t at = static_cast<std::size_t>(
+      std::mismatch(actual.begin(), actual.begin() + common, expected.begin()).first -
+      actual.begin());
+  const std::size_t from = at > 40 ? at - 40 : 0;
+  return ::testing::AssertionFailure()
+         << "got " << actual.size() << " bytes, expected " << expected.size()
+         << "; first difference at byte " << at << ": got \"" << actual.substr(from, 80)
+         << "\", expected \"" << expected.substr(from, 80) << "\"";
+}
+
+// The one-letter state of process `pid` ('R', 'S', 'T', ...), or 0 once it
+// has gone.
+char process_state(int pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  std::stringstream text;
+  text << stat.rdbuf();
+  const std::string line = text.str();
+  const std::size_t name_end = line.rfind(')');
+  return name_end == std::string::npos || name_end + 2 >= line.size() ? 0 : line[name_end + 2];
+}
+
+// Waits, for at most `timeout_ms`, until process `pid` sleeps in a blocking
+// call.
+bool wait_until_blocked(int pid, int timeout_ms) {
+  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (Clock::now() < deadline) {
+    if (process_state(pid) == 'S') return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+// Sends `signals` to `pid` in turn, with a millisecond after each, over and
+// over from a second thread until destroyed; at most kMaxRounds rounds and
+// kMaxTime, so a stuck test cannot keep it going. It ends with a SIGCONT, so
+// the process is never left stopped.
+class SignalStorm {
+ public:
+  SignalStorm(int pid, std::vector<int> signals)
+      : thread_([this, pid, signals = std::move(signals)] { run(pid, signals); }) {}
+  ~SignalStorm() {
+    stop_ = true;
+    thread_.join();
+  }
+  SignalStorm(const SignalStorm&) = delete;
+  SignalStorm& operator=(const SignalStorm&) = delete;
+
+ private:
+  static constexpr int kMaxRounds = 50000;
+  static constexpr auto kMaxTime = std::chrono::seconds(90);
+
+  void run(int pid, const std::vector<int>& signals) {
+    const auto deadline = Clock::now() + kMaxTime;
+    for (int round = 0; round < kMaxRounds && !stop_ && Clock::now() < deadline; ++round) {
+      for (int signal : signals) {
+        kill(pid, signal);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+      }
+    }
+    kill(pid, SIGCONT);
+  }
+
+  std::atomic<bool> stop_{false};
+  std::thread thread_;  // last: starts once the flag exists
+};
+
+// Sends bytes to the server from a second thread, so that the test can drain
+// the server's output meanwhile: a server blocked on a long notice to standard
+// error reads nothing more from the broker.
+class BackgroundSend {
+ public:
+  BackgroundSend(TestBroker& broker, std::string bytes)
+      : thread_([&broker, bytes = std::move(bytes)] { broker.send(bytes); }) {}
+  ~BackgroundSend() { thread_.join(); }
+  BackgroundSend(const BackgroundSend&) = delete;
+  BackgroundSend& operator=(const BackgroundSend&) = delete;
+
+ private:
+  std::thread thread_;
+};
+
+// Runs the server without a broker on `input`; it must exit with status 0.
+std::string serve(const std::string& input) {
+  TempDir workspace;
+  ProcessOptions options;
+  options.working_directory = workspace.path();
+  ProcessOutput output = run_server(input, options);
+  EXPECT_EQ(output.exit_status, 0) << "128 + signal when the server crashed";
+  EXPECT_EQ(output.err, "");
+  return output.out;
+}
+
+// Nesting far past the limit fails at the 128th opening, without exhausting
+// the stack, and the request after it is answered. 127 levels, the request
+// object included, still parse.
+TEST(HostileInput, NestingBombsFailAtTheLimit) {
+  const std::string deep_id = repeat("[", 126) + repeat("]", 126);
+  const struct {
+    const char* name;
+    std::string line;
+    std::string answer;
+  } cases[] = {
+      {"open arrays", repeat("[", kBomb),
+       parse_error("recursion limit exceeded at line 1 column 128")},
+      {"open objects", repeat(R"({"a":)", kBomb),
+       parse_error("recursion limit exceeded at line 1 column 636")},
+      {"closed arrays", repeat("[", kBomb) + repeat("]", kBomb),
+       parse_error("recursion limit exceeded at line 1 column 128")},
+      {"arrays and objects", repeat(R"([{"a":)", kBomb / 2),
+       parse_error("recursion limit exceeded at line 1 column 380")},
+      {"id one level too deep", R"({"id":)" + repeat("[", 127) + repeat("]", 127) + "}",
+       parse_error("recursion limit exceeded at line 1 column 133")},
+      {"id at the limit", R"({"id":)" + deep_id + R"(,"method":"ping"})",
+       R"({"error":{"code":-32602,"message":"unsupported method: ping"},"id":)" + deep_id +
+           R"(,"jsonrpc":"2.0"})"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_TRUE(
+        same_bytes(serve(c.line + "\n" + kPing + "\n"), c.answer + "\n" + kPingAnswer + "\n"));
+  }
+}
+
+// A request line of 256 MiB (64 MiB under the sanitizer) is read whole and
+// answered with its id echoed byte for byte, and it costs the server a small
+// multiple of its size in memory.
+TEST(HostileInput, HugeRequestLineIsAnsweredInBoundedMemory) {
+  TempDir workspace;
+  ProcessOptions options;
+  options.working_directory = workspace.path();
+  ServerProcess server(options);
+
+  // The line is built once and its id checked in place: copies of a quarter
+  // gigabyte cost seconds. The id is written with the escapes the server
+  // itself writes (and a raw é and /), so the echo is the text sent.
+  const std::string id_start = R"({"id":")";
+  const std::string escapes = std::string(R"(ab\"\\\t)") + "\u00e9/";
+  std::string line = id_start;
+  append_filled(line, escapes, kHugeLine - 32);
+  const std::size_t id_size = line.size() - id_start.size();
+  line += R"(","method":"huge"})";
+  const std::string_view id = std::string_view(line).substr(id_start.size(), id_size);
+  server.write(line);
+  server.write("\n" + kPing + "\n");
+  ASSERT_EQ(server.finish(kHugeAnswerMs), 0);
+
+  const std::string answer = server.read_line().value_or("<no response>");
+  const std::string before_id =
+      R"({"error":{"code":-32602,"message":"unsupported method: huge"},"id":")";
+  const std::string after_id = R"(","jsonrpc":"2.0"})";
+  ASSERT_TRUE(answer.starts_with(before_id)) << answer.substr(0, 200);
+  EXPECT_TRUE(answer.ends_with(after_id))
+      << answer.substr(answer.size() - std::min<std::size_t>(answer.size(), 200));
+  EXPECT_TRUE(same_bytes(std::string_view(answer).substr(before_id.size(), id.size()), id));
+  EXPECT_EQ(answer.size(), before_id.size() + id.size() + after_id.size());
+  EXPECT_EQ(server.read_line(), kPingAnswer);
+  EXPECT_EQ(server.err(), "");
+
+  const long long line_size = static_cast<long long>(line.size());
+  EXPECT_GE(server.peak_rss_bytes(), line_size) << "the line must have been held whole";
+  RecordProperty("peak_rss_bytes", std::to_string(server.peak_rss_bytes()));
+  if (kMeasureMemory) {
+    EXPECT_LE(server.peak_rss_bytes(), kMemoryPerLineByte * line_size)
+        << "peak RSS " << server.peak_rss_bytes() << " for a line of " << line_size << " bytes";
+  }
+}
+
+using HostileBroker = BrokerWireTest;
+
+// Every byte arrives in a read of its own, so multi-byte characters, CR LF
+// and the line feeds are all split across reads.
+TEST_F(HostileBroker, DecisionTrickledOneByteAtATime) {
+  const std::string id = id_of(propose(1, "a.txt", "x", "why"));
+  std::string other = id;
+  other.back() = '7';
+  broker_->send("\u00a0ok\u00e9\u2003\r\n\u3000\n" + TestBroker::decision(other, false) +
+                    " {\"id\":\"" + id + "\",\"type\":\"decision\",\"accepted\":true}\r\n",
+                1, 1);
+  EXPECT_EQ(response(), result_response(1, receipt("a.txt", kAcceptedMessage)));
+  EXPECT_EQ(err_after_start(), kInvalidBrokerLine + "ok\u00e9\n");
+}
+
+// 100 000 stale decisions in a burst are each read and skipped.
+TEST_F(HostileBroker, FloodOfStaleDecisions) {
+  const std::string id = id_of(propose(1, "a.txt", "x", "why"));
+  std::string other = id;
+  other.back() = '5';
+  broker_->send(repeat(TestBroker::decision(other, false), kBomb) + TestBroker::decision(id, true));
+  EXPECT_EQ(response(), result_response(1, receipt("a.txt", kAcceptedMessage)));
+  EXPECT_EQ(err_after_start(), "");
+}
+
+TEST_F(HostileBroker, NestingBombsAreIgnoredLines) {
+  const std::string id = id_of(propose(1, "a.txt", "x", "why"));
+  const std::string arrays = repeat("[", kBomb);
+  const std::string objects = repeat(R"({"a":)", kBomb);
+  BackgroundSend send(*broker_, arrays + "\n" + objects + "\n" + TestBroker::decision(id, true));
+  EXPECT_EQ(response(), result_response(1, receipt("a.txt", kAcceptedMessage)));
+  EXPECT_TRUE(same_bytes(err_after_start(),
+                         kInvalidBrokerLine + arrays + "\n" + kInvalidBrokerLine + objects + "\n"));
+}
+
+// A 64 MiB line that is almost a rejecting decision, but not JSON, is
+// reported whole (trimmed) and skipped; the decision after it counts.
+TEST_F(HostileBroker, HugeInvalidLineBeforeTheDecision) {
+  const std::string id = id_of(propose(1, "a.txt", "x", "why"));
+  const std::string garbage = R"({"type":"decision","id":")" + id +
+                              R"(","accepted":false,"pad":")" + std::string(kFlood, 'p');
+  BackgroundSend send(*broker_, "\t" + garbage + " \r\n" + TestBroker::decision(id, true));
+  EXPECT_EQ(server_->read_line(kHugeAnswerMs),
+            result_response(1, receipt("a.txt", kAcceptedMessage)));
+  const std::string err = err_after_start();
+  ASSERT_TRUE(err.starts_with(kInvalidBrokerLine)) << err.substr(0, 200);
+  EXPECT_TRUE(same_bytes(std::string_view(err).substr(kInvalidBrokerLine.size()), garbage + "\n"));
+}
+
+// The broker goes away while the server is blocked writing a 64 MiB
+// proposal that it does not read: the call fails with the system's text for
+// the broken connection, later calls fail the same way or find the stream
+// closed, and everything else is still answered.
+TEST_F(HostileBroker, VanishesWhileAHugeProposalIsBeingWritten) {
+  const std::string broken[] = {"Broken pipe (os error 32)",
+                                "Connection reset by peer (os error 104)"};
+  server_->write(write_file_call(1, "a.txt", std::string(kFlood, 'x'), "why"));
+  EXPECT_TRUE(wait_until_blocked(server_->pid(), kHugeAnswerMs))
+      << "the proposal write never blocked";
+  broker_->close_connection();
+  EXPECT_THAT(server_->read_line(kHugeAnswerMs).value_or("<no response>"),
+              ::testing::AnyOf(error_response(1, broken[0]), error_response(1, broken[1])));
+
+  server_->write(write_file_call(2, "a.txt", "x", "why"));
+  EXPECT_THAT(response(),
+              ::testing::AnyOf(error_response(2, broken[0]), error_response(2, broken[1]),
+                               error_response(2, kClosedBeforeDecision)));
+  const std::string list = R"({"jsonrpc":"2.0","id":3,"method":"tools/list"})";
+  server_->write(list + "\n" + kPing + "\n");
+  EXPECT_THAT(response(), ::testing::StartsWith(R"({"id":3,"jsonrpc":"2.0","result":{"tools":[)"));
+  EXPECT_EQ(response(), kPingAnswer);
+  EXPECT_EQ(err_after_start(), "");
+  EXPECT_EQ(workspace_.snapshot(), "");
+}
+
+// The server installs no signal handlers. Stop and continue signals, and
+// signals whose default is to be ignored, arrive while it reads an 8 MiB
+// request line, while it writes the proposal to the broker, and while it
+// waits two seconds for the decision. Nothing is lost or repeated.
+TEST_F(HostileBroker, SignalsWhileReadingWritingAndWaiting) {
+  const struct {
+    const char* name;
+    std::vector<int> signals;
+  } storms[] = {
+      {"SIGSTOP and SIGCONT", {SIGSTOP, SIGCONT}},
+      {"SIGWINCH", {SIGWINCH}},
+      {"SIGCHLD", {SIGCHLD}},
+  };
+  const std::string content = filled("line \u00e9 \"x\"\t\\\n", std::size_t{8} << 20);
+  std::uint64_t sequence = 0;
+  for (const auto& storm : storms) {
+    SCOPED_TRACE(storm.name);
+    const std::string path = "file-" + std::to_string(sequence) + ".txt";
+    SignalStorm signals(server_->pid(), storm.signals);
+    const std::string line = propose(10, path, content, "- why");
+    const std::string id = id_of(line);
+    EXPECT_TRUE(is_proposal_id(id, sequence++)) << id;
+    EXPECT_TRUE(same_bytes(line, proposal_line(id, path, "", content, "- why")));
+    std::this_thread::sleep_for(std::chrono::seconds(2));  // the reviewer thinks
+    broker_->send(TestBroker::decision(id, true), 1);
+    EXPECT_EQ(response(), result_response(10, receipt(path, kAcceptedMessage)));
+  }
+  EXPECT_EQ(err_after_start(), "");
+  EXPECT_EQ(workspace_.snapshot(), "");
+}
+
+}  // namespace
+}  // namespace varnock::test
