@@ -11,6 +11,7 @@
 #include <string_view>
 #include <utility>
 
+#include "floor.h"
 #include "json/parse.h"
 #include "json/text.h"
 #include "json/value.h"
@@ -20,21 +21,8 @@
 namespace varnock::json {
 namespace {
 
-void set_throughput(benchmark::State& state, std::size_t bytes) {
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                          static_cast<std::int64_t>(bytes));
-}
-
-void BM_Memcpy(benchmark::State& state) {
-  const std::string& line = bench::request_line(static_cast<std::size_t>(state.range(0)));
-  std::string copy(line.size(), '\0');
-  for (auto _ : state) {
-    std::memcpy(copy.data(), line.data(), line.size());
-    benchmark::DoNotOptimize(copy.data());
-    benchmark::ClobberMemory();
-  }
-  set_throughput(state, line.size());
-}
+using bench::BM_Memcpy;
+using bench::set_throughput;
 
 void BM_ValidateUtf8(benchmark::State& state) {
   const std::string& line = bench::request_line(static_cast<std::size_t>(state.range(0)));

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <string>
 
+#include "floor.h"
 #include "json/write.h"
 #include "mcp/schema.h"
 #include "sample_lines.h"
@@ -20,20 +21,8 @@ namespace {
 constexpr int kKiB = 1024;
 constexpr int kMiB = 1024 * kKiB;
 
-void set_throughput(benchmark::State& state, std::size_t bytes) {
-  state.SetBytesProcessed(static_cast<std::int64_t>(state.iterations()) *
-                          static_cast<std::int64_t>(bytes));
-}
-
-void BM_Memcpy(benchmark::State& state) {
-  const std::string& line = bench::request_line(static_cast<std::size_t>(state.range(0)));
-  std::string copy(line.size(), '\0');
-  for (auto _ : state) {
-    std::memcpy(copy.data(), line.data(), line.size());
-    benchmark::DoNotOptimize(copy.data());
-  }
-  set_throughput(state, line.size());
-}
+using bench::BM_Memcpy;
+using bench::set_throughput;
 
 // Eight request lines in an in-memory file, split by the stdin reader.
 void BM_SplitLines(benchmark::State& state) {
