@@ -13,17 +13,7 @@
 namespace varnock::test {
 namespace {
 
-// Runs the server without a broker in a scratch workspace on `input`, checks
-// that it exits with status 0 and writes no diagnostic, and gives its output.
-std::string serve(const std::string& input) {
-  TempDir workspace;
-  ProcessOptions options;
-  options.working_directory = workspace.path();
-  ProcessOutput output = run_server(input, options);
-  EXPECT_EQ(output.exit_status, 0);
-  EXPECT_EQ(output.err, "");
-  return output.out;
-}
+std::string serve(const std::string& input) { return serve_without_broker(input); }
 
 std::string parse_error(const std::string& reader_text) {
   return R"({"error":{"code":-32700,"message":"invalid JSON-RPC message: )" + reader_text +

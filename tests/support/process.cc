@@ -1,6 +1,7 @@
 #include "support/process.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
 #include <spawn.h>
@@ -14,6 +15,8 @@
 #include <cstdlib>
 #include <stdexcept>
 #include <utility>
+
+#include "support/temp_dir.h"
 
 namespace varnock::test {
 namespace {
@@ -309,5 +312,15 @@ std::string ServerProcess::err() {
 }
 
 void ServerProcess::close_stdout_reader() { close_fd(stdout_fd_); }
+
+std::string serve_without_broker(const std::string& input) {
+  TempDir workspace;
+  ProcessOptions options;
+  options.working_directory = workspace.path();
+  ProcessOutput output = run_server(input, options);
+  EXPECT_EQ(output.exit_status, 0) << "128 + signal when the server crashed";
+  EXPECT_EQ(output.err, "");
+  return output.out;
+}
 
 }  // namespace varnock::test

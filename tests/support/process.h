@@ -30,6 +30,11 @@ struct ProcessOutput {
 // for the exit.
 ProcessOutput run_server(const std::string& input, const ProcessOptions& options = {});
 
+// Runs the program without a broker in a scratch workspace on `input`,
+// expects exit status 0 (not 128 + a signal) and nothing on standard error,
+// and gives its standard output.
+std::string serve_without_broker(const std::string& input);
+
 // An interactive run: write lines, read response lines one at a time.
 class ServerProcess {
  public:
