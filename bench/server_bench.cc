@@ -11,6 +11,7 @@
 
 #include "floor.h"
 #include "json/write.h"
+#include "mcp/broker_protocol.h"
 #include "mcp/schema.h"
 #include "sample_lines.h"
 #include "stdin_lines.h"

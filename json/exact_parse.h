@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "json/result.h"
+#include "base/result.h"
 #include "json/value.h"
 
 namespace varnock::json {

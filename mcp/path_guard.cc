@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "base/os_error.h"
 #include "json/text.h"
-#include "mcp/os_error.h"
 
 namespace varnock::mcp {
 namespace {

@@ -21,10 +21,6 @@ constexpr std::string_view kExpectedPayload = "struct WriteFilePayload";
 constexpr std::string_view kExpectedThreeElements = "struct WriteFilePayload with 3 elements";
 constexpr std::string_view kExpectedFewerElements = "fewer elements in array";
 
-// Broker message texts.
-constexpr std::string_view kProposalType = "proposal";
-constexpr std::string_view kDecisionType = "decision";
-
 // The payload's members by declared position; empty until decoded.
 using PayloadSlots = std::array<std::optional<std::string>, 3>;
 
@@ -79,11 +75,6 @@ Result<WriteFilePayload> decode_array(json::Value::Array& array) {
   return payload_from(std::move(slots));
 }
 
-const std::string* string_member(const json::Value& value, std::string_view key) {
-  const json::Value* found = json::member(value, key);
-  return found != nullptr && found->is_string() ? &found->as_string() : nullptr;
-}
-
 }  // namespace
 
 Result<WriteFilePayload> decode_write_file_payload(json::Value&& value) {
@@ -107,25 +98,6 @@ json::Value to_value(VarnockEditProposal&& proposal) {
   object.emplace("after", json::Value(std::move(proposal.after)));
   object.emplace("explanationInMarkdown", json::Value(std::move(proposal.explanation_in_markdown)));
   return json::Value(std::move(object));
-}
-
-json::Value proposal_message(std::string id, VarnockEditProposal&& proposal) {
-  json::Value::Object object;
-  object.emplace("id", json::Value(std::move(id)));
-  object.emplace("payload", to_value(std::move(proposal)));
-  object.emplace("type", json::Value(kProposalType));
-  return json::Value(std::move(object));
-}
-
-bool is_decision_for(const json::Value& message, std::string_view id) {
-  const std::string* type = string_member(message, "type");
-  const std::string* decided = string_member(message, "id");
-  return type != nullptr && *type == kDecisionType && decided != nullptr && *decided == id;
-}
-
-bool decision_accepts(const json::Value& decision) {
-  const json::Value* accepted = json::member(decision, "accepted");
-  return accepted != nullptr && accepted->is_bool() && accepted->as_bool();
 }
 
 }  // namespace varnock::mcp

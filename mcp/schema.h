@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "json/result.h"
+#include "base/result.h"
 #include "json/value.h"
 
 namespace varnock::mcp {
@@ -48,13 +48,5 @@ std::string encode_receipt(const VarnockMcpReceipt& receipt);
 
 // The proposal as an object value (so it is written with sorted members).
 json::Value to_value(VarnockEditProposal&& proposal);
-
-// The "proposal" message for the broker: {"id", "payload", "type"}.
-json::Value proposal_message(std::string id, VarnockEditProposal&& proposal);
-
-// True when `message` is the "decision" on the proposal `id`.
-bool is_decision_for(const json::Value& message, std::string_view id);
-// True only when the decision's "accepted" is the boolean true.
-bool decision_accepts(const json::Value& decision);
 
 }  // namespace varnock::mcp

@@ -5,13 +5,15 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
 
+#include "base/io.h"
+#include "base/unique_fd.h"
 #include "json/text.h"
 #include "mcp/path_guard.h"
-#include "mcp/system_io.h"
 
 namespace varnock::mcp {
 namespace {
@@ -28,23 +30,14 @@ constexpr std::string_view kReceiptMessage = "file written and accepted by revie
 // Bytes asked for at a time once the size from fstat has been read.
 constexpr std::size_t kTailChunk = 65536;
 
-// Closes the descriptor when the snapshot read ends, on every path.
-class FileDescriptor {
- public:
-  explicit FileDescriptor(int fd) : fd_(fd) {}
-  ~FileDescriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
+// The longest present content the server reads. The size a file reports is
+// not trusted: a sparse file claims terabytes it would read as zeros, and
+// some files under /proc claim nothing and read on without end.
+constexpr std::size_t kMaxPresentContent = std::size_t{256} << 20;
 
 // Fills `content` (sized from fstat) and goes on to the end of the file,
-// which may have grown or shrunk since. False on a read error.
+// which may have grown or shrunk since. False on a read error, or once the
+// file has proved longer than kMaxPresentContent.
 bool read_to_end(int fd, std::string& content) {
   std::size_t filled = 0;
   while (filled < content.size()) {
@@ -61,21 +54,26 @@ bool read_to_end(int fd, std::string& content) {
     const ssize_t count = read_some(fd, tail, sizeof tail);
     if (count < 0) return false;
     if (count == 0) return true;
+    if (static_cast<std::size_t>(count) > kMaxPresentContent - content.size()) return false;
     content.append(tail, static_cast<std::size_t>(count));
   }
 }
 
 // The whole present content of the regular file at `path`, or the empty text
-// when it cannot be read as UTF-8 text for any reason. A path holding a NUL
-// byte names no file, so it never reaches open(2), which would see only the
-// part before the NUL. O_NONBLOCK keeps the open of a FIFO from waiting for
-// a writer; only a regular file is then read.
+// when it cannot be read as UTF-8 text for any reason, or is longer than
+// kMaxPresentContent. A path holding a NUL byte names no file, so it never
+// reaches open(2), which would see only the part before the NUL. O_NONBLOCK
+// keeps the open of a FIFO from waiting for a writer; only a regular file is
+// then read.
 std::string read_present_content(const std::string& path) {
   if (path.find('\0') != std::string::npos) return {};
-  FileDescriptor file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (file.get() < 0) return {};
+  UniqueFd file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (!file.valid()) return {};
   struct stat status;
   if (fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) return {};
+  if (status.st_size < 0 || static_cast<std::uint64_t>(status.st_size) > kMaxPresentContent) {
+    return {};
+  }
   std::string content(static_cast<std::size_t>(status.st_size), '\0');
   if (!read_to_end(file.get(), content) || !json::is_valid_utf8(content)) return {};
   return content;

@@ -2,7 +2,7 @@
 // proposal and receipt. It never writes, creates or truncates a file.
 #pragma once
 
-#include "json/result.h"
+#include "base/result.h"
 #include "mcp/schema.h"
 
 namespace varnock::mcp {

@@ -8,7 +8,6 @@
 #include <cctype>
 #include <string>
 
-#include "mcp/os_error.h"
 #include "support/temp_dir.h"
 
 namespace varnock::mcp {
@@ -184,11 +183,6 @@ TEST_F(PathGuardTest, DeepWorkingDirectory) {
     ASSERT_EQ(chdir(".."), 0);
     ASSERT_EQ(rmdir(name.c_str()), 0);
   }
-}
-
-TEST(OsErrorText, DescriptionAndNumber) {
-  EXPECT_EQ(os_error_text(32), "Broken pipe (os error 32)");
-  EXPECT_EQ(os_error_text(2), "No such file or directory (os error 2)");
 }
 
 }  // namespace

@@ -1,5 +1,4 @@
-// The write_file records: decoding the arguments, encoding the receipt and
-// the proposal, recognising the decision.
+// The write_file records: decoding the arguments, encoding the receipt.
 #include "mcp/schema.h"
 
 #include <gtest/gtest.h>
@@ -13,12 +12,6 @@
 
 namespace varnock::mcp {
 namespace {
-
-json::Value parsed(const std::string& text) {
-  Result<json::Value> value = json::parse(text);
-  EXPECT_TRUE(value.ok()) << text << ": " << (value.ok() ? "" : value.failure());
-  return value.ok() ? std::move(value).value() : json::Value();
-}
 
 // "ERR <message>" or the decoded strings as a JSON array, as decode.tsv has them.
 std::string decode_outcome(const std::string& text) {
@@ -130,49 +123,6 @@ TEST(EncodeReceipt, MembersInDeclaredOrder) {
       R"({"received":true,"path":"notes.txt","message":"file written and accepted by reviewer"})");
   EXPECT_EQ(encode_receipt({false, "a\"b\\c\n", "m\u00e9"}),
             "{\"received\":false,\"path\":\"a\\\"b\\\\c\\n\",\"message\":\"m\u00e9\"}");
-}
-
-TEST(ProposalMessage, SortedMembersAndThePayloadObject) {
-  json::Value message =
-      proposal_message("edit-1764936000500000000-0",
-                       VarnockEditProposal{"notes.txt", "", "hello\n", "- adds a greeting"});
-  EXPECT_EQ(
-      json::write(message),
-      R"({"id":"edit-1764936000500000000-0","payload":{"after":"hello\n","before":"",)"
-      R"("explanationInMarkdown":"- adds a greeting","path":"notes.txt"},"type":"proposal"})");
-}
-
-struct DecisionCase {
-  const char* line;
-  bool for_edit_7;
-  bool accepts;
-};
-
-const DecisionCase kDecisionCases[] = {
-    {R"({"type":"decision","id":"edit-7","accepted":true})", true, true},
-    {R"({"accepted":true,"id":"edit-7","type":"decision"})", true, true},
-    {R"({"type":"decision","id":"edit-7","accepted":true,"reason":"ok","x":null})", true, true},
-    {R"({"type":"decision","id":"edit-7","accepted":false})", true, false},
-    {R"({"type":"decision","id":"edit-7","accepted":"true"})", true, false},
-    {R"({"type":"decision","id":"edit-7","accepted":1})", true, false},
-    {R"({"type":"decision","id":"edit-7","accepted":null})", true, false},
-    {R"({"type":"decision","id":"edit-7"})", true, false},
-    {R"({"type":"decision","id":"edit-8","accepted":true})", false, true},
-    {R"({"type":"decision","id":"edit-70","accepted":true})", false, true},
-    {R"({"type":"Decision","id":"edit-7","accepted":true})", false, true},
-    {R"({"id":"edit-7","accepted":true})", false, true},
-    {R"({"type":"decision","id":7,"accepted":true})", false, true},
-    {R"({"type":"decision","accepted":true})", false, true},
-    {R"([{"type":"decision","id":"edit-7","accepted":true}])", false, false},
-    {R"("decision")", false, false},
-};
-
-TEST(Decision, RecognisedOnlyForItsIdAndAcceptedOnlyByTrue) {
-  for (const DecisionCase& c : kDecisionCases) {
-    const json::Value message = parsed(c.line);
-    EXPECT_EQ(is_decision_for(message, "edit-7"), c.for_edit_7) << c.line;
-    EXPECT_EQ(decision_accepts(message), c.accepts) << c.line;
-  }
 }
 
 }  // namespace

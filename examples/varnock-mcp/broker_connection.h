@@ -7,7 +7,9 @@
 #include <string>
 #include <string_view>
 
-#include "json/result.h"
+#include "base/line_reader.h"
+#include "base/result.h"
+#include "base/unique_fd.h"
 
 namespace varnock {
 
@@ -15,9 +17,7 @@ class BrokerConnection {
  public:
   static constexpr std::size_t kReadBufferSize = 8192;
 
-  // Takes ownership of the connected socket `fd`.
-  explicit BrokerConnection(int fd);
-  ~BrokerConnection();
+  explicit BrokerConnection(UniqueFd socket);
   BrokerConnection(const BrokerConnection&) = delete;
   BrokerConnection& operator=(const BrokerConnection&) = delete;
 
@@ -35,10 +35,8 @@ class BrokerConnection {
   Result<std::optional<std::string>> read_line();
 
  private:
-  int fd_;
-  char buffer_[kReadBufferSize];
-  std::size_t position_ = 0;
-  std::size_t filled_ = 0;
+  UniqueFd socket_;
+  LineReader lines_;
 };
 
 }  // namespace varnock

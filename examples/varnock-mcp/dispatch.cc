@@ -4,8 +4,8 @@
 #include <string_view>
 #include <utility>
 
+#include "base/result.h"
 #include "catalogue.h"
-#include "json/result.h"
 #include "mcp/schema.h"
 #include "mcp/server.h"
 #include "review.h"

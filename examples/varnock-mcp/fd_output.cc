@@ -2,8 +2,9 @@
 
 #include <unistd.h>
 
-#include <cerrno>
 #include <string>
+
+#include "base/io.h"
 
 namespace varnock {
 namespace {
@@ -11,18 +12,6 @@ namespace {
 constexpr std::string_view kDiagnosticPrefix = "[varnock-mcp] ";
 
 }  // namespace
-
-bool write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
 
 void write_diagnostic(std::string_view text) {
   std::string line;

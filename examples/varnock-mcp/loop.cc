@@ -5,10 +5,11 @@
 #include <string>
 #include <utility>
 
+#include "base/io.h"
+#include "base/result.h"
 #include "dispatch.h"
 #include "fd_output.h"
 #include "json/parse.h"
-#include "json/result.h"
 #include "json/text.h"
 #include "json/write.h"
 #include "stdin_lines.h"

@@ -9,6 +9,7 @@
 #include "json/parse.h"
 #include "json/text.h"
 #include "json/write.h"
+#include "mcp/broker_protocol.h"
 
 namespace varnock {
 

@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/result.h"
 #include "broker_connection.h"
-#include "json/result.h"
 #include "mcp/schema.h"
 
 namespace varnock {

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "json/result.h"
+#include "base/result.h"
 #include "messages.h"
 
 namespace varnock::review {

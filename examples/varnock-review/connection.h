@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "json/result.h"
+#include "base/result.h"
 #include "messages.h"
 #include "unique_fd.h"
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "json/result.h"
+#include "base/result.h"
 #include "unique_fd.h"
 
 namespace varnock::review {

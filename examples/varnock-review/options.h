@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "json/result.h"
+#include "base/result.h"
 
 namespace varnock::review {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "json/result.h"
+#include "base/result.h"
 
 namespace varnock::review {
 

@@ -1,7 +1,7 @@
 // Turning the stop signals into something the poll loop can wait on.
 #pragma once
 
-#include "json/result.h"
+#include "base/result.h"
 #include "unique_fd.h"
 
 namespace varnock::review {

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "json/result.h"
+#include "base/result.h"
 
 namespace varnock::review {
 

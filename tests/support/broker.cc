@@ -3,25 +3,21 @@
 #include <errno.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <stdexcept>
 #include <thread>
 
-#include "json/write.h"
+#include "base/io.h"
+#include "base/unix_socket.h"
+#include "mcp/broker_protocol.h"
 
 namespace varnock::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-[[noreturn]] void fail_setup(const std::string& what) {
-  throw std::runtime_error("test broker: " + what + ": " + std::strerror(errno));
-}
 
 // Milliseconds left until `deadline`, never negative.
 int remaining_ms(Clock::time_point deadline) {
@@ -39,26 +35,14 @@ bool wait_readable(int fd, Clock::time_point deadline) {
   }
 }
 
-void close_fd(int& fd) {
-  if (fd >= 0) close(fd);
-  fd = -1;
-}
-
 }  // namespace
 
 TestBroker::TestBroker(std::string socket_path) : socket_path_(std::move(socket_path)) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (socket_path_.size() >= sizeof address.sun_path) {
-    throw std::runtime_error("test broker: socket path too long: " + socket_path_);
+  Result<UniqueFd> listener = listen_unix(socket_path_, 4);
+  if (!listener.ok()) {
+    throw std::runtime_error("test broker: " + socket_path_ + ": " + listener.failure());
   }
-  std::memcpy(address.sun_path, socket_path_.c_str(), socket_path_.size() + 1);
-  listen_fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (listen_fd_ < 0) fail_setup("socket");
-  if (bind(listen_fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
-    fail_setup("bind " + socket_path_);
-  }
-  if (listen(listen_fd_, 4) != 0) fail_setup("listen");
+  listener_ = std::move(listener).value();
 }
 
 TestBroker::~TestBroker() {
@@ -68,63 +52,52 @@ TestBroker::~TestBroker() {
 
 bool TestBroker::accept(int timeout_ms) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  if (listen_fd_ < 0 || !wait_readable(listen_fd_, deadline)) return false;
+  if (!listener_.valid() || !wait_readable(listener_.get(), deadline)) return false;
   close_connection();
-  conn_fd_ = accept4(listen_fd_, nullptr, nullptr, SOCK_CLOEXEC);
-  return conn_fd_ >= 0;
+  connection_.reset(accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+  if (!connection_.valid()) return false;
+  lines_ = std::make_unique<LineReader>(connection_.get(), 65536);
+  return true;
 }
 
 std::optional<std::string> TestBroker::read_line(int timeout_ms) {
   const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  std::size_t scanned = 0;  // proposals can be large: scan each byte once
+  if (!lines_) return std::nullopt;
   for (;;) {
-    const std::size_t feed = buffer_.find('\n', scanned);
-    if (feed != std::string::npos) {
-      std::string line = buffer_.substr(0, feed);
-      buffer_.erase(0, feed + 1);
+    if (std::optional<std::string> line = lines_->buffered_line()) {
+      line->pop_back();
       return line;
     }
-    scanned = buffer_.size();
-    if (conn_fd_ < 0 || !wait_readable(conn_fd_, deadline)) return std::nullopt;
-    char chunk[65536];
-    const ssize_t count = recv(conn_fd_, chunk, sizeof chunk, 0);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) return std::nullopt;
-    buffer_.append(chunk, static_cast<std::size_t>(count));
+    if (!wait_readable(connection_.get(), deadline)) return std::nullopt;
+    Result<bool> more = lines_->fill();
+    if (!more.ok() || !more.value()) return std::nullopt;
   }
 }
 
 void TestBroker::send(const std::string& bytes, std::size_t chunk, int delay_ms) {
-  const std::size_t piece = chunk > 0 ? chunk : bytes.size();
-  for (std::size_t offset = 0; offset < bytes.size();) {
+  const std::string_view all(bytes);
+  const std::size_t piece = chunk > 0 ? chunk : all.size();
+  for (std::size_t offset = 0; offset < all.size(); offset += piece) {
     if (offset > 0 && delay_ms > 0) {
       std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
     }
-    const std::size_t end = std::min(bytes.size(), offset + piece);
-    while (offset < end) {
-      const ssize_t sent = ::send(conn_fd_, bytes.data() + offset, end - offset, MSG_NOSIGNAL);
-      if (sent < 0 && errno == EINTR) continue;
-      if (sent <= 0) return;  // the server has gone; the test sees it elsewhere
-      offset += static_cast<std::size_t>(sent);
-    }
+    // A server that has gone is seen by the test elsewhere.
+    if (send_all(connection_.get(), all.substr(offset, piece)) != 0) return;
   }
 }
 
 std::string TestBroker::decision(const std::string& id, bool accepted) {
-  std::string line = "{\"type\":\"decision\",\"id\":";
-  json::write_string(id, line);
-  line += accepted ? ",\"accepted\":true}\n" : ",\"accepted\":false}\n";
-  return line;
+  return mcp::decision_line(id, accepted) + "\n";
 }
 
 void TestBroker::close_connection() {
-  close_fd(conn_fd_);
-  buffer_.clear();
+  lines_.reset();
+  connection_.reset();
 }
 
 void TestBroker::stop_listening() {
-  if (listen_fd_ < 0) return;
-  close_fd(listen_fd_);
+  if (!listener_.valid()) return;
+  listener_.reset();
   unlink(socket_path_.c_str());
 }
 

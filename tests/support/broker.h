@@ -3,8 +3,12 @@
 // write any bytes back, close at any point.
 #pragma once
 
+#include <memory>
 #include <optional>
 #include <string>
+
+#include "base/line_reader.h"
+#include "base/unique_fd.h"
 
 namespace varnock::test {
 
@@ -31,9 +35,9 @@ class TestBroker {
 
  private:
   std::string socket_path_;
-  int listen_fd_ = -1;
-  int conn_fd_ = -1;
-  std::string buffer_;
+  UniqueFd listener_;
+  UniqueFd connection_;
+  std::unique_ptr<LineReader> lines_;
 };
 
 }  // namespace varnock::test

@@ -1,0 +1,46 @@
+#include "base/io.h"
+
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace varnock {
+namespace {
+
+// Repeats `put` (which behaves like write(2)) until every byte is out.
+template <class Put>
+int put_all(std::string_view bytes, Put put) {
+  while (!bytes.empty()) {
+    const ssize_t count = put(bytes.data(), bytes.size());
+    if (count < 0) {
+      if (errno == EINTR) continue;
+      return errno;
+    }
+    bytes.remove_prefix(static_cast<std::size_t>(count));
+  }
+  return 0;
+}
+
+}  // namespace
+
+ssize_t read_some(int fd, void* buffer, std::size_t size) {
+  ssize_t count;
+  do {
+    count = ::read(fd, buffer, size);
+  } while (count < 0 && errno == EINTR);
+  return count;
+}
+
+int write_all(int fd, std::string_view bytes) {
+  return put_all(bytes,
+                 [fd](const char* data, std::size_t size) { return ::write(fd, data, size); });
+}
+
+int send_all(int fd, std::string_view bytes) {
+  return put_all(bytes, [fd](const char* data, std::size_t size) {
+    return ::send(fd, data, size, MSG_NOSIGNAL);
+  });
+}
+
+}  // namespace varnock

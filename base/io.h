@@ -1,0 +1,25 @@
+// Reading and writing descriptors with the interruption handling in one
+// place: a signal that interrupts a call never surfaces as a failure.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <string_view>
+
+namespace varnock {
+
+// One read(2) of at most `size` bytes, repeated when a signal interrupts it:
+// the byte count, 0 at the end of the stream, or -1 with errno set.
+ssize_t read_some(int fd, void* buffer, std::size_t size);
+
+// Writes all of `bytes` with write(2), repeating partial and interrupted
+// writes. Gives 0, or the error number of the write that failed (EAGAIN
+// included: a non-blocking descriptor that is full is a failure here).
+int write_all(int fd, std::string_view bytes);
+
+// As write_all, with send(2) and MSG_NOSIGNAL, so that a socket whose peer
+// has gone reports EPIPE instead of raising SIGPIPE.
+int send_all(int fd, std::string_view bytes);
+
+}  // namespace varnock

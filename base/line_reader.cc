@@ -1,0 +1,74 @@
+#include "base/line_reader.h"
+
+#include <cerrno>
+#include <cstring>
+#include <utility>
+
+#include "base/io.h"
+#include "base/os_error.h"
+
+namespace varnock {
+
+void LineSplitter::append(std::string_view bytes) {
+  // Drop what was handed out once it is at least half the buffer, so each
+  // byte is moved a bounded number of times.
+  if (begin_ > 0 && begin_ * 2 >= buffer_.size()) {
+    buffer_.erase(0, begin_);
+    scanned_ -= begin_;
+    begin_ = 0;
+  }
+  buffer_.append(bytes);
+}
+
+std::optional<std::string> LineSplitter::take_line() {
+  const char* from = buffer_.data() + scanned_;
+  const void* feed = std::memchr(from, '\n', buffer_.size() - scanned_);
+  if (feed == nullptr) {
+    scanned_ = buffer_.size();
+    return std::nullopt;
+  }
+  const std::size_t end =
+      static_cast<std::size_t>(static_cast<const char*>(feed) - buffer_.data()) + 1;
+  std::string line;
+  if (begin_ == 0 && end == buffer_.size()) {
+    line = std::move(buffer_);  // the whole buffer is one line: no copy
+    buffer_.clear();
+  } else {
+    line.assign(buffer_, begin_, end - begin_);
+  }
+  begin_ = scanned_ = end;
+  if (begin_ >= buffer_.size()) {
+    buffer_.clear();
+    begin_ = scanned_ = 0;
+  }
+  return line;
+}
+
+std::string LineSplitter::take_rest() {
+  std::string rest = begin_ == 0 ? std::move(buffer_) : buffer_.substr(begin_);
+  buffer_.clear();
+  begin_ = scanned_ = 0;
+  return rest;
+}
+
+LineReader::LineReader(int fd, std::size_t block_size) : fd_(fd), block_(block_size) {}
+
+Result<bool> LineReader::fill() {
+  const ssize_t count = read_some(fd_, block_.data(), block_.size());
+  if (count < 0) return fail(os_error_text(errno));
+  lines_.append(std::string_view(block_.data(), static_cast<std::size_t>(count)));
+  return count > 0;
+}
+
+Result<std::optional<std::string>> LineReader::read_line() {
+  for (;;) {
+    if (std::optional<std::string> line = lines_.take_line()) return line;
+    Result<bool> more = fill();
+    if (!more.ok()) return fail(std::move(more).failure());
+    if (more.value()) continue;
+    if (lines_.pending() == 0) return std::optional<std::string>();
+    return std::optional<std::string>(lines_.take_rest());
+  }
+}
+
+}  // namespace varnock

@@ -1,0 +1,68 @@
+// Lines out of a byte stream: a splitter that is fed bytes as they arrive,
+// and a reader that feeds one from a descriptor.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/result.h"
+
+namespace varnock {
+
+// Cuts a stream into lines, each ending with its line feed. However the
+// stream is cut into pieces, each byte is searched for a line feed once and
+// moved at most a constant number of times, so a long line costs linear
+// time. Lines are handed out as bytes; nothing checks them for UTF-8.
+class LineSplitter {
+ public:
+  void append(std::string_view bytes);
+
+  // The next complete line with its LF, or nullopt while none is complete.
+  std::optional<std::string> take_line();
+
+  // The bytes of the unfinished line, for the end of the stream; afterwards
+  // the splitter is empty.
+  std::string take_rest();
+
+  // Bytes held that belong to no complete line handed out yet.
+  std::size_t pending() const { return buffer_.size() - begin_; }
+
+ private:
+  std::string buffer_;
+  std::size_t begin_ = 0;    // first byte not handed out
+  std::size_t scanned_ = 0;  // bytes from begin_ up to here hold no LF
+};
+
+// Reads lines from a descriptor it does not own, `block_size` bytes per
+// read(2). Bytes after a line stay buffered for the next call.
+class LineReader {
+ public:
+  LineReader(int fd, std::size_t block_size);
+
+  // The next line with its LF, or the rest of the stream when it ends
+  // without one; nullopt at the end of the stream with nothing left. Fails
+  // with the system's text ("Connection reset by peer (os error 104)"),
+  // keeping what was buffered.
+  Result<std::optional<std::string>> read_line();
+
+  // A complete line already buffered, without reading.
+  std::optional<std::string> buffered_line() { return lines_.take_line(); }
+
+  // One read into the buffer: false at the end of the stream.
+  Result<bool> fill();
+
+  // The unfinished line, for a caller that has seen the end of the stream.
+  std::string take_rest() { return lines_.take_rest(); }
+
+  int fd() const { return fd_; }
+
+ private:
+  int fd_;
+  std::vector<char> block_;
+  LineSplitter lines_;
+};
+
+}  // namespace varnock
