@@ -25,4 +25,8 @@ ensure_packages() {
 # What building the server needs.
 BUILD_PACKAGES=(cmake ninja-build g++ nlohmann-json3-dev libsimdjson-dev)
 # What the tests, benchmarks and fuzz targets need on top.
-TEST_PACKAGES=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev)
+TEST_PACKAGES=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev systemd
+  dpkg-dev file lintian)
+# What scripts/package needs on top of the build: dpkg-shlibdeps for the
+# package's library dependencies, and lintian to check the package.
+PACKAGE_PACKAGES=(dpkg-dev file lintian)

@@ -5,13 +5,30 @@
 #include <unistd.h>
 
 #include <memory>
+#include <string_view>
 
 #include "broker_connection.h"
+#include "fd_output.h"
 #include "loop.h"
 #include "startup.h"
 
+namespace {
+
+constexpr std::string_view kStartedByHand =
+    "this is an MCP server that an MCP host starts: it reads JSON-RPC messages on standard "
+    "input, one per line (manual: man varnock-mcp)";
+
+// A host starts the server on pipes; a terminal on standard input means a
+// person started it by hand and is owed one line on what it expects.
+void note_if_started_by_hand() {
+  if (isatty(STDIN_FILENO) == 1) varnock::write_diagnostic(kStartedByHand);
+}
+
+}  // namespace
+
 int main() {
   varnock::prepare_process();
+  note_if_started_by_hand();
   std::unique_ptr<varnock::BrokerConnection> broker = varnock::connect_broker();
   varnock::run_message_loop(STDIN_FILENO, STDOUT_FILENO, broker.get());
   // The connection closes here, with nothing sent first.
