@@ -1,6 +1,7 @@
 #include "json/exact_parse.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cstdint>
 #include <cstring>
@@ -50,10 +51,10 @@ int hex_value(char c) {
   return (c | 0x20) - 'a' + 10;
 }
 
-// Whether one of the eight bytes of `word` ends a run of plain string
-// bytes: one that needs an escape, or a non-ASCII byte.
-bool word_ends_plain_run(std::uint64_t word) {
-  return (word & 0x8080808080808080u) != 0 || word_needs_escape(word);
+// The bytes of `word` that end a run of plain string bytes, as
+// escape_mask() marks them: those that need an escape, and non-ASCII ones.
+std::uint64_t plain_run_ends(std::uint64_t word) {
+  return (word & 0x8080808080808080u) | escape_mask(word);
 }
 
 // The byte that the escape of one letter after a backslash stands for, or
@@ -335,7 +336,14 @@ class Reader {
       while (text_.size() - index_ >= 8) {
         std::uint64_t word;
         std::memcpy(&word, text_.data() + index_, sizeof word);
-        if (word_ends_plain_run(word)) break;
+        const std::uint64_t ends = plain_run_ends(word);
+        if (ends != 0) {
+          // The lowest marked byte is the first in memory.
+          if constexpr (std::endian::native == std::endian::little) {
+            index_ += static_cast<std::size_t>(std::countr_zero(ends)) / 8;
+          }
+          break;
+        }
         index_ += 8;
       }
       while (!at_end() && is_plain_ascii(peek())) ++index_;

@@ -17,17 +17,17 @@ bool is_valid_utf8(std::string_view bytes);
 // `bytes` must not be empty.
 std::size_t utf8_sequence_length(std::string_view bytes);
 
-// True when one of the eight bytes of `word` is a quote, a backslash or a
-// control character: the bytes a JSON string never holds as they stand.
-// Exact for "one of the eight", though not for which; long strings are
-// scanned a word at a time.
-inline bool word_needs_escape(std::uint64_t word) {
+// A mask with the high bit set in each byte of `word` that is a quote, a
+// backslash or a control character: the bytes a JSON string never holds as
+// they stand. Exact for the lowest such byte and so for "is there one",
+// though a byte above it may be marked too. Long strings are scanned a word
+// at a time.
+inline std::uint64_t escape_mask(std::uint64_t word) {
   constexpr std::uint64_t kOnes = 0x0101010101010101u;
   constexpr std::uint64_t kHighBits = 0x8080808080808080u;
   const auto has_zero_byte = [](std::uint64_t x) { return (x - kOnes) & ~x & kHighBits; };
   const std::uint64_t below_space = (word - kOnes * 0x20) & ~word & kHighBits;
-  return (below_space | has_zero_byte(word ^ (kOnes * '"')) |
-          has_zero_byte(word ^ (kOnes * '\\'))) != 0;
+  return below_space | has_zero_byte(word ^ (kOnes * '"')) | has_zero_byte(word ^ (kOnes * '\\'));
 }
 
 // `text` without the Unicode White_Space characters at either end. The 25

@@ -33,7 +33,7 @@ std::size_t plain_run(std::string_view text) {
   for (; i + 8 <= n; i += 8) {
     std::uint64_t word;
     std::memcpy(&word, p + i, sizeof word);
-    if (word_needs_escape(word)) break;
+    if (escape_mask(word) != 0) break;
   }
   while (i < n && !needs_escape(p[i])) ++i;
   return i;
