@@ -40,6 +40,14 @@ std::string outcome(std::string_view text) {
   return exact.ok() ? write(exact.value()) : "error: " + exact.failure();
 }
 
+// `head`, then `count` zeros, then `tail`: numbers too long to spell out.
+std::string with_zeros(std::string_view head, std::size_t count, std::string_view tail) {
+  std::string text(head);
+  text.append(count, '0');
+  text.append(tail);
+  return text;
+}
+
 void expect_outcomes(const std::vector<Case>& cases, const char* what) {
   for (const auto& c : cases) {
     EXPECT_EQ(outcome(c.text), c.expected) << what << ": " << c.text;
@@ -143,6 +151,9 @@ TEST(ParseErrors, LiteralsAndNumbers) {
           {"1.e5", "error: invalid number at line 1 column 3"},
           {"1e400", "error: number out of range at line 1 column 5"},
           {"-1e400", "error: number out of range at line 1 column 6"},
+          // Out of range by the digits before the exponent, not by the exponent.
+          {with_zeros("1", 400, ""), "error: number out of range at line 1 column 401"},
+          {with_zeros("1", 400, "e-50"), "error: number out of range at line 1 column 405"},
       },
       "literals and numbers");
 }
@@ -274,6 +285,9 @@ TEST(ParseNumbers, WrittenBackInTheirForms) {
           {"-1e-400", "-0.0"},
           {"1.7976931348623157e308", "1.7976931348623157e+308"},
           {"4.9e-324", "5e-324"},
+          {with_zeros("1", 400, "e-100"), "1e+300"},
+          {with_zeros("0.", 330, "1e5"), "0.0"},
+          {with_zeros("-0.", 330, "1"), "-0.0"},
       },
       "numbers");
 }
