@@ -229,6 +229,32 @@ TEST(ParseErrors, Positions) {
       "positions");
 }
 
+// Plain string bytes are read a word at a time: a byte that ends a run must
+// be found at every offset in a word.
+TEST(ParseStrings, FindsTheEndOfAPlainRunAtEveryOffset) {
+  for (std::size_t at = 0; at < 20; ++at) {
+    const auto quoted = [at](std::string_view middle) {
+      std::string text = "\"";
+      text.append(at, 'a');
+      text.append(middle);
+      text.append(20 - at, 'b');
+      text += '"';
+      return text;
+    };
+    const std::string column = std::to_string(at + 2);
+    EXPECT_EQ(outcome(quoted("\\n")), quoted("\\n")) << at;
+    EXPECT_EQ(outcome(quoted("\xC3\xA9")), quoted("\xC3\xA9")) << at;
+    EXPECT_EQ(outcome(quoted("\x01")),
+              "error: control character (\\u0000-\\u001F) found while parsing a string at line 1 "
+              "column " +
+                  column)
+        << at;
+    EXPECT_EQ(outcome(quoted("\xC3(")),
+              "error: invalid unicode code point at line 1 column " + column)
+        << at;
+  }
+}
+
 TEST(ParseNesting, ArraysAndObjectsNestAtMost127Deep) {
   const auto nested = [](int depth, const std::string& open, const std::string& close) {
     std::string text;
