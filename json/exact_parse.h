@@ -1,5 +1,6 @@
-// The exact reading path: the library's SAX events build the value, and a
-// refused text gets its error from the syntax checker.
+// The exact reading path: one strict pass over the text that builds the
+// value as it goes and, for a refused text, names the first fault with its
+// position.
 #pragma once
 
 #include <string_view>
@@ -9,7 +10,8 @@
 
 namespace varnock::json {
 
-// Same contract as parse(); correct for every text, at the library's speed.
+// Same contract as parse(), for every text; parse() takes this path for the
+// texts the fast path refuses.
 Result<Value> exact_parse(std::string_view text);
 
 }  // namespace varnock::json

@@ -2,6 +2,7 @@
 
 #include <simdjson.h>
 
+#include <cstdint>
 #include <cstring>
 #include <memory>
 #include <utility>
@@ -20,6 +21,8 @@ constexpr std::size_t kKeptCapacity = std::size_t{64} << 20;
 constexpr std::size_t kInitialCapacity = std::size_t{64} << 10;
 // The parser's offsets are 32-bit.
 constexpr std::size_t kMaxFastLength = 0xFFFF0000u;
+// No page is smaller, and every page is a multiple of it.
+constexpr std::uintptr_t kMinPageSize = 4096;
 
 class Converter {
  public:
@@ -118,18 +121,26 @@ void release_large_buffers() {
   if (parser_of_thread && parser_of_thread->capacity() > kKeptCapacity) parser_of_thread.reset();
 }
 
+// The parser reads up to SIMDJSON_PADDING bytes past the end of its text.
+// Those reads cannot fault when they stay in the page of the text's last
+// byte, so only a text that ends near the end of a page is first copied
+// (into the parser's own buffer, kept between lines). The bytes read past
+// the end do not change the result.
+bool must_copy(std::string_view text) {
+  if (text.empty()) return true;
+  const auto last = reinterpret_cast<std::uintptr_t>(text.data() + text.size() - 1);
+  return last % kMinPageSize + simdjson::SIMDJSON_PADDING >= kMinPageSize;
+}
+
 }  // namespace
 
-static_assert(kParsePadding >= simdjson::SIMDJSON_PADDING);
-
-std::optional<Value> fast_parse(std::string_view text, bool padded) {
+std::optional<Value> fast_parse(std::string_view text) {
   if (text.size() > kMaxFastLength) return std::nullopt;
   dom::parser* parser = shared_parser();
   if (parser == nullptr) return std::nullopt;
   dom::element root;
   std::optional<Value> result;
-  // The parser may read a few bytes past the end of the text.
-  if (parser->parse(text.data(), text.size(), !padded).get(root) == simdjson::SUCCESS) {
+  if (parser->parse(text.data(), text.size(), must_copy(text)).get(root) == simdjson::SUCCESS) {
     Value value;
     if (Converter(text).convert(root, value)) result = std::move(value);
   }

@@ -12,8 +12,6 @@ namespace varnock::json {
 // exact_parse() gives; nullopt for every text it refuses or cannot
 // represent exactly (errors, integers beyond 64 bits, nesting past the
 // limit, an ambiguous "-0"), which then take the exact path.
-// `padded` promises kParsePadding readable bytes after the text, which is
-// then read in place; otherwise the parser works on a padded copy.
-std::optional<Value> fast_parse(std::string_view text, bool padded = false);
+std::optional<Value> fast_parse(std::string_view text);
 
 }  // namespace varnock::json

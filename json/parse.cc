@@ -6,12 +6,7 @@
 namespace varnock::json {
 
 Result<Value> parse(std::string_view text) {
-  if (auto value = fast_parse(text, false)) return std::move(*value);
-  return exact_parse(text);
-}
-
-Result<Value> parse_padded(std::string_view text) {
-  if (auto value = fast_parse(text, true)) return std::move(*value);
+  if (auto value = fast_parse(text)) return std::move(*value);
   return exact_parse(text);
 }
 

@@ -1,7 +1,25 @@
-// Reading one JSON text into a Value.
+// Reading one JSON text into a Value: the entry point of the JSON layer.
+//
+// What must not change. Clients read these texts, so they are part of the
+// wire, byte for byte:
+// - A refused text's failure, "<message> at line <L> column <C>" (the
+//   messages are in json/exact_parse.cc; lines count line feeds from 1,
+//   columns count bytes); it is sent after "invalid JSON-RPC message: ".
+// - What a text reads as: integers in the 64-bit ranges stay exact (u64
+//   without a sign, i64 with one), "-0" is the float -0.0, other numbers
+//   are the nearest double and must be finite (too small reads as a signed
+//   zero), a later duplicate member replaces an earlier one, nesting stops
+//   at kMaxDepth, a byte-order mark or NUL outside a string is refused.
+// - How json/write.h writes a value back: members in ascending byte order,
+//   its string escapes, its integer and float forms ("1.0", "1e-6",
+//   "1e+16"); ids are echoed in that form.
+// - The decoder messages of json/decode.h.
+// tests/vectors/ pins all of these. Two paths read a text: simdjson for the
+// valid texts it can represent exactly (json/fast_parse.h), and the strict
+// reader for every other text (json/exact_parse.h); they must give the same
+// value for every text the first one takes.
 #pragma once
 
-#include <cstddef>
 #include <string_view>
 
 #include "base/result.h"
@@ -16,13 +34,5 @@ inline constexpr int kMaxDepth = 127;
 // optional JSON whitespace around it. A failure's text is
 // "<message> at line <L> column <C>".
 Result<Value> parse(std::string_view text);
-
-// How many readable bytes parse_padded() needs after its text.
-inline constexpr std::size_t kParsePadding = 64;
-
-// parse() for a text followed in memory by at least kParsePadding readable
-// bytes, of any value; the fast path then reads the text where it lies
-// instead of copying it first.
-Result<Value> parse_padded(std::string_view text);
 
 }  // namespace varnock::json

@@ -112,6 +112,10 @@ bool is_valid_utf8(std::string_view bytes) {
   }
 }
 
+std::size_t utf8_sequence_length(std::string_view bytes) {
+  return sequence_length(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
 std::string_view trim_white_space(std::string_view text) {
   while (!text.empty()) {
     const std::size_t length = white_space_at_start(text);

@@ -1,6 +1,8 @@
 // UTF-8 text helpers shared by every reader of lines.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <string_view>
 
 namespace varnock::json {
@@ -8,6 +10,25 @@ namespace varnock::json {
 // True when `bytes` is well-formed UTF-8 (no overlong forms, no surrogates,
 // nothing above U+10FFFF).
 bool is_valid_utf8(std::string_view bytes);
+
+// The byte length of the well-formed sequence of two to four bytes that
+// starts `bytes`, or 0 when none does (an ASCII or stray byte, an overlong
+// form, a surrogate, a code point above U+10FFFF, a cut-off sequence).
+// `bytes` must not be empty.
+std::size_t utf8_sequence_length(std::string_view bytes);
+
+// A mask with the high bit set in each byte of `word` that is a quote, a
+// backslash or a control character: the bytes a JSON string never holds as
+// they stand. Exact for the lowest such byte and so for "is there one",
+// though a byte above it may be marked too. Long strings are scanned a word
+// at a time.
+inline std::uint64_t escape_mask(std::uint64_t word) {
+  constexpr std::uint64_t kOnes = 0x0101010101010101u;
+  constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+  const auto has_zero_byte = [](std::uint64_t x) { return (x - kOnes) & ~x & kHighBits; };
+  const std::uint64_t below_space = (word - kOnes * 0x20) & ~word & kHighBits;
+  return below_space | has_zero_byte(word ^ (kOnes * '"')) | has_zero_byte(word ^ (kOnes * '\\'));
+}
 
 // `text` without the Unicode White_Space characters at either end. The 25
 // characters are U+0009-U+000D, U+0020, U+0085, U+00A0, U+1680,

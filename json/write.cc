@@ -7,6 +7,8 @@
 #include <cstring>
 #include <utility>
 
+#include "json/text.h"
+
 namespace varnock::json {
 namespace {
 
@@ -22,17 +24,6 @@ constexpr int kMaxPositionalExponent = 15;
 
 bool needs_escape(unsigned char byte) { return byte < 0x20 || byte == '"' || byte == '\\'; }
 
-// True when some byte of the eight in `word` needs an escape. Each test is
-// exact for "some byte", though not for which one.
-bool word_needs_escape(std::uint64_t word) {
-  constexpr std::uint64_t kOnes = 0x0101010101010101u;
-  constexpr std::uint64_t kHighBits = 0x8080808080808080u;
-  const auto has_zero_byte = [](std::uint64_t x) { return (x - kOnes) & ~x & kHighBits; };
-  const std::uint64_t below_space = (word - kOnes * 0x20) & ~word & kHighBits;
-  return (below_space | has_zero_byte(word ^ (kOnes * '"')) |
-          has_zero_byte(word ^ (kOnes * '\\'))) != 0;
-}
-
 // The length of the run at the start of `text` that is written as it
 // stands. Strings can be megabytes long, so whole words are tested first.
 std::size_t plain_run(std::string_view text) {
@@ -42,7 +33,7 @@ std::size_t plain_run(std::string_view text) {
   for (; i + 8 <= n; i += 8) {
     std::uint64_t word;
     std::memcpy(&word, p + i, sizeof word);
-    if (word_needs_escape(word)) break;
+    if (escape_mask(word) != 0) break;
   }
   while (i < n && !needs_escape(p[i])) ++i;
   return i;

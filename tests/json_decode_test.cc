@@ -1,4 +1,4 @@
-// The decoder messages and how they describe the value found.
+// How the decoder messages describe the value found.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -75,26 +75,6 @@ TEST(DescribeFound, StringsQuotedWithTheirEscapes) {
   for (const auto& [text, description] : cases) {
     EXPECT_EQ(describe_found(Value(text)), description);
   }
-}
-
-TEST(DecoderMessages, InvalidType) {
-  EXPECT_EQ(invalid_type(Value(std::uint64_t{5}), "a string"),
-            "invalid type: integer `5`, expected a string");
-  EXPECT_EQ(invalid_type(Value("x\n"), "struct WriteFilePayload"),
-            R"(invalid type: string "x\n", expected struct WriteFilePayload)");
-  EXPECT_EQ(invalid_type(Value(), "a string"), "invalid type: null, expected a string");
-}
-
-TEST(DecoderMessages, MissingField) {
-  EXPECT_EQ(missing_field("path"), "missing field `path`");
-  EXPECT_EQ(missing_field("explanationInMarkdown"), "missing field `explanationInMarkdown`");
-}
-
-TEST(DecoderMessages, InvalidLength) {
-  EXPECT_EQ(invalid_length(1, "struct WriteFilePayload with 3 elements"),
-            "invalid length 1, expected struct WriteFilePayload with 3 elements");
-  EXPECT_EQ(invalid_length(0, "fewer elements in array"),
-            "invalid length 0, expected fewer elements in array");
 }
 
 }  // namespace

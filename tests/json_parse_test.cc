@@ -1,14 +1,19 @@
 // Reading JSON text: the vectors, then the rules one by one. Most cases are
 // (text, expected) pairs: the compact text written back for a value, or the
-// failure text with its position.
+// failure text with its position. Every case goes through both reading
+// paths: the exact one decides, and a value the fast one gives must be the
+// same value.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "json/exact_parse.h"
+#include "json/fast_parse.h"
 #include "json/parse.h"
 #include "json/text.h"
 #include "json/write.h"
@@ -24,10 +29,23 @@ struct Case {
   std::string expected;
 };
 
-// The text written for the value read, or the failure text.
+// The text written for the value read, or the failure text; checks on the
+// way that the fast path refuses the text or agrees with the exact path.
 std::string outcome(std::string_view text) {
-  Result<Value> value = parse(text);
-  return value.ok() ? write(value.value()) : "error: " + value.failure();
+  Result<Value> exact = exact_parse(text);
+  const std::optional<Value> fast = fast_parse(text);
+  if (fast) {
+    EXPECT_TRUE(exact.ok() && *fast == exact.value()) << "the paths differ on " << text;
+  }
+  return exact.ok() ? write(exact.value()) : "error: " + exact.failure();
+}
+
+// `head`, then `count` zeros, then `tail`: numbers too long to spell out.
+std::string with_zeros(std::string_view head, std::size_t count, std::string_view tail) {
+  std::string text(head);
+  text.append(count, '0');
+  text.append(tail);
+  return text;
 }
 
 void expect_outcomes(const std::vector<Case>& cases, const char* what) {
@@ -48,6 +66,41 @@ TEST(ParseVectors, EveryRecordOfParseTsv) {
     EXPECT_TRUE(is_valid_utf8(text)) << "parse.tsv line " << record.line;
     EXPECT_EQ(outcome(text), kind == "OK" ? expected : "error: " + expected)
         << "parse.tsv line " << record.line << ": " << record.columns[0];
+  }
+}
+
+TEST(ParsePaths, FastPathTakesPlainRequests) {
+  for (const char* text : {R"({"id":1,"method":"tools/list"})", R"([0,1.5,"x",null,true])",
+                           R"({"a":0,"b":-1})", "18446744073709551615"}) {
+    EXPECT_TRUE(fast_parse(text).has_value()) << text;
+  }
+}
+
+// What the fast parser cannot represent exactly goes to the exact path.
+TEST(ParsePaths, FastPathRefusesWhatItCannotRepresent) {
+  const std::string deep = std::string(128, '[') + std::string(128, ']');
+  for (const std::string& text : {"-0"s, "[-0]"s, R"({"a":0,"b":"-0"})"s, "18446744073709551616"s,
+                                  "-9223372036854775809"s, deep,
+                                  "\xEF\xBB\xBF"
+                                  "1"s,
+                                  "1\0"s, "1e400"s}) {
+    EXPECT_FALSE(fast_parse(text).has_value()) << text;
+  }
+}
+
+// The fast path reads a text in place unless it ends near the end of a
+// page; either way what follows the text does not change its value.
+TEST(ParsePaths, FastPathReadsOnlyTheText) {
+  std::string bytes(3 * 4096, 'x');
+  const auto address = reinterpret_cast<std::uintptr_t>(bytes.data());
+  const std::size_t page_end = 2 * 4096 - address % 4096;
+  const std::string text = R"({"a":[1,"b"]})";
+  for (std::size_t end = page_end - 80; end <= page_end + 8; ++end) {
+    bytes.replace(end - text.size(), text.size(), text);
+    const std::optional<Value> value =
+        fast_parse(std::string_view(bytes).substr(end - text.size(), text.size()));
+    ASSERT_TRUE(value.has_value()) << end;
+    EXPECT_EQ(write(*value), text) << end;
   }
 }
 
@@ -98,6 +151,9 @@ TEST(ParseErrors, LiteralsAndNumbers) {
           {"1.e5", "error: invalid number at line 1 column 3"},
           {"1e400", "error: number out of range at line 1 column 5"},
           {"-1e400", "error: number out of range at line 1 column 6"},
+          // Out of range by the digits before the exponent, not by the exponent.
+          {with_zeros("1", 400, ""), "error: number out of range at line 1 column 401"},
+          {with_zeros("1", 400, "e-50"), "error: number out of range at line 1 column 405"},
       },
       "literals and numbers");
 }
@@ -173,6 +229,32 @@ TEST(ParseErrors, Positions) {
       "positions");
 }
 
+// Plain string bytes are read a word at a time: a byte that ends a run must
+// be found at every offset in a word.
+TEST(ParseStrings, FindsTheEndOfAPlainRunAtEveryOffset) {
+  for (std::size_t at = 0; at < 20; ++at) {
+    const auto quoted = [at](std::string_view middle) {
+      std::string text = "\"";
+      text.append(at, 'a');
+      text.append(middle);
+      text.append(20 - at, 'b');
+      text += '"';
+      return text;
+    };
+    const std::string column = std::to_string(at + 2);
+    EXPECT_EQ(outcome(quoted("\\n")), quoted("\\n")) << at;
+    EXPECT_EQ(outcome(quoted("\xC3\xA9")), quoted("\xC3\xA9")) << at;
+    EXPECT_EQ(outcome(quoted("\x01")),
+              "error: control character (\\u0000-\\u001F) found while parsing a string at line 1 "
+              "column " +
+                  column)
+        << at;
+    EXPECT_EQ(outcome(quoted("\xC3(")),
+              "error: invalid unicode code point at line 1 column " + column)
+        << at;
+  }
+}
+
 TEST(ParseNesting, ArraysAndObjectsNestAtMost127Deep) {
   const auto nested = [](int depth, const std::string& open, const std::string& close) {
     std::string text;
@@ -229,6 +311,9 @@ TEST(ParseNumbers, WrittenBackInTheirForms) {
           {"-1e-400", "-0.0"},
           {"1.7976931348623157e308", "1.7976931348623157e+308"},
           {"4.9e-324", "5e-324"},
+          {with_zeros("1", 400, "e-100"), "1e+300"},
+          {with_zeros("0.", 330, "1e5"), "0.0"},
+          {with_zeros("-0.", 330, "1"), "-0.0"},
       },
       "numbers");
 }

@@ -66,10 +66,9 @@ std::optional<json::Value> answer_line(std::string_view line, BrokerConnection* 
 }
 
 void run_message_loop(int input_fd, int output_fd, BrokerConnection* broker) {
-  static_assert(StdinLines::kTrailingSlack >= json::kParsePadding);
   StdinLines lines(input_fd);
   while (std::optional<std::string_view> line = lines.read_line()) {
-    std::optional<Result<json::Value>> message = read_message(*line, &json::parse_padded);
+    std::optional<Result<json::Value>> message = read_message(*line, &json::parse);
     // The line is not looked at again; a request may wait long for review.
     lines.release_memory();
     if (!message) continue;

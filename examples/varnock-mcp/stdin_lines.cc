@@ -76,7 +76,7 @@ std::string_view StdinLines::take_line(std::size_t line_feed) {
 void StdinLines::fill() {
   make_room();
   for (;;) {
-    ssize_t count = read(fd_, buffer_.get() + end_, capacity_ - end_ - kTrailingSlack);
+    ssize_t count = read(fd_, buffer_.get() + end_, capacity_ - end_);
     if (count > 0) {
       end_ += static_cast<std::size_t>(count);
       failed_reads_ = 0;

@@ -27,16 +27,12 @@ class StdinLines {
  public:
   static constexpr std::size_t kBlockSize = 64 * 1024;
   static constexpr int kMaxFailedReads = 16;
-  // Readable bytes that always follow a returned line in memory, so a
-  // parser that reads a little past its text can work on the line in place.
-  static constexpr std::size_t kTrailingSlack = 64;
 
   // Reads from `fd`, which stays owned by the caller.
   explicit StdinLines(int fd);
 
   // The next line, or nullopt at end of input. The view stays valid until
-  // the next call to read_line() or release_memory(), and at least
-  // kTrailingSlack readable bytes follow it.
+  // the next call to read_line() or release_memory().
   std::optional<std::string_view> read_line();
 
   // Gives back a buffer that one long line has grown, keeping the input not
