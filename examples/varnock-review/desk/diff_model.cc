@@ -53,7 +53,7 @@ class ModelWriter {
 
   std::string finish() {
     close_hunk();
-    out_ += "]}";
+    out_ += ']';
     return std::move(out_);
   }
 
@@ -81,10 +81,10 @@ class ModelWriter {
   }
 
   void pair_row() {
+    open_row();
     const std::string before = valid_utf8(old_.line(old_line_++));
     const std::string after = valid_utf8(new_.line(new_line_++));
     const WordChanges words = changed_words(before, after);
-    open_row();
     out_ += "[\"~\",";
     json::write_string(before, out_);
     out_ += ',';
@@ -97,7 +97,7 @@ class ModelWriter {
   }
 
   void side_row(char kind, const TextLines& lines, std::size_t& number) {
-    open_row();
+    open_row();  // before the line number moves: the hunk starts here
     out_ += "[\"";
     out_ += kind;
     out_ += "\",";
