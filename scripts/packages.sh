@@ -23,6 +23,7 @@ ensure_packages() {
 }
 
 # What building the server needs.
-BUILD_PACKAGES=(cmake ninja-build g++ nlohmann-json3-dev libsimdjson-dev)
+BUILD_PACKAGES=(cmake ninja-build g++ nlohmann-json3-dev libsimdjson-dev
+  pkg-config diffutils libboost1.81-dev libcmark-gfm-dev libcmark-gfm-extensions-dev)
 # What the tests, benchmarks and fuzz targets need on top.
-TEST_PACKAGES=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev)
+TEST_PACKAGES=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev chromium)
