@@ -23,6 +23,7 @@ std::string_view content_type(const PageFile& file) {
   if (ends_with(file.name, ".html")) return "text/html; charset=utf-8";
   if (ends_with(file.name, ".css")) return "text/css; charset=utf-8";
   if (ends_with(file.name, ".js")) return "text/javascript; charset=utf-8";
+  if (ends_with(file.name, ".svg")) return "image/svg+xml";
   return "application/octet-stream";
 }
 

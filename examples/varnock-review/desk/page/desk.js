@@ -8,6 +8,7 @@
 history.replaceState(null, '', '/');
 
 const FOLD_CHUNK = 1000;         // lines fetched per "show" of a fold
+const FIRST_ROWS = 1500;         // rows drawn before the page may react again
 const NARROW = '(max-width: 900px)';
 const HIDDEN = /[\p{Cc}\p{Cf}\p{Zl}\p{Zp}\u115F\u1160\u3164\uFFA0\uFE00-\uFE0F\u{E0000}-\u{E007F}\u{E0100}-\u{E01EF}]/u;
 const HIDDEN_ALL = new RegExp(HIDDEN.source, 'gu');
@@ -19,6 +20,8 @@ const desk = {
   mode: 'changes',    // 'changes' | 'whole' | 'unified'
   withdrawn: new Set(),
   answered: new Map(),  // number -> what the person answered
+  renderings: 0,        // counts diff drawings; a newer one stops an older
+  notices: [],
 };
 
 const $ = (id) => document.getElementById(id);
@@ -231,17 +234,36 @@ function unifiedWanted() {
   return desk.mode === 'unified' || window.matchMedia(NARROW).matches;
 }
 
+// Draws the first rows of the diff at once and the rest in one more step,
+// so that a large change is readable and the buttons usable before all of
+// it is laid out (every step lays out the whole table again).
 function renderDiff() {
-  const region = $('changes');
+  const generation = ++desk.renderings;
   const table = element('table', { class: 'diff' });
   const body = element('tbody');
   table.append(body);
+  $('changes').replaceChildren(table);
   const sink = { body, unified: unifiedWanted(), hidden: false };
-  for (const block of desk.view.diff.blocks) {
-    if (block.fold) body.append(foldRow(block.fold, sink));
-    else appendHunk(block.hunk, sink);
-  }
-  region.replaceChildren(table);
+  const blocks = desk.view.diff.blocks;
+  let next = 0;
+  const draw = (limit) => {
+    if (generation !== desk.renderings) return;
+    sink.body = document.createDocumentFragment();
+    for (let rows = 0; next < blocks.length && rows < limit; ++next) {
+      const block = blocks[next];
+      if (block.fold) sink.body.append(foldRow(block.fold, sink));
+      else rows += appendHunk(block.hunk, sink);
+    }
+    body.append(sink.body);
+    sink.body = body;
+    if (next < blocks.length) setTimeout(() => draw(Infinity), 0);
+    else finishDiff(body, sink);
+  };
+  draw(FIRST_ROWS);
+  performance.mark(`desk-shown-${desk.current}`);
+}
+
+function finishDiff(body, sink) {
   const extra = [];
   if (sink.hidden) extra.push('hidden characters in the new text');
   const diff = desk.view.diff;
@@ -250,6 +272,7 @@ function renderDiff() {
   }
   renderNotices(extra);
   if (desk.mode === 'whole') observeFolds(body, sink);
+  performance.mark(`desk-drawn-${desk.current}`);
 }
 
 function numberCell(value) {
@@ -319,6 +342,7 @@ function appendHunk(hunk, sink) {
     rows[0].tabIndex = -1;
   }
   sink.body.append(...rows);
+  return rows.length;
 }
 
 function foldRow(fold, sink) {
@@ -400,6 +424,7 @@ function connectEvents() {
   });
   socket.addEventListener('message', (message) => {
     const event = JSON.parse(message.data);
+    performance.mark(`desk-${event.event}-${event.number}`);
     if (event.event === 'withdrawn') markWithdrawn(event.number);
     refresh();
   });

@@ -1,0 +1,52 @@
+// Measures how long the desk takes to show a 10 MiB proposal with 1 % of
+// its lines changed, from the moment it is queued until the diff is drawn
+// and Accept can be pressed, and how many table rows that took. Prints the
+// figures; asserts nothing. Run: DESK_FIXTURE=... node measure.js
+import { startBrowser, startFixture } from './harness.js';
+
+const fixture = await startFixture();
+const browser = await startBrowser(fixture.origin);
+try {
+  const page = browser.context.pages()[0] || await browser.context.newPage();
+  await page.goto(fixture.url);
+  await page.getByText('Connected.').waitFor();
+  for (const round of [1, 2, 3]) {
+    const number = String(round);
+    fixture.send('queue big');
+    await page.locator(`#queue [aria-current="true"][data-number="${number}"]`).waitFor();
+    await page.locator('#notices').waitFor({ state: 'attached' });
+    const marks = await page.evaluate(async (n) => {
+      while (!performance.getEntriesByName(`desk-drawn-${n}`).length) {
+        await new Promise((resolve) => setTimeout(resolve, 20));
+      }
+      const at = (name) => performance.getEntriesByName(name)[0].startTime;
+      return {
+        shown: at(`desk-shown-${n}`) - at(`desk-queued-${n}`),
+        drawn: at(`desk-drawn-${n}`) - at(`desk-queued-${n}`),
+        rows: document.querySelectorAll('#changes tr').length,
+      };
+    }, number);
+    const scroll = await page.evaluate(async () => {
+      const region = document.getElementById('changes');
+      const frames = [];
+      let last = performance.now();
+      for (let i = 0; i < 60; ++i) {
+        region.scrollTop += region.scrollHeight / 60;
+        await new Promise(requestAnimationFrame);
+        const now = performance.now();
+        frames.push(now - last);
+        last = now;
+      }
+      frames.sort((a, b) => a - b);
+      return { median: frames[30], worst: frames[59] };
+    });
+    console.log(`round ${round}: first rows and buttons ${marks.shown.toFixed(0)} ms after the ` +
+      `event, all ${marks.rows} rows ${marks.drawn.toFixed(0)} ms; scrolling frames: ` +
+      `median ${scroll.median.toFixed(1)} ms, worst ${scroll.worst.toFixed(1)} ms`);
+    await page.evaluate((n) => fetch(`/api/proposals/${n}/answer`, { method: 'POST', body: 'accept' }), number);
+    await fixture.printed(`answer ${number} accept`);
+  }
+} finally {
+  await browser.close();
+  fixture.stop();
+}
