@@ -95,6 +95,8 @@ describe('hostile text', () => {
     await page.getByRole('heading', { name: /notes\/<img src=x onerror/ }).waitFor();
     assert.match(await page.locator('#path').textContent(), /⟨U\+200B⟩⟨U\+202E⟩\.txt$/);
     await page.locator('#notices li', { hasText: 'hidden characters in the new text' }).waitFor();
+    assert.match(await page.locator('#facts').textContent(), /<script>window.__pwned=4<\/script>/);
+    assert.match(await explanation().textContent(), /Safe⟨U\+200B⟩ text\./);
     assert.match(await changes().textContent(), /<script>window.__pwned = 1/);
     assert.equal(await page.evaluate(() => window.__pwned), undefined);
     assert.equal(await page.locator('iframe, img, object, embed').count(), 0);

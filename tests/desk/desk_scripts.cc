@@ -49,7 +49,7 @@ Script hostile() {
           "/tmp/elsewhere/<script>window.__pwned=4</script>",
           "first line\nsecond line\n",
           "first line\n" + payload + "\nsecond\u200b line\n",
-          "Safe text.\n\n" + payload +
+          "Safe\u200b text.\n\n" + payload +
               "\n\n[click](javascript:window.__pwned=5) [vb](vbscript:msgbox(1)) "
               "[data](data:text/html;base64,PHNjcmlwdD5hbGVydCgxKTwvc2NyaXB0Pg==)\n\n"
               "![pixel](http://203.0.113.7/pixel.png)\n\n"

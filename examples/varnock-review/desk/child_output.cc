@@ -18,6 +18,7 @@ namespace varnock::desk {
 namespace {
 
 constexpr int kFirstInputFd = 3;
+constexpr int kNotFound = 127;  // as a shell reports a missing program
 
 // Keeps our own descriptors above the ones the child is given, so that
 // placing one never overwrites another before it has been placed.
@@ -70,6 +71,32 @@ Result<int> wait_for(pid_t pid) {
   return WEXITSTATUS(status);
 }
 
+// Starts `args` with /dev/null as standard input, `out` as standard output
+// and `files` as descriptors 3, 4, ...: its process id, or 0 when the
+// program was not found.
+Result<pid_t> spawn(const std::vector<std::string>& args, const std::vector<UniqueFd>& files,
+                    int out) {
+  SpawnActions actions;
+  ::posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+  ::posix_spawn_file_actions_adddup2(actions.get(), out, STDOUT_FILENO);
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    ::posix_spawn_file_actions_adddup2(actions.get(), files[i].get(),
+                                       kFirstInputFd + static_cast<int>(i));
+  }
+  // Sockets and files the caller opened without close-on-exec (Asio's,
+  // for one) stay out of the child.
+  ::posix_spawn_file_actions_addclosefrom_np(actions.get(),
+                                             kFirstInputFd + static_cast<int>(files.size()));
+  std::vector<char*> argv;
+  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  const int error = ::posix_spawnp(&pid, argv[0], actions.get(), nullptr, argv.data(), environ);
+  if (error == ENOENT) return pid_t{0};
+  if (error != 0) return fail(system_error("cannot start " + args[0], error));
+  return pid;
+}
+
 }  // namespace
 
 Result<ChildOutput> run_with_inputs(const std::vector<std::string>& args,
@@ -85,23 +112,12 @@ Result<ChildOutput> run_with_inputs(const std::vector<std::string>& args,
   Result<UniqueFd> read_end = above_child_fds(ends[0], inputs.size());
   Result<UniqueFd> write_end = above_child_fds(ends[1], inputs.size());
   if (!read_end.ok() || !write_end.ok()) return fail("cannot set up the child's output");
-  SpawnActions actions;
-  ::posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-  ::posix_spawn_file_actions_adddup2(actions.get(), write_end.value().get(), STDOUT_FILENO);
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    ::posix_spawn_file_actions_adddup2(actions.get(), files[i].get(),
-                                       kFirstInputFd + static_cast<int>(i));
-  }
-  std::vector<char*> argv;
-  for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = 0;
-  const int error = ::posix_spawnp(&pid, argv[0], actions.get(), nullptr, argv.data(), environ);
-  if (error == ENOENT) return ChildOutput{{}, 127};
-  if (error != 0) return fail(system_error("cannot start " + args[0], error));
+  Result<pid_t> pid = spawn(args, files, write_end.value().get());
+  if (!pid.ok()) return fail(std::move(pid).failure());
+  if (pid.value() == 0) return ChildOutput{{}, kNotFound};
   write_end.value().reset();
   ChildOutput output{read_to_end(read_end.value().get()), 0};
-  Result<int> status = wait_for(pid);
+  Result<int> status = wait_for(pid.value());
   if (!status.ok()) return fail(std::move(status).failure());
   output.status = status.value();
   return output;

@@ -16,7 +16,8 @@ struct ChildOutput {
 
 // Runs `args[0]`, found on PATH, with `args` as its arguments and no shell.
 // Each of `inputs` is handed to the program as an in-memory file it can
-// open by the name "/dev/fd/N", N counting from 3 in the order given;
+// open by the name "/dev/fd/N", N counting from 3 in the order given (no
+// other descriptor of the caller reaches it);
 // standard input is /dev/null and standard error is inherited. Fails when
 // the program cannot be started or ends by a signal; exit status 127 means
 // it was not found.

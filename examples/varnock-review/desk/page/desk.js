@@ -36,13 +36,13 @@ function element(tag, attributes = {}, text) {
 // Appends `text` to `parent`, writing each invisible or display-changing
 // character (controls, format characters such as zero-width and bidi
 // controls, tag characters, variation selectors, line and paragraph
-// separators) as a visible marker like "⟨U+200B⟩". Tabs stay as they are.
-// Gives whether any marker was written.
-function appendVisible(parent, text) {
+// separators) as a visible marker like "⟨U+200B⟩", except the characters
+// in `kept` (tabs, by default). Gives whether any marker was written.
+function appendVisible(parent, text, kept = '\t') {
   let found = false;
   let start = 0;
   for (const match of text.matchAll(HIDDEN_ALL)) {
-    if (match[0] === '\t') continue;
+    if (kept.includes(match[0])) continue;
     if (match.index > start) parent.append(text.slice(start, match.index));
     const code = match[0].codePointAt(0).toString(16).toUpperCase().padStart(4, '0');
     parent.append(element('span', { class: 'hidden-char', title: 'hidden character' }, `⟨U+${code}⟩`));
@@ -192,6 +192,23 @@ function renderExplanation(html) {
     link.rel = 'noopener noreferrer';
     link.target = '_blank';
   }
+  if (markHiddenText(region)) desk.notices.push('hidden characters in the explanation');
+}
+
+// Rewrites each text node under `root` that holds hidden characters with
+// visible markers; gives whether there was any.
+function markHiddenText(root) {
+  const walker = document.createTreeWalker(root, NodeFilter.SHOW_TEXT);
+  const found = [];
+  while (walker.nextNode()) {
+    if (HIDDEN.test(walker.currentNode.data.replace(/[\t\n]/g, ''))) found.push(walker.currentNode);
+  }
+  for (const node of found) {
+    const holder = document.createDocumentFragment();
+    appendVisible(holder, node.data, '\t\n');
+    node.replaceWith(holder);
+  }
+  return found.length > 0;
 }
 
 function updateButtons() {
