@@ -69,6 +69,14 @@ describe('answering', () => {
     const rowsBefore = await changes().locator('tr').count();
     await changes().getByRole('button', { name: /^show \d+ lines$/ }).first().click();
     await changes().locator(`tr:nth-child(${rowsBefore + 1})`).waitFor();
+    await page.getByRole('button', { name: 'Whole file' }).click();
+    await changes().locator('td.no', { hasText: /^40$/ }).first().waitFor();
+    assert.equal(await changes().locator('tr.fold').count(), 0, 'the whole file, unfolded');
+    await page.getByRole('button', { name: 'Unified' }).click();
+    await changes().locator('td.kind', { hasText: '-' }).first().waitFor();
+    assert.ok(await changes().locator('td.kind', { hasText: '+' }).count() >= 4);
+    await page.getByRole('button', { name: 'Changes' }).click();
+    await changes().getByRole('button', { name: /^show \d+ lines$/ }).first().waitFor();
     await page.keyboard.press('j');
     assert.equal(await page.evaluate(() => document.activeElement.classList.contains('hunk-start')), true);
     await page.keyboard.press('r');

@@ -1,5 +1,9 @@
 // The page's event channel: a WebSocket on which the desk sends one JSON
 // text per queue event (DeskApi::event_json) and reads nothing of use.
+// A WebSocket rather than Server-Sent Events: Beast speaks it natively with
+// bounded frames and timeouts, its upgrade request carries an Origin the
+// desk checks like any state-changing request, and a page whose peer
+// vanishes learns of it from the close at once.
 #pragma once
 
 #include <deque>
