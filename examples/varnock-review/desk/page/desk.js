@@ -252,15 +252,15 @@ function unifiedWanted() {
 }
 
 // Draws the first rows of the diff at once and the rest in one more step,
-// so that a large change is readable and the buttons usable before all of
-// it is laid out (every step lays out the whole table again).
+// so that a large change is readable and the buttons usable at once. Each
+// hunk is a block the browser lays out only when it comes near the view
+// (content-visibility in desk.css), which keeps scrolling smooth.
 function renderDiff() {
   const generation = ++desk.renderings;
-  const table = element('table', { class: 'diff' });
-  const body = element('tbody');
-  table.append(body);
-  $('changes').replaceChildren(table);
-  const sink = { body, unified: unifiedWanted(), hidden: false };
+  const unified = unifiedWanted();
+  const body = element('div', { class: unified ? 'diff unified' : 'diff' });
+  $('changes').replaceChildren(body);
+  const sink = { body, unified, hidden: false };
   const blocks = desk.view.diff.blocks;
   let next = 0;
   const draw = (limit) => {
@@ -293,12 +293,12 @@ function finishDiff(body, sink) {
 }
 
 function numberCell(value) {
-  return element('td', { class: 'no' }, value === null ? '' : String(value));
+  return element('span', { class: 'no' }, value === null ? '' : String(value));
 }
 
 // A text cell with the given highlighted [begin, end) spans (UTF-16 units).
 function textCell(kind, text, spans) {
-  const cell = element('td', { class: kind });
+  const cell = element('span', { class: kind });
   if (text === null) return { cell, hidden: false };
   let hidden = false;
   let at = 0;
@@ -315,7 +315,7 @@ function textCell(kind, text, spans) {
 
 // One side-by-side row: old number, old text, new number, new text.
 function sideRow(sink, oldNo, oldText, newNo, newText, spans) {
-  const row = element('tr');
+  const row = element('div', { class: 'row' });
   const oldCell = textCell(oldNo === null ? 'empty' : (newNo === null || spans ? 'del' : 'same'),
                            oldText, spans && spans[0]);
   const newCell = textCell(newNo === null ? 'empty' : (oldNo === null || spans ? 'add' : 'same'),
@@ -327,11 +327,11 @@ function sideRow(sink, oldNo, oldText, newNo, newText, spans) {
 
 // One unified row: both numbers, a sign, the text.
 function unifiedRow(sink, kind, oldNo, newNo, text, spans) {
-  const row = element('tr');
+  const row = element('div', { class: 'row' });
   const cls = kind === '-' ? 'del' : kind === '+' ? 'add' : 'same';
   const cell = textCell(cls, text, spans);
   if (kind !== '-') sink.hidden = sink.hidden || cell.hidden;
-  row.append(numberCell(oldNo), numberCell(newNo), element('td', { class: 'kind' }, kind === '=' ? ' ' : kind), cell.cell);
+  row.append(numberCell(oldNo), numberCell(newNo), element('span', { class: 'kind' }, kind === '=' ? ' ' : kind), cell.cell);
   return row;
 }
 
@@ -354,21 +354,21 @@ function appendHunk(hunk, sink) {
     else if (kind === '+') rows.push(sideRow(sink, null, null, newNo++, row[1]));
     else rows.push(sideRow(sink, oldNo++, row[1], newNo++, row[2], [row[3], row[4]]));
   }
+  const block = element('div', { class: 'hunk' });
   if (rows.length) {
     rows[0].classList.add('hunk-start');
     rows[0].tabIndex = -1;
   }
-  sink.body.append(...rows);
+  block.append(...rows);
+  sink.body.append(block);
   return rows.length;
 }
 
 function foldRow(fold, sink) {
-  const row = element('tr', { class: 'fold' });
-  const cell = element('td', { colspan: '4' });
+  const row = element('div', { class: 'fold' });
   const button = element('button', { type: 'button' }, `show ${fold.count} lines`);
   button.addEventListener('click', () => expandFold(row, fold, sink));
-  cell.append(button);
-  row.append(cell);
+  row.append(button);
   row.fold = fold;
   return row;
 }
@@ -387,9 +387,11 @@ async function expandFold(row, fold, sink) {
     setOutcome(`Lines could not be loaded: ${error.message}`);
     return;
   }
-  const rows = lines.map((text, i) => sink.unified
+  const block = element('div', { class: 'hunk' });
+  block.append(...lines.map((text, i) => sink.unified
     ? unifiedRow(sink, '=', fold.old + i, fold.new + i, text)
-    : sideRow(sink, fold.old + i, text, fold.new + i, text));
+    : sideRow(sink, fold.old + i, text, fold.new + i, text)));
+  const rows = [block];
   if (fold.count > lines.length && lines.length > 0) {
     const rest = { old: fold.old + lines.length, new: fold.new + lines.length, count: fold.count - lines.length };
     const restRow = foldRow(rest, sink);
@@ -409,7 +411,7 @@ function observeFolds(body, sink) {
       expandFold(entry.target, entry.target.fold, sink);
     }
   }, { root: $('changes'), rootMargin: '400px' });
-  for (const row of body.querySelectorAll('tr.fold')) sink.observer.observe(row);
+  for (const row of body.querySelectorAll('.fold')) sink.observer.observe(row);
 }
 
 function setMode(mode) {
@@ -422,7 +424,7 @@ function setMode(mode) {
 
 // Moves to the next (step 1) or previous (-1) change and focuses it.
 function moveToChange(step) {
-  const starts = [...$('changes').querySelectorAll('tr.hunk-start')];
+  const starts = [...$('changes').querySelectorAll('.hunk-start')];
   if (!starts.length) return;
   const index = starts.indexOf(document.activeElement);
   const next = index < 0 ? (step > 0 ? 0 : starts.length - 1)
