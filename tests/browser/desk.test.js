@@ -133,7 +133,7 @@ function raw(path, headers, method = 'GET') {
 }
 
 describe('strangers', () => {
-  test('requests without the token, with a foreign Host or Origin are refused', async () => {
+  test('requests without the token, with a foreign Host or Origin are refused; an answer from elsewhere shows', async () => {
     const { host, origin } = new URL(fixture.url);
     const [cookie] = await browser.context.cookies();
     const withCookie = { Cookie: `${cookie.name}=${cookie.value}` };
@@ -153,7 +153,10 @@ describe('strangers', () => {
     for (const [name, path, headers, method, status] of cases) {
       assert.equal(await raw(path, headers, method), status, name);
     }
+    await page.locator('#queue [aria-current="true"][data-number="5"]').waitFor();
     assert.equal(await raw('/api/proposals/5/answer', { ...withCookie, Origin: origin }, 'POST'), 200);
     await fixture.printed('answer 5 accept');
+    await page.getByText('#5 was answered elsewhere.').waitFor();
+    assert.equal(await accept().isDisabled(), true);
   });
 });

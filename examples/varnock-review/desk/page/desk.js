@@ -112,6 +112,7 @@ async function refresh() {
       !desk.answered.has(desk.current)) {
     setOutcome(`#${desk.current} was answered elsewhere.`);
     desk.answered.set(desk.current, 'elsewhere');
+    updateButtons();
   }
   renderQueue();
   if (desk.current === null || (!stillPending && desk.answered.has(desk.current))) {
