@@ -6,6 +6,7 @@
 // on the io_context the desk runs on. Nothing here may block for long.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -81,8 +82,9 @@ class DeskSource {
   virtual std::optional<DeskTexts> texts(std::uint64_t number) = 0;
   // Answers pending proposal `number`. True when this answer decided it;
   // false when it was no longer pending (another front end answered first,
-  // its server went away, or there is no such proposal). The outcome of
-  // applying an accepted edit arrives later as a kDecided event.
+  // its server went away, or there is no such proposal). The outcome
+  // (applied, failed ...) comes as a kDecided event, during this call or
+  // later.
   virtual bool answer(std::uint64_t number, bool accept) = 0;
   // Calls `listener` for every event from now on. The desk subscribes
   // once, when it starts; its listener may go on being called after the
