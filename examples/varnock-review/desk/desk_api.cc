@@ -1,0 +1,148 @@
+#include "desk_api.h"
+
+#include <algorithm>
+#include <charconv>
+
+#include "diff_model.h"
+#include "json/value.h"
+#include "json/write.h"
+#include "markdown.h"
+#include "request_check.h"
+#include "utf8_text.h"
+
+namespace varnock::desk {
+namespace {
+
+using json::Value;
+
+// Kept views beyond this are dropped, oldest number first.
+constexpr std::size_t kMaxKeptViews = 16;
+constexpr std::size_t kHistoryLength = 50;
+
+Reply json_error(int status, std::string_view message) {
+  Value::Object object;
+  object["error"] = Value(std::string(message));
+  return {status, "application/json", json::write(Value(std::move(object)))};
+}
+
+Value text(std::string_view value) { return Value(valid_utf8(value)); }
+
+Value proposal_value(const DeskProposal& proposal) {
+  Value::Array notices;
+  for (const std::string& notice : proposal.notices) notices.push_back(text(notice));
+  Value::Object server{{"workspace", text(proposal.server.workspace)},
+                       {"pid", text(proposal.server.pid)},
+                       {"thread_id", text(proposal.server.thread_id)}};
+  return Value(Value::Object{{"number", Value(proposal.number)},
+                             {"path", text(proposal.path)},
+                             {"target", text(proposal.target)},
+                             {"server", Value(std::move(server))},
+                             {"before_size", Value(proposal.before_size)},
+                             {"after_size", Value(proposal.after_size)},
+                             {"new_file", Value(proposal.new_file)},
+                             {"notices", Value(std::move(notices))}});
+}
+
+Value decision_value(const DeskDecision& decision) {
+  return Value(Value::Object{{"number", Value(decision.number)},
+                             {"path", text(decision.path)},
+                             {"workspace", text(decision.workspace)},
+                             {"outcome", text(decision.outcome)},
+                             {"time", text(decision.time)}});
+}
+
+// "/api/proposals/12/lines" -> 12 and "/lines"; false when not of that form.
+bool split_proposal_path(std::string_view path, std::uint64_t& number, std::string_view& rest) {
+  constexpr std::string_view kPrefix = "/api/proposals/";
+  if (path.substr(0, kPrefix.size()) != kPrefix) return false;
+  path.remove_prefix(kPrefix.size());
+  const auto [end, error] = std::from_chars(path.data(), path.data() + path.size(), number);
+  if (error != std::errc() || end == path.data()) return false;
+  rest = path.substr(static_cast<std::size_t>(end - path.data()));
+  return true;
+}
+
+std::size_t number_or(std::string_view text, std::size_t fallback) {
+  std::size_t number = 0;
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  return error == std::errc() && end == text.data() + text.size() ? number : fallback;
+}
+
+const char* event_name(DeskEvent::Kind kind) {
+  switch (kind) {
+    case DeskEvent::Kind::kQueued:
+      return "queued";
+    case DeskEvent::Kind::kDecided:
+      return "decided";
+    case DeskEvent::Kind::kWithdrawn:
+      return "withdrawn";
+  }
+  return "unknown";
+}
+
+}  // namespace
+
+Reply DeskApi::handle(std::string_view method, std::string_view target, std::string_view body) {
+  const std::string_view path = target_path(target);
+  if (method == "GET" && path == "/api/state") return state();
+  std::uint64_t number = 0;
+  std::string_view rest;
+  if (!split_proposal_path(path, number, rest)) return json_error(404, "no such resource");
+  if (method == "GET" && rest.empty()) return proposal(number);
+  if (method == "GET" && rest == "/lines") return lines(number, target);
+  if (method == "POST" && rest == "/answer") return answer(number, body);
+  return json_error(404, "no such resource");
+}
+
+std::string DeskApi::event_json(const DeskEvent& event) {
+  return json::write(Value(Value::Object{{"event", Value(event_name(event.kind))},
+                                         {"number", Value(event.number)},
+                                         {"outcome", text(event.outcome)}}));
+}
+
+Reply DeskApi::state() {
+  Value::Array pending;
+  for (const DeskProposal& proposal : source_.pending())
+    pending.push_back(proposal_value(proposal));
+  Value::Array history;
+  for (const DeskDecision& decision : source_.history(kHistoryLength)) {
+    history.push_back(decision_value(decision));
+  }
+  return {200, "application/json",
+          json::write(Value(Value::Object{{"pending", Value(std::move(pending))},
+                                          {"history", Value(std::move(history))}}))};
+}
+
+Reply DeskApi::proposal(std::uint64_t number) {
+  if (const auto kept = views_.find(number); kept != views_.end())
+    return {200, "application/json", kept->second};
+  const std::optional<DeskTexts> texts = source_.texts(number);
+  const std::vector<DeskProposal> pending = source_.pending();
+  const auto found = std::find_if(pending.begin(), pending.end(),
+                                  [&](const DeskProposal& p) { return p.number == number; });
+  if (!texts || found == pending.end()) return json_error(404, "not pending");
+  Result<std::string> model = diff_model_json(texts->before, texts->after);
+  if (!model.ok()) return json_error(500, model.failure());
+  std::string view = "{\"diff\":" + model.value() + ",\"explanation_html\":";
+  json::write_string(render_markdown(texts->explanation), view);
+  view += ",\"proposal\":" + json::write(proposal_value(*found)) + "}";
+  if (views_.size() >= kMaxKeptViews) views_.erase(views_.begin());
+  return {200, "application/json", views_[number] = std::move(view)};
+}
+
+Reply DeskApi::lines(std::uint64_t number, std::string_view target) {
+  const std::optional<DeskTexts> texts = source_.texts(number);
+  if (!texts) return json_error(404, "not pending");
+  const std::size_t from = number_or(query_value(target, "from"), 0);
+  const std::size_t count = number_or(query_value(target, "count"), 0);
+  if (from == 0 || count == 0 || count > kMaxLinesPerRequest) return json_error(400, "bad range");
+  return {200, "application/json", lines_json(texts->after, from, count)};
+}
+
+Reply DeskApi::answer(std::uint64_t number, std::string_view body) {
+  if (body != "accept" && body != "reject") return json_error(400, "answer accept or reject");
+  const bool decided = source_.answer(number, body == "accept");
+  return {200, "application/json", decided ? "{\"decided\":true}" : "{\"decided\":false}"};
+}
+
+}  // namespace varnock::desk

@@ -1,0 +1,44 @@
+// What the desk's server and its connections share: who the desk is, its
+// API over the source, and the open connections, so that events reach every
+// page and the server can close them all.
+#pragma once
+
+#include <cstddef>
+#include <list>
+#include <memory>
+#include <string>
+
+#include "desk_api.h"
+#include "request_check.h"
+
+namespace varnock::desk {
+
+// One open connection, HTTP or WebSocket.
+class Connection {
+ public:
+  virtual ~Connection() = default;
+  // Ends the connection at once; pending handlers then finish with errors.
+  virtual void close() = 0;
+  // Sends an event to the page if this is its event socket.
+  virtual void deliver(std::shared_ptr<const std::string> /*event*/) {}
+};
+
+struct DeskHub {
+  DeskHub(DeskIdentity identity_, DeskSource& source, std::size_t max_connections_)
+      : identity(std::move(identity_)), api(source), max_connections(max_connections_) {}
+
+  // Whether another connection may open; forgets closed ones.
+  bool has_room();
+  void add(const std::shared_ptr<Connection>& connection) { connections.push_back(connection); }
+  // Gives `event` to every connection (the event sockets send it on).
+  void broadcast(const std::string& event);
+  void close_all();
+
+  DeskIdentity identity;
+  DeskApi api;
+  std::size_t max_connections;
+  bool stopped = false;  // the server is gone: use nothing of the source
+  std::list<std::weak_ptr<Connection>> connections;
+};
+
+}  // namespace varnock::desk

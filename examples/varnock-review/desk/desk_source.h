@@ -1,0 +1,95 @@
+// What the review desk needs from the review core, and nothing more. The
+// core implements this (a small adapter over its queue and journal); the
+// desk never sees how proposals arrive or how answers are applied.
+//
+// Threading: every call, and every event delivered to a subscriber, happens
+// on the io_context the desk runs on. Nothing here may block for long.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace varnock::desk {
+
+// The tool server a proposal came from, as its hello line named it.
+struct ToolServer {
+  std::string workspace;  // the server's workspace root
+  std::string pid;        // decimal text, "?" when unknown
+  std::string thread_id;  // the agent's thread id as the server sent it
+};
+
+// One pending proposal, as the lists show it.
+struct DeskProposal {
+  std::uint64_t number = 0;  // the core's proposal number, unique for the run
+  std::string path;          // as the agent wrote it
+  std::string target;        // the resolved file; empty when it is `path` itself
+  ToolServer server;
+  std::uint64_t before_size = 0;  // bytes; 0 for a new file
+  std::uint64_t after_size = 0;
+  bool new_file = false;
+  // Further notices in the core's words, e.g. "file changed since the
+  // agent read it". The desk adds "hidden characters in the new text".
+  std::vector<std::string> notices;
+};
+
+// One proposal's texts. The views stay valid until control returns to the
+// io_context; the desk copies what it keeps.
+struct DeskTexts {
+  std::string_view before;       // the file as it is now ("" for a new file)
+  std::string_view after;        // the proposed content
+  std::string_view explanation;  // the agent's Markdown
+};
+
+// One decision from the journal, newest first in history().
+struct DeskDecision {
+  std::uint64_t number = 0;
+  std::string path;
+  std::string workspace;
+  // What became of it, in the core's words: "accepted", "rejected",
+  // "withdrawn", "failed: <reason>" ...
+  std::string outcome;
+  std::string time;  // when, as the journal shows it (e.g. ISO 8601, UTC)
+};
+
+// What happened to the queue; the desk refreshes its lists on each.
+struct DeskEvent {
+  enum class Kind {
+    kQueued,     // a proposal joined the queue
+    kDecided,    // it was answered (by any front end) and left the queue
+    kWithdrawn,  // its server went away; it can no longer be answered
+  };
+  Kind kind = Kind::kQueued;
+  std::uint64_t number = 0;
+  std::string outcome;  // for kDecided: as DeskDecision::outcome
+};
+
+class DeskSource {
+ public:
+  virtual ~DeskSource() = default;
+
+  // The pending proposals in queue order. A withdrawn proposal leaves
+  // this list (and is announced by a kWithdrawn event).
+  virtual std::vector<DeskProposal> pending() = 0;
+  // Recent decisions, newest first, at most `limit` of them.
+  virtual std::vector<DeskDecision> history(std::size_t limit) = 0;
+  // The texts of pending proposal `number`, or nothing when it is not
+  // pending (decided, withdrawn or unknown).
+  virtual std::optional<DeskTexts> texts(std::uint64_t number) = 0;
+  // Answers pending proposal `number`. True when this answer decided it;
+  // false when it was no longer pending (another front end answered first,
+  // its server went away, or there is no such proposal). The outcome
+  // (applied, failed ...) comes as a kDecided event, during this call or
+  // later.
+  virtual bool answer(std::uint64_t number, bool accept) = 0;
+  // Calls `listener` for every event from now on. The desk subscribes
+  // once, when it starts; its listener may go on being called after the
+  // desk is destroyed, and then does nothing.
+  virtual void subscribe(std::function<void(const DeskEvent&)> listener) = 0;
+};
+
+}  // namespace varnock::desk

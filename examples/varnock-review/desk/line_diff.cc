@@ -1,0 +1,65 @@
+#include "line_diff.h"
+
+#include <charconv>
+#include <string>
+
+#include "child_output.h"
+
+namespace varnock::desk {
+namespace {
+
+// Each group of changed lines prints its two ranges, first and last line
+// of each side, and nothing else: the texts are already ours.
+constexpr const char* kGroupFormat = "%df %dl %dF %dL\n";
+constexpr int kNotFound = 127;
+
+bool take_number(std::string_view& text, std::size_t& number) {
+  while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
+  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+  if (error != std::errc()) return false;
+  text.remove_prefix(static_cast<std::size_t>(end - text.data()));
+  return true;
+}
+
+// "f l F L" to a run; a side's count is l - f + 1 (0 when l = f - 1).
+Result<ChangedRun> parse_run(std::string_view line) {
+  std::size_t numbers[4];
+  for (std::size_t& number : numbers) {
+    if (!take_number(line, number)) return fail("diff printed an unexpected line");
+  }
+  if (numbers[1] + 1 < numbers[0] || numbers[3] + 1 < numbers[2]) {
+    return fail("diff printed an unexpected range");
+  }
+  return ChangedRun{numbers[0], numbers[1] + 1 - numbers[0], numbers[2],
+                    numbers[3] + 1 - numbers[2]};
+}
+
+Result<std::vector<ChangedRun>> parse_runs(std::string_view out) {
+  std::vector<ChangedRun> runs;
+  while (!out.empty()) {
+    const std::size_t end = out.find('\n');
+    if (end == std::string_view::npos) return fail("diff output ended mid-line");
+    Result<ChangedRun> run = parse_run(out.substr(0, end));
+    if (!run.ok()) return fail(std::move(run).failure());
+    runs.push_back(run.value());
+    out.remove_prefix(end + 1);
+  }
+  return runs;
+}
+
+}  // namespace
+
+Result<std::vector<ChangedRun>> changed_runs(std::string_view before, std::string_view after) {
+  Result<ChildOutput> ran = run_with_inputs(
+      {"diff", "-a", "--unchanged-group-format=", std::string("--old-group-format=") + kGroupFormat,
+       std::string("--new-group-format=") + kGroupFormat,
+       std::string("--changed-group-format=") + kGroupFormat, "/dev/fd/3", "/dev/fd/4"},
+      {before, after});
+  if (!ran.ok()) return fail(std::move(ran).failure());
+  const int status = ran.value().status;
+  if (status == kNotFound) return fail("cannot run diff (is diffutils installed?)");
+  if (status != 0 && status != 1) return fail("diff failed with status " + std::to_string(status));
+  return parse_runs(ran.value().out);
+}
+
+}  // namespace varnock::desk

@@ -1,0 +1,95 @@
+#include "request_check.h"
+
+namespace varnock::desk {
+namespace {
+
+// Compares in time independent of where the texts differ, so that the
+// token cannot be guessed byte by byte from response times.
+bool same_secret(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  unsigned char difference = 0;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    difference |= static_cast<unsigned char>(a[i] ^ b[i]);
+  }
+  return difference == 0;
+}
+
+// The value of cookie `name` in a Cookie header ("a=1; b=2"), "" if absent.
+std::string_view cookie_value(std::string_view header, std::string_view name) {
+  while (!header.empty()) {
+    const std::size_t end = header.find(';');
+    std::string_view pair = header.substr(0, end);
+    header = end == std::string_view::npos ? "" : header.substr(end + 1);
+    while (!pair.empty() && pair.front() == ' ') pair.remove_prefix(1);
+    const std::size_t equals = pair.find('=');
+    if (equals != std::string_view::npos && pair.substr(0, equals) == name) {
+      return pair.substr(equals + 1);
+    }
+  }
+  return "";
+}
+
+bool changes_state(const RequestFacts& request) {
+  return request.websocket_upgrade || request.method != "GET";
+}
+
+bool from_other_site(std::string_view sec_fetch_site) {
+  return sec_fetch_site == "cross-site" || sec_fetch_site == "same-site";
+}
+
+}  // namespace
+
+std::string_view target_path(std::string_view target) { return target.substr(0, target.find('?')); }
+
+std::string_view query_value(std::string_view target, std::string_view name) {
+  const std::size_t question = target.find('?');
+  if (question == std::string_view::npos) return "";
+  std::string_view query = target.substr(question + 1);
+  while (!query.empty()) {
+    const std::size_t end = query.find('&');
+    const std::string_view pair = query.substr(0, end);
+    query = end == std::string_view::npos ? "" : query.substr(end + 1);
+    if (pair.size() > name.size() && pair.substr(0, name.size()) == name &&
+        pair[name.size()] == '=') {
+      return pair.substr(name.size() + 1);
+    }
+  }
+  return "";
+}
+
+Verdict check_request(const RequestFacts& request, const DeskIdentity& desk) {
+  if (request.host != desk.authority) return {403, "unknown host"};
+  if (from_other_site(request.sec_fetch_site)) return {403, "request from another site"};
+  const std::string origin = "http://" + desk.authority;
+  if (changes_state(request) && request.origin != origin) return {403, "foreign origin"};
+  if (request.method != "GET" && request.method != "POST") {
+    return {405, "method not allowed"};
+  }
+  if (same_secret(cookie_value(request.cookie, desk.cookie_name), desk.token)) return {};
+  if (target_path(request.target) == "/" &&
+      same_secret(query_value(request.target, "token"), desk.token)) {
+    return {200, "", true};
+  }
+  return {401, "missing or wrong token"};
+}
+
+std::vector<std::pair<std::string, std::string>> security_headers(const DeskIdentity& desk) {
+  return {
+      {"Content-Security-Policy",
+       "default-src 'none'; script-src 'self'; style-src 'self'; img-src 'self'; "
+       "connect-src 'self' ws://" +
+           desk.authority + "; frame-ancestors 'none'; base-uri 'none'; form-action 'none'"},
+      {"X-Content-Type-Options", "nosniff"},
+      {"Referrer-Policy", "no-referrer"},
+      {"Cache-Control", "no-store"},
+      {"X-Frame-Options", "DENY"},
+      {"Cross-Origin-Opener-Policy", "same-origin"},
+      {"Cross-Origin-Resource-Policy", "same-origin"},
+  };
+}
+
+std::string token_cookie(const DeskIdentity& desk) {
+  return desk.cookie_name + "=" + desk.token + "; Path=/; HttpOnly; SameSite=Strict";
+}
+
+}  // namespace varnock::desk
