@@ -23,6 +23,6 @@ ensure_packages() {
 }
 
 # What building the server needs.
-BUILD_PACKAGES=(cmake ninja-build g++ nlohmann-json3-dev libsimdjson-dev)
+BUILD_PACKAGES=(cmake ninja-build g++ nlohmann-json3-dev libsimdjson-dev libboost1.81-dev diffutils)
 # What the tests, benchmarks and fuzz targets need on top.
-TEST_PACKAGES=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev)
+TEST_PACKAGES=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev systemd util-linux)

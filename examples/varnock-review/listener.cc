@@ -10,7 +10,7 @@
 #include <cstring>
 #include <utility>
 
-#include "system_error.h"
+#include "base/os_error.h"
 
 namespace varnock::review {
 namespace {
@@ -112,8 +112,10 @@ Listener::~Listener() {
   }
 }
 
-UniqueFd Listener::accept_connection() {
-  return UniqueFd(::accept4(fd_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+Listener Listener::adopt(UniqueFd fd, std::string path) {
+  Listener listener(std::move(path), std::move(fd), 0, 0);
+  listener.owns_file_ = false;
+  return listener;
 }
 
 }  // namespace varnock::review
