@@ -69,26 +69,50 @@ ReviewerProcess::ReviewerProcess(std::vector<std::string> args,
   }
   ::close(out[1]);
   ::close(err[1]);
-  out_fd_ = out[0];
-  err_fd_ = err[0];
+  drainer_ = std::thread([this, out_fd = out[0], err_fd = err[0]] { drain(out_fd, err_fd); });
 }
 
 ReviewerProcess::~ReviewerProcess() {
   if (pid_ > 0) stop(SIGTERM);
-  if (out_fd_ >= 0) ::close(out_fd_);
-  if (err_fd_ >= 0) ::close(err_fd_);
+  if (drainer_.joinable()) drainer_.join();
+}
+
+void ReviewerProcess::drain(int out_fd, int err_fd) {
+  pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
+  std::string* buffers[2] = {&out_, &err_};
+  for (int open = 2; open > 0;) {
+    if (::poll(fds, 2, -1) < 0) continue;
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].revents == 0) continue;
+      char chunk[65536];
+      const ssize_t count = ::read(fds[i].fd, chunk, sizeof chunk);
+      std::lock_guard lock(mutex_);
+      if (count > 0) buffers[i]->append(chunk, static_cast<std::size_t>(count));
+      if (count <= 0) {
+        ::close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+      changed_.notify_all();
+    }
+  }
+  std::lock_guard lock(mutex_);
+  ended_ = true;
+  changed_.notify_all();
 }
 
 std::optional<std::string> ReviewerProcess::read_line(int timeout_ms) {
-  for (;;) {
+  std::unique_lock lock(mutex_);
+  std::optional<std::string> line;
+  changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] {
     const std::size_t end = out_.find('\n', taken_);
     if (end != std::string::npos) {
-      std::string line = out_.substr(taken_, end - taken_);
+      line = out_.substr(taken_, end - taken_);
       taken_ = end + 1;
-      return line;
     }
-    if (!pump(timeout_ms)) return std::nullopt;
-  }
+    return line.has_value() || ended_;
+  });
+  return line;
 }
 
 bool ReviewerProcess::wait_for(std::string_view needle, int timeout_ms) {
@@ -108,35 +132,28 @@ std::string ReviewerProcess::socket_path() {
 
 int ReviewerProcess::stop(int signal) {
   if (signal != 0) ::kill(pid_, signal);
-  while (open_pipes_ > 0) {
-    if (pump(30000) || open_pipes_ == 0) continue;
-    ADD_FAILURE() << "varnock-review did not end; killing it";
-    ::kill(pid_, SIGKILL);
+  {
+    std::unique_lock lock(mutex_);
+    if (!changed_.wait_for(lock, std::chrono::seconds(30), [&] { return ended_; })) {
+      ADD_FAILURE() << "varnock-review did not end; killing it";
+      ::kill(pid_, SIGKILL);
+    }
   }
   int status = 0;
   ::waitpid(pid_, &status, 0);
   pid_ = -1;
+  if (drainer_.joinable()) drainer_.join();
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-// Moves whatever the pipes hold into the buffers; false when both have
-// ended or nothing came for `timeout_ms`.
-bool ReviewerProcess::pump(int timeout_ms) {
-  pollfd fds[2] = {{out_fd_, POLLIN, 0}, {err_fd_, POLLIN, 0}};
-  if (open_pipes_ == 0 || ::poll(fds, 2, timeout_ms) <= 0) return false;
-  std::string* buffers[2] = {&out_, &err_};
-  for (int i = 0; i < 2; ++i) {
-    if (fds[i].revents == 0) continue;
-    char chunk[4096];
-    const ssize_t count = ::read(fds[i].fd, chunk, sizeof chunk);
-    if (count > 0) buffers[i]->append(chunk, static_cast<std::size_t>(count));
-    if (count <= 0) {
-      ::close(fds[i].fd);
-      (i == 0 ? out_fd_ : err_fd_) = -1;
-      --open_pipes_;
-    }
-  }
-  return true;
+std::string ReviewerProcess::out() {
+  std::lock_guard lock(mutex_);
+  return out_;
+}
+
+std::string ReviewerProcess::err() {
+  std::lock_guard lock(mutex_);
+  return err_;
 }
 
 RawServer::RawServer(const std::string& socket_path) {
@@ -224,6 +241,17 @@ mode_t mode_of(const std::string& path) {
   struct stat st {};
   ::lstat(path.c_str(), &st);
   return st.st_mode;
+}
+
+ScopedDirectory::ScopedDirectory(const std::string& path) {
+  char* saved = ::getcwd(nullptr, 0);
+  saved_ = saved ? saved : "/";
+  std::free(saved);
+  if (::chdir(path.c_str()) != 0) ADD_FAILURE() << "cannot enter " << path;
+}
+
+ScopedDirectory::~ScopedDirectory() {
+  if (::chdir(saved_.c_str()) != 0) ADD_FAILURE() << "cannot return to " << saved_;
 }
 
 bool ReviewerFixture::start(const char* answer, std::vector<std::string> extra) {

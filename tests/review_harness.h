@@ -5,10 +5,13 @@
 
 #include <sys/types.h>
 
+#include <condition_variable>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 #include "base/unique_fd.h"
@@ -40,19 +43,22 @@ class ReviewerProcess {
   // Sends `signal` (none when 0) and waits; gives the exit code, or 128 +
   // the signal that ended it.
   int stop(int signal = 15);
-  const std::string& out() const { return out_; }
-  const std::string& err() const { return err_; }
+  // Everything written so far to standard output and error.
+  std::string out();
+  std::string err();
 
  private:
-  bool pump(int timeout_ms);
+  // Drains both pipes as the program writes, so it never blocks on them.
+  void drain(int out_fd, int err_fd);
 
   pid_t pid_ = -1;
-  int out_fd_ = -1;
-  int err_fd_ = -1;
-  int open_pipes_ = 2;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool ended_ = false;  // both pipes have closed
   std::string out_;
   std::string err_;
   std::size_t taken_ = 0;
+  std::thread drainer_;
 };
 
 // The test in the place of a server: a raw connection to the reviewer.
@@ -93,6 +99,19 @@ std::string rejected_response();
 std::string real_path(const std::string& path);
 bool exists(const std::string& path);
 mode_t mode_of(const std::string& path);
+
+// Makes `path` the test process's working directory until destroyed, so
+// that raw connections from the test have it as their workspace.
+class ScopedDirectory {
+ public:
+  explicit ScopedDirectory(const std::string& path);
+  ~ScopedDirectory();
+  ScopedDirectory(const ScopedDirectory&) = delete;
+  ScopedDirectory& operator=(const ScopedDirectory&) = delete;
+
+ private:
+  std::string saved_;
+};
 
 // A scratch workspace and socket directory, and a reviewer on that socket.
 struct ReviewerFixture {
