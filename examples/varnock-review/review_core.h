@@ -31,7 +31,7 @@ struct ServerInfo {
   int number = 0;         // "server #N", unique while the reviewer runs
   std::string workspace;  // the server's working directory, as the kernel names it
   pid_t pid = 0;
-  std::optional<std::uint64_t> hello_pid;  // the hello's claim, when it differs or is absent
+  std::optional<std::uint64_t> hello_pid;  // the hello's claim, when it differs
   std::string thread_id;
 };
 

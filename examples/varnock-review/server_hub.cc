@@ -32,7 +32,7 @@ bool out_of_descriptors(const boost::system::error_code& error) {
 }  // namespace
 
 ServerHub::ServerHub(asio::io_context& io, ReviewCore& core, int listening_fd, HubSettings settings)
-    : io_(io), core_(core), settings_(std::move(settings)), acceptor_(io), retry_(io) {
+    : core_(core), settings_(std::move(settings)), acceptor_(io), retry_(io) {
   acceptor_.assign(asio::local::stream_protocol(), listening_fd);
 }
 

@@ -45,7 +45,6 @@ class ServerHub {
   void accept_next();
   void on_accept_error(const boost::system::error_code& error);
 
-  boost::asio::io_context& io_;
   ReviewCore& core_;
   HubSettings settings_;
   boost::asio::local::stream_protocol::acceptor acceptor_;

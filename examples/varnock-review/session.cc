@@ -103,9 +103,7 @@ void Session::on_hello(mcp::BrokerHello hello) {
   }
   said_hello_ = true;
   hello_timer_.cancel();
-  if (!hello.pid || *hello.pid != static_cast<std::uint64_t>(peer_.pid)) {
-    info_.hello_pid = hello.pid.value_or(0);
-  }
+  if (hello.pid && *hello.pid != static_cast<std::uint64_t>(peer_.pid)) info_.hello_pid = hello.pid;
   info_.thread_id = std::move(hello.thread_id);
   std::weak_ptr<Session> weak = weak_from_this();
   hub_.core().server_ready(info_, workspace_, [weak](std::string_view line) {
