@@ -178,5 +178,13 @@ TEST(ReviewServers, SocketActivation) {
   EXPECT_TRUE(exists(socket));
 }
 
+TEST(ReviewServers, VersionIsTheProjectVersion) {
+  ReviewerProcess reviewer({"--version"});
+  const std::string line = reviewer.read_line().value_or("");
+  EXPECT_TRUE(line.starts_with("varnock-review ") && line.size() > 15 && std::isdigit(line[15]))
+      << line;
+  EXPECT_EQ(reviewer.stop(0), 0);
+}
+
 }  // namespace
 }  // namespace varnock::test

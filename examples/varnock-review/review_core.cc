@@ -69,15 +69,17 @@ void ReviewCore::receive(int server, mcp::BrokerProposal message) {
   proposal.after = std::move(message.edit.after);
   proposal.explanation = std::move(message.edit.explanation_in_markdown);
   check(proposal, *found->second.workspace);
-  for (FrontEnd* front_end : front_ends_) front_end->proposal_queued(proposal);
   if (!proposal.refusal.empty()) {
+    for (FrontEnd* front_end : front_ends_) front_end->proposal_queued(proposal);
     send(server, proposal.id, false);
     const std::string reason = proposal.refusal;
     finish(std::move(proposal), reason);
     return;
   }
   held_bytes_ += proposal.before.size() + proposal.after.size() + proposal.explanation.size();
-  waiting_.emplace(proposal.number, std::move(proposal));
+  const std::uint64_t number = proposal.number;
+  const QueuedProposal& queued = waiting_.emplace(number, std::move(proposal)).first->second;
+  for (FrontEnd* front_end : front_ends_) front_end->proposal_queued(queued);
 }
 
 // Everything that can be known before asking: where the content would go,

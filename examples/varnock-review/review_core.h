@@ -64,8 +64,9 @@ struct QueuedProposal {
 class FrontEnd {
  public:
   virtual ~FrontEnd() = default;
-  // A proposal was received. When its `refusal` is set it is already
-  // decided (state kRefused) and is not to be asked.
+  // A proposal was received; a waiting one is already in waiting(). When
+  // its `refusal` is set it is already decided (state kRefused) and is not
+  // to be asked.
   virtual void proposal_queued(const QueuedProposal& proposal) = 0;
   // A waiting proposal was answered (by any front end) and, when accepted,
   // applied: state kAccepted, or kRejected with `outcome` saying why.

@@ -65,15 +65,14 @@ TerminalFrontEnd::TerminalFrontEnd(asio::io_context& io, ReviewCore& core, Uniqu
 
 void TerminalFrontEnd::proposal_queued(const QueuedProposal& proposal) {
   if (!asks() || !proposal.refusal.empty()) {
-    const std::size_t waiting = asks() ? 0 : core_.waiting().size();
     say("\n");
-    show(render_proposal(proposal, waiting, colour_));
+    show(render_proposal(proposal, 0, colour_));
     if (!proposal.refusal.empty() && current_) say(question_);
     return;
   }
   if (!current_) return ask_next();
   notice("(Another proposal arrived from " + describe_server(proposal.server) + "; " +
-         std::to_string(core_.waiting().size() + 1) + " waiting.)");
+         std::to_string(core_.waiting().size() - 1) + " waiting.)");
 }
 
 void TerminalFrontEnd::proposal_decided(const QueuedProposal& proposal) {
