@@ -8,6 +8,7 @@
 #include <chrono>
 #include <thread>
 
+#include "base/unix_socket.h"
 #include "json/parse.h"
 #include "json/write.h"
 #include "review_harness.h"
@@ -176,6 +177,30 @@ TEST(ReviewServers, SocketActivation) {
   EXPECT_EQ(ws.read("made.txt"), "activated\n");
   EXPECT_EQ(manager.stop(), 0);
   EXPECT_TRUE(exists(socket));
+}
+
+// What may already be at the socket path: a stale socket is taken over, a
+// live reviewer's is not, and any other file is left alone.
+TEST(ReviewServers, TheSocketPathIsTakenOverOnlyFromTheDead) {
+  TempDir dir;
+  {  // a socket file nobody listens on, as a killed reviewer leaves it
+    Result<UniqueFd> stale = listen_unix(dir.file("stale"), 1);
+    ASSERT_TRUE(stale.ok()) << stale.failure();
+  }
+  ReviewerProcess taker({"--socket", dir.file("stale"), "--auto", "reject"});
+  EXPECT_EQ(taker.socket_path(), dir.file("stale"));
+  ReviewerProcess second({"--socket", dir.file("stale"), "--auto", "accept"});
+  EXPECT_EQ(second.stop(0), 1);
+  EXPECT_NE(second.err().find("another reviewer is already listening"), std::string::npos);
+  dir.write("plain", "not a socket");
+  ReviewerProcess refused({"--socket", dir.file("plain"), "--auto", "reject"});
+  EXPECT_EQ(refused.stop(0), 1);
+  EXPECT_NE(refused.err().find("not a socket"), std::string::npos) << refused.err();
+  EXPECT_EQ(dir.read("plain"), "not a socket");
+  ReviewerProcess no_terminal({"--socket", dir.file("t")});
+  EXPECT_EQ(no_terminal.stop(0), 1);
+  EXPECT_NE(no_terminal.err().find("--auto"), std::string::npos) << no_terminal.err();
+  EXPECT_FALSE(exists(dir.file("t")));
 }
 
 TEST(ReviewServers, VersionIsTheProjectVersion) {
