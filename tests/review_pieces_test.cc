@@ -172,6 +172,8 @@ TEST(ReviewDisplay, HiddenAndControlCharactersAreEscapedAndFlagged) {
     EXPECT_EQ(visible_text(c.text).text, c.as_text);
     EXPECT_EQ(visible_name(c.text).text, c.as_name);
     EXPECT_EQ(visible_text(c.text).hidden, c.hidden) << c.as_name;
+    EXPECT_EQ(holds_hidden_characters(c.text, false), c.hidden) << c.as_name;
+    EXPECT_EQ(holds_hidden_characters(c.text, true), c.as_name != c.text) << c.as_name;
   }
 }
 

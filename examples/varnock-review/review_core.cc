@@ -34,9 +34,7 @@ void note_hidden_characters(QueuedProposal& proposal) {
       {"the new text", proposal.after},
       {"the old text", proposal.before}};
   for (const auto& [name, text] : fields) {
-    const bool hidden = name == "the id" || name == "the path" ? visible_name(text).hidden
-                                                               : visible_text(text).hidden;
-    if (hidden) proposal.notices.push_back("hidden characters in " + std::string(name));
+    if (holds_hidden_characters(text, name == "the id" || name == "the path")) proposal.notices.push_back("hidden characters in " + std::string(name));
   }
 }
 

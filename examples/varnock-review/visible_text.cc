@@ -57,30 +57,39 @@ void append_escape(std::string& out, char32_t c) {
   }
 }
 
-Shown visible(std::string_view text, bool keep_lines) {
-  Shown shown;
-  shown.text.reserve(text.size());
+// Walks `text`, escaping into `out` when it is given; without `out`, stops
+// at the first character that would be escaped. Gives whether there was one.
+bool visible(std::string_view text, bool keep_lines, std::string* out) {
+  bool hidden = false;
   for (std::size_t i = 0; i < text.size();) {
     const auto lead = static_cast<unsigned char>(text[i]);
-    const std::string_view sequence = text.substr(i, sequence_length(lead));
-    if (lead >= 0x80 && (sequence.size() == 1 || !json::is_valid_utf8(sequence))) {
-      shown.text += "\\x";
-      append_hex(shown.text, lead, 2);
-      shown.hidden = true;
-      ++i;
-      continue;
-    }
-    const char32_t c = decode(sequence);
+    std::string_view sequence = text.substr(i, sequence_length(lead));
+    const bool broken = lead >= 0x80 && (sequence.size() == 1 || !json::is_valid_utf8(sequence));
+    if (broken) sequence = sequence.substr(0, 1);
+    const char32_t c = broken ? 0 : decode(sequence);
     const bool kept = keep_lines && (c == '\n' || c == '\t');
-    if (!kept && is_hidden_character(c)) {
-      append_escape(shown.text, c);
-      shown.hidden = true;
-    } else {
-      shown.text += sequence;
-    }
+    const bool escaped = broken || (!kept && is_hidden_character(c));
+    hidden = hidden || escaped;
     i += sequence.size();
+    if (out == nullptr) {
+      if (hidden) return true;
+    } else if (broken) {
+      *out += "\\x";
+      append_hex(*out, lead, 2);
+    } else if (escaped) {
+      append_escape(*out, c);
+    } else {
+      *out += sequence;
+    }
   }
-  return shown;
+  return hidden;
+}
+
+Shown shown(std::string_view text, bool keep_lines) {
+  Shown result;
+  result.text.reserve(text.size());
+  result.hidden = visible(text, keep_lines, &result.text);
+  return result;
 }
 
 }  // namespace
@@ -92,8 +101,12 @@ bool is_hidden_character(char32_t c) {
   return false;
 }
 
-Shown visible_text(std::string_view text) { return visible(text, true); }
+Shown visible_text(std::string_view text) { return shown(text, true); }
 
-Shown visible_name(std::string_view text) { return visible(text, false); }
+Shown visible_name(std::string_view text) { return shown(text, false); }
+
+bool holds_hidden_characters(std::string_view text, bool one_line) {
+  return visible(text, !one_line, nullptr);
+}
 
 }  // namespace varnock::review

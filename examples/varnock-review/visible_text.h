@@ -26,6 +26,10 @@ Shown visible_text(std::string_view text);
 // notices): LF and TAB are escaped too ("\n", "\t").
 Shown visible_name(std::string_view text);
 
+// Whether visible_text (visible_name when `one_line`) would escape anything
+// in `text`, found without building the escaped copy.
+bool holds_hidden_characters(std::string_view text, bool one_line);
+
 // True for a code point visible_text escapes (LF and TAB included).
 bool is_hidden_character(char32_t c);
 
