@@ -32,7 +32,6 @@ class ReviewerProcess {
   ReviewerProcess(const ReviewerProcess&) = delete;
   ReviewerProcess& operator=(const ReviewerProcess&) = delete;
 
-  pid_t pid() const { return pid_; }
   // The next line of standard output, without LF; nullopt at the end or
   // after `timeout_ms`.
   std::optional<std::string> read_line(int timeout_ms = 30000);
@@ -66,7 +65,6 @@ class RawServer {
  public:
   explicit RawServer(const std::string& socket_path);
   bool connected() const { return fd_.valid(); }
-  int fd() const { return fd_.get(); }
   // Sends all of `bytes`; false when the reviewer closed the connection.
   bool send(std::string_view bytes);
   // The next line the reviewer sends, with its LF; "" at the end or after
