@@ -51,6 +51,7 @@ class TerminalReviewer {
   void type(const std::string& text) {
     ASSERT_EQ(::write(master_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
   }
+  void signal(int number) { ::kill(pid_, number); }
   const std::string& screen() const { return screen_; }
 
  private:
@@ -63,7 +64,7 @@ class TerminalReviewer {
 TEST(ReviewTerminal, ThePersonAnswersEachProposalInTurn) {
   TempDir sockets, ws;
   const std::string socket = sockets.file("s");
-  std::future<std::string> first, second;  // outlive the reviewer, which ends them
+  std::future<std::string> first, second, third;  // outlive the reviewer, which ends them
   TerminalReviewer reviewer(socket);
   ASSERT_TRUE(reviewer.wait_for("VARNOCK_SOCKET=" + socket)) << reviewer.screen();
   first = std::async(std::launch::async, [&] {
@@ -84,6 +85,14 @@ TEST(ReviewTerminal, ThePersonAnswersEachProposalInTurn) {
   reviewer.type("r\n");
   EXPECT_EQ(second.get(), rejected_response());
   EXPECT_FALSE(exists(ws.file("second.txt")));
+  third = std::async(std::launch::async, [&] {
+    return edit_through_server(socket, ws.path(), "third.txt", "three\n").out;
+  });
+  ASSERT_TRUE(reviewer.wait_for("Accept this edit to third.txt?")) << reviewer.screen();
+  reviewer.signal(SIGTERM);
+  EXPECT_TRUE(reviewer.wait_for("Withdrawn: third.txt (the reviewer stopped before an answer)"))
+      << reviewer.screen();
+  EXPECT_FALSE(exists(ws.file("third.txt")));
 }
 
 }  // namespace

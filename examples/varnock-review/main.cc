@@ -141,6 +141,7 @@ int serve(const ReviewOptions& options) {
   asio::signal_set signals(io, SIGINT, SIGTERM, SIGHUP);
   const auto stop = [&] {
     signals.cancel();
+    core.withdraw_all();
     hub.stop();
     io.stop();
   };
@@ -159,8 +160,6 @@ int serve(const ReviewOptions& options) {
   announce(parts.listener, options, parts.limit, parts.journal);
   hub.start();
   io.run();
-  const std::size_t left = core.waiting().size();
-  if (left > 0) show("Stopping with " + std::to_string(left) + " proposal(s) unanswered.\n");
   return 0;
 }
 

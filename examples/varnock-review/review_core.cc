@@ -7,6 +7,7 @@ namespace varnock::review {
 namespace {
 
 constexpr std::string_view kWithdrawn = "the server went away before an answer";
+constexpr std::string_view kStopped = "the reviewer stopped before an answer";
 constexpr std::string_view kRejectedByPerson = "rejected by the person";
 
 std::string_view decision_word(ProposalState state) {
@@ -34,7 +35,8 @@ void note_hidden_characters(QueuedProposal& proposal) {
       {"the new text", proposal.after},
       {"the old text", proposal.before}};
   for (const auto& [name, text] : fields) {
-    if (holds_hidden_characters(text, name == "the id" || name == "the path")) proposal.notices.push_back("hidden characters in " + std::string(name));
+    if (holds_hidden_characters(text, name == "the id" || name == "the path"))
+      proposal.notices.push_back("hidden characters in " + std::string(name));
   }
 }
 
@@ -108,18 +110,30 @@ void ReviewCore::check(QueuedProposal& proposal, const Workspace& workspace) {
 
 void ReviewCore::server_gone(int server) {
   servers_.erase(server);
+  withdraw(server, kWithdrawn);
+}
+
+void ReviewCore::withdraw_all() { withdraw(0, kStopped); }
+
+// Takes every withdrawn proposal out of the queue before telling anyone, so
+// no front end puts one of them to the person meanwhile.
+void ReviewCore::withdraw(int server, std::string_view reason) {
+  std::vector<QueuedProposal> withdrawn;
   for (auto it = waiting_.begin(); it != waiting_.end();) {
-    if (it->second.server.number != server) {
+    if (server != 0 && it->second.server.number != server) {
       ++it;
       continue;
     }
-    QueuedProposal proposal = std::move(it->second);
+    withdrawn.push_back(std::move(it->second));
     it = waiting_.erase(it);
-    held_bytes_ -= proposal.before.size() + proposal.after.size() + proposal.explanation.size();
+    const QueuedProposal& last = withdrawn.back();
+    held_bytes_ -= last.before.size() + last.after.size() + last.explanation.size();
+  }
+  for (QueuedProposal& proposal : withdrawn) {
     proposal.state = ProposalState::kWithdrawn;
-    proposal.outcome = std::string(kWithdrawn);
+    proposal.outcome = std::string(reason);
     for (FrontEnd* front_end : front_ends_) front_end->proposal_withdrawn(proposal);
-    finish(std::move(proposal), kWithdrawn);
+    finish(std::move(proposal), reason);
   }
 }
 

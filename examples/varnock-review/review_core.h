@@ -94,6 +94,9 @@ class ReviewCore {
   void receive(int server, mcp::BrokerProposal proposal);
   // The server has gone: its waiting proposals are withdrawn.
   void server_gone(int server);
+  // The reviewer is stopping: every waiting proposal is withdrawn, with no
+  // decision sent (the servers see their connections close).
+  void withdraw_all();
   void notice(std::string_view text);
 
   // The answer to a waiting proposal; the first answer wins. Applies an
@@ -117,6 +120,8 @@ class ReviewCore {
     DecisionSender send;
   };
   void check(QueuedProposal& proposal, const Workspace& workspace);
+  // Withdraws the waiting proposals of `server` (all when 0) for `reason`.
+  void withdraw(int server, std::string_view reason);
   void finish(QueuedProposal proposal, std::string_view reason);
   void send(int server, std::string_view id, bool accepted);
 
