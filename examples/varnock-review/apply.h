@@ -1,25 +1,26 @@
-// Applying an accepted proposal to the workspace, or refusing to.
+// Applying an accepted proposal beneath its server's workspace.
 #pragma once
 
 #include <string>
 #include <string_view>
 
 #include "base/result.h"
-#include "messages.h"
+#include "target.h"
 
 namespace varnock::review {
 
-// Tells the person that the file moved on since the agent's snapshot.
-extern const std::string_view kChangedSinceSnapshot;
-
-// Writes `proposal.after` to the file `proposal.path` names, when:
-// - the path, resolved against `workspace` (a real path) with its symbolic
-//   links followed, stays inside the workspace (target.h), and
-// - the file still holds `proposal.before` exactly (a missing file holds ""),
-//   so nothing the agent did not see is overwritten.
-// Missing parent directories are created and an existing file's mode is
-// kept; the write is atomic (atomic_write.h). A failure means the file is as
-// it was. On success gives a warning for the person, usually empty.
-Result<std::string> apply_replacement(const std::string& workspace, const Proposal& proposal);
+// Writes `after` to the file `path` names beneath `workspace`, when the file
+// as it is now still holds `before` (a missing file holds ""). The path is
+// resolved anew beneath the workspace descriptor (target.h), missing
+// directories are made with mkdirat on the descriptors held, the new content
+// goes to a temporary file that is synced, the present content is compared
+// once more through the same directory descriptor, and the temporary file is
+// renamed over the target within that directory, which is then synced. No
+// path text is used after the walk, so no rename or link made meanwhile can
+// send the content elsewhere. A failure (one of the reasons of target.h, or
+// a system failure text) means nothing changed. On success gives a warning
+// for the person, usually empty.
+Result<std::string> apply_proposal(const Workspace& workspace, std::string_view path,
+                                   std::string_view before, std::string_view after);
 
 }  // namespace varnock::review

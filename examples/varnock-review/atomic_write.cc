@@ -8,7 +8,8 @@
 #include <cstdio>
 #include <random>
 
-#include "system_error.h"
+#include "base/io.h"
+#include "base/os_error.h"
 
 namespace varnock::review {
 namespace {
@@ -36,20 +37,11 @@ Result<std::pair<UniqueFd, std::string>> create_temporary(int directory) {
   return fail("cannot find a free temporary file name");
 }
 
-Status write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t count = ::write(fd, bytes.data(), bytes.size());
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) return fail(system_error("cannot write the new content", errno));
-    bytes.remove_prefix(static_cast<std::size_t>(count));
-  }
-  return {};
-}
-
 // Content, mode and durability of the temporary file, then closes it.
 Status fill_temporary(UniqueFd fd, std::string_view content, std::optional<mode_t> mode) {
-  Status written = write_all(fd.get(), content);
-  if (!written.ok()) return written;
+  if (const int error = write_all(fd.get(), content); error != 0) {
+    return fail(system_error("cannot write the new content", error));
+  }
   if (mode && ::fchmod(fd.get(), *mode) != 0) {
     return fail(system_error("cannot keep the file's mode", errno));
   }
@@ -69,35 +61,32 @@ Status move_into_place(int directory, const std::string& from, const std::string
 
 }  // namespace
 
-Result<UniqueFd> open_directory(const std::string& path) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!fd.valid()) return fail(system_error("cannot open " + path, errno));
-  return fd;
-}
-
 Result<UniqueFd> make_directories(UniqueFd directory, const std::vector<std::string>& missing) {
   for (const std::string& name : missing) {
     if (::mkdirat(directory.get(), name.c_str(), 0777) != 0 && errno != EEXIST) {
       return fail(system_error("cannot create the directory " + name, errno));
     }
-    if (::fsync(directory.get()) != 0) {
-      return fail(system_error("cannot sync the directory holding " + name, errno));
-    }
     UniqueFd inner(
         ::openat(directory.get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!inner.valid()) return fail(system_error("cannot open the directory " + name, errno));
+    if (::fsync(directory.get()) != 0) {
+      return fail(system_error("cannot sync the directory holding " + name, errno));
+    }
     directory = std::move(inner);
   }
   return directory;
 }
 
-Result<std::string> replace_file(int directory, const std::string& name, std::string_view content,
-                                 std::optional<mode_t> mode, bool create_only) {
+Result<std::string> replace_file(const ReplaceRequest& request) {
+  const int directory = request.directory;
   Result<std::pair<UniqueFd, std::string>> temporary = create_temporary(directory);
   if (!temporary.ok()) return fail(temporary.failure());
   const std::string temporary_name = temporary.value().second;
-  Status filled = fill_temporary(std::move(temporary.value().first), content, mode);
-  if (filled.ok()) filled = move_into_place(directory, temporary_name, name, create_only);
+  Status filled = fill_temporary(std::move(temporary.value().first), request.content, request.mode);
+  if (filled.ok()) filled = request.recheck();
+  if (filled.ok()) {
+    filled = move_into_place(directory, temporary_name, request.name, request.create_only);
+  }
   if (!filled.ok()) {
     ::unlinkat(directory, temporary_name.c_str(), 0);
     return fail(filled.failure());

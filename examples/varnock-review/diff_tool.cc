@@ -8,8 +8,9 @@
 #include <cstdlib>
 #include <vector>
 
-#include "system_error.h"
-#include "unique_fd.h"
+#include "base/io.h"
+#include "base/os_error.h"
+#include "base/unique_fd.h"
 
 namespace varnock::review {
 namespace {
@@ -46,11 +47,8 @@ class ScratchDir {
 Status write_file(const std::string& path, std::string_view bytes) {
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
   if (!fd.valid()) return fail(system_error("cannot create " + path, errno));
-  while (!bytes.empty()) {
-    const ssize_t count = ::write(fd.get(), bytes.data(), bytes.size());
-    if (count < 0 && errno == EINTR) continue;
-    if (count < 0) return fail(system_error("cannot write " + path, errno));
-    bytes.remove_prefix(static_cast<std::size_t>(count));
+  if (const int error = write_all(fd.get(), bytes); error != 0) {
+    return fail(system_error("cannot write " + path, error));
   }
   return {};
 }
@@ -59,8 +57,7 @@ std::string read_all(int fd) {
   std::string out;
   char buffer[16384];
   for (;;) {
-    const ssize_t count = ::read(fd, buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR) continue;
+    const ssize_t count = read_some(fd, buffer, sizeof buffer);
     if (count <= 0) return out;
     out.append(buffer, static_cast<std::size_t>(count));
   }

@@ -7,43 +7,29 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstring>
 #include <utility>
 
-#include "system_error.h"
+#include "base/os_error.h"
+#include "base/unix_socket.h"
 
 namespace varnock::review {
 namespace {
 
 constexpr int kBacklog = 16;
 
-Result<sockaddr_un> socket_address(const std::string& path) {
-  sockaddr_un address{};
-  address.sun_family = AF_UNIX;
-  if (path.find('\0') != std::string::npos) return fail("the socket path contains a NUL byte");
-  if (path.size() + 1 > sizeof(address.sun_path)) {
-    return fail("the socket path is too long (" + std::to_string(path.size()) + " bytes; at most " +
-                std::to_string(sizeof(address.sun_path) - 1) + ")");
-  }
-  std::memcpy(address.sun_path, path.c_str(), path.size() + 1);
-  return address;
-}
-
 UniqueFd new_stream_socket() { return UniqueFd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0)); }
 
-// True when something accepts connections at `address`; false when the
+// True when something accepts connections at `path`; false when the
 // socket file is stale. Other errors are failures.
-Result<bool> someone_listens(const sockaddr_un& address, const std::string& path) {
-  UniqueFd probe = new_stream_socket();
-  if (!probe.valid()) return fail(system_error("cannot create a socket", errno));
-  const auto* raw = reinterpret_cast<const sockaddr*>(&address);
-  if (::connect(probe.get(), raw, sizeof(address)) == 0) return true;
+Result<bool> someone_listens(const std::string& path) {
+  Result<UniqueFd> probe = connect_unix(path);
+  if (probe.ok()) return true;
   if (errno == ECONNREFUSED || errno == ENOENT) return false;
-  return fail(system_error("cannot check " + path, errno));
+  return fail("cannot check " + path + ": " + probe.failure());
 }
 
 // Clears the way for bind: nothing there, or a stale socket (removed).
-Status clear_stale_socket(const sockaddr_un& address, const std::string& path) {
+Status clear_stale_socket(const std::string& path) {
   struct stat st;
   if (::lstat(path.c_str(), &st) != 0) {
     if (errno == ENOENT) return {};
@@ -52,7 +38,7 @@ Status clear_stale_socket(const sockaddr_un& address, const std::string& path) {
   if (!S_ISSOCK(st.st_mode)) {
     return fail(path + " exists and is not a socket; not replacing it");
   }
-  Result<bool> live = someone_listens(address, path);
+  Result<bool> live = someone_listens(path);
   if (!live.ok()) return fail(live.failure());
   if (live.value()) return fail("another reviewer is already listening on " + path);
   if (::unlink(path.c_str()) != 0 && errno != ENOENT) {
@@ -63,9 +49,9 @@ Status clear_stale_socket(const sockaddr_un& address, const std::string& path) {
 
 // Binds with a umask that leaves the socket file owner-only from the start,
 // so there is no moment in which others could connect.
-Status bind_private(int fd, const sockaddr_un& address, const std::string& path) {
+Status bind_private(int fd, const UnixAddress& address, const std::string& path) {
   const mode_t saved = ::umask(0177);
-  const int bound = ::bind(fd, reinterpret_cast<const sockaddr*>(&address), sizeof(address));
+  const int bound = ::bind(fd, address.get(), address.length);
   const int bind_errno = errno;
   ::umask(saved);
   if (bound != 0) {
@@ -79,9 +65,9 @@ Status bind_private(int fd, const sockaddr_un& address, const std::string& path)
 }  // namespace
 
 Result<Listener> Listener::open(const std::string& path) {
-  Result<sockaddr_un> address = socket_address(path);
+  Result<UnixAddress> address = unix_address(path);
   if (!address.ok()) return fail(address.failure());
-  Status cleared = clear_stale_socket(address.value(), path);
+  Status cleared = clear_stale_socket(path);
   if (!cleared.ok()) return fail(cleared.failure());
   UniqueFd fd = new_stream_socket();
   if (!fd.valid()) return fail(system_error("cannot create a socket", errno));
@@ -112,8 +98,10 @@ Listener::~Listener() {
   }
 }
 
-UniqueFd Listener::accept_connection() {
-  return UniqueFd(::accept4(fd_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+Listener Listener::adopt(UniqueFd fd, std::string path) {
+  Listener listener(std::move(path), std::move(fd), 0, 0);
+  listener.owns_file_ = false;
+  return listener;
 }
 
 }  // namespace varnock::review

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "base/result.h"
-#include "unique_fd.h"
+#include "base/unique_fd.h"
 
 namespace varnock::review {
 
@@ -19,17 +19,19 @@ class Listener {
   // failure and nothing is touched.
   static Result<Listener> open(const std::string& path);
 
+  // The listening socket a service manager passed (socket activation):
+  // used as it is, and its file is never removed.
+  static Listener adopt(UniqueFd fd, std::string path);
+
   Listener(Listener&& other) noexcept;
   Listener& operator=(Listener&&) = delete;
   // Removes the socket file, unless it has been replaced by someone else's.
   ~Listener();
 
   int fd() const { return fd_.get(); }
+  // The socket file's path ("" when a service manager passed a socket
+  // without one).
   const std::string& path() const { return path_; }
-
-  // The next waiting connection, or an invalid descriptor when none is
-  // waiting (the listening socket does not block).
-  UniqueFd accept_connection();
 
  private:
   Listener(std::string path, UniqueFd fd, dev_t device, ino_t inode)

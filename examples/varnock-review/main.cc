@@ -1,8 +1,11 @@
 // varnock-review: a review broker for varnock-mcp servers that a person can
-// run in a terminal.
+// run in a terminal. One event loop serves the socket, the servers, the
+// terminal and the stop signals.
 #include <unistd.h>
 
-#include <cerrno>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/signal_set.hpp>
+#include <csignal>
 #include <cstdlib>
 #include <memory>
 #include <optional>
@@ -10,17 +13,24 @@
 #include <string_view>
 #include <vector>
 
+#include "base/os_error.h"
 #include "listener.h"
 #include "options.h"
 #include "present.h"
-#include "reviewer.h"
-#include "socket_path.h"
-#include "stop_signals.h"
-#include "system_error.h"
+#include "review_core.h"
+#include "server_hub.h"
+#include "socket_place.h"
 #include "terminal.h"
+#include "visible_text.h"
+
+#ifndef VARNOCK_VERSION
+#define VARNOCK_VERSION "unknown"
+#endif
 
 namespace varnock::review {
 namespace {
+
+namespace asio = boost::asio;
 
 constexpr int kFailed = 1;
 constexpr int kUsageError = 2;
@@ -33,11 +43,11 @@ int complain(std::string_view text, int status) {
   return status;
 }
 
-// The workspace as a real path, so containment is judged on real paths.
-Result<std::string> real_workspace(const std::string& given) {
-  const std::string path = given.empty() ? "." : given;
-  std::unique_ptr<char, decltype(&std::free)> real(::realpath(path.c_str(), nullptr), &std::free);
-  if (!real) return fail(system_error("cannot use the workspace " + path, errno));
+// The --workspace limit as a real path, so servers' directories compare.
+Result<std::string> real_directory(const std::string& given) {
+  if (given.empty()) return std::string();
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(given.c_str(), nullptr), &std::free);
+  if (!real) return fail(system_error("cannot use the workspace " + given, errno));
   return std::string(real.get());
 }
 
@@ -57,43 +67,99 @@ bool want_colour() {
   return ::isatty(STDOUT_FILENO) == 1 && !dumb && std::getenv("NO_COLOR") == nullptr;
 }
 
-void announce(const Listener& listener, const ReviewerSettings& settings) {
-  show("VARNOCK_SOCKET=" + shell_word(listener.path()) + "\n");
+Result<Journal> open_journal(const ReviewOptions& options) {
+  if (options.no_journal) return Journal();
+  Result<std::string> path =
+      options.journal.empty() ? default_journal_path() : Result<std::string>(options.journal);
+  if (!path.ok()) return fail(path.failure());
+  return Journal::open(path.value());
+}
+
+Result<Listener> open_listener(const ReviewOptions& options) {
+  Result<std::optional<UniqueFd>> passed = activated_socket();
+  if (!passed.ok()) return fail(passed.failure());
+  if (passed.value()) {
+    const int fd = passed.value()->get();
+    return Listener::adopt(std::move(*passed.value()), bound_path(fd));
+  }
+  Result<std::string> path = options.socket_path.empty() ? default_socket_path()
+                                                         : Result<std::string>(options.socket_path);
+  if (!path.ok()) return fail(path.failure());
+  return Listener::open(path.value());
+}
+
+void announce(const Listener& listener, const ReviewOptions& options, const std::string& limit,
+              const Journal& journal) {
+  if (!listener.path().empty()) show("VARNOCK_SOCKET=" + shell_word(listener.path()) + "\n");
   std::string mode = "answers from this terminal";
-  if (settings.auto_answer == AutoAnswer::kAccept) mode = "accepting every proposal (--auto)";
-  if (settings.auto_answer == AutoAnswer::kReject) mode = "rejecting every proposal (--auto)";
+  if (options.auto_answer == AutoAnswer::kAccept) mode = "accepting every proposal (--auto)";
+  if (options.auto_answer == AutoAnswer::kReject) mode = "rejecting every proposal (--auto)";
+  const std::string served =
+      limit.empty() ? "servers in any directory" : "servers under " + visible_name(limit).text;
+  const std::string journal_text =
+      journal.path().empty() ? "no journal" : "journal " + visible_name(journal.path()).text;
   show(
       "Export the line above where the MCP host starts varnock-mcp.\n"
-      "Workspace: " +
-      visible_text(settings.workspace) +
-      "\n"
+      "Serving " +
+      served + "; " + journal_text +
+      ".\n"
       "Waiting for servers; " +
       mode + ". Ctrl-C stops.\n");
 }
 
-int serve(const ReviewOptions& options) {
-  Result<std::string> workspace = real_workspace(options.workspace);
-  if (!workspace.ok()) return complain(workspace.failure(), kFailed);
-  Result<std::string> socket_path = options.socket_path.empty()
-                                        ? default_socket_path()
-                                        : Result<std::string>(options.socket_path);
-  if (!socket_path.ok()) return complain(socket_path.failure(), kFailed);
-  std::optional<Terminal> terminal;
+struct Setup {
+  std::string limit;
+  Journal journal;
+  Listener listener;
+  UniqueFd tty;
+};
+
+Result<Setup> set_up(const ReviewOptions& options) {
+  Result<std::string> limit = real_directory(options.workspace);
+  if (!limit.ok()) return fail(limit.failure());
+  Result<Journal> journal = open_journal(options);
+  if (!journal.ok()) return fail(journal.failure());
+  UniqueFd tty;
   if (options.auto_answer == AutoAnswer::kNone) {
-    Result<Terminal> opened = Terminal::open();
-    if (!opened.ok())
-      return complain(opened.failure() + " (or pass --auto accept|reject)", kFailed);
-    terminal.emplace(std::move(opened).value());
+    Result<UniqueFd> opened = open_terminal();
+    if (!opened.ok()) return fail(opened.failure() + " (or pass --auto accept|reject)");
+    tty = std::move(opened).value();
   }
-  Result<StopSignals> signals = StopSignals::install();
-  if (!signals.ok()) return complain(signals.failure(), kFailed);
-  Result<Listener> listener = Listener::open(socket_path.value());
-  if (!listener.ok()) return complain(listener.failure(), kFailed);
-  ReviewerSettings settings{std::move(workspace).value(), options.auto_answer, want_colour()};
-  announce(listener.value(), settings);
-  Reviewer reviewer(std::move(listener).value(), std::move(signals).value(), std::move(terminal),
-                    std::move(settings));
-  reviewer.run();
+  Result<Listener> listener = open_listener(options);
+  if (!listener.ok()) return fail(listener.failure());
+  return Setup{std::move(limit).value(), std::move(journal).value(), std::move(listener).value(),
+               std::move(tty)};
+}
+
+int serve(const ReviewOptions& options) {
+  Result<Setup> setup = set_up(options);
+  if (!setup.ok()) return complain(setup.failure(), kFailed);
+  Setup& parts = setup.value();
+  asio::io_context io;
+  ReviewCore core(parts.journal);
+  ServerHub hub(io, core, parts.listener.fd(), HubSettings{parts.limit, options.limits});
+  asio::signal_set signals(io, SIGINT, SIGTERM, SIGHUP);
+  const auto stop = [&] {
+    signals.cancel();
+    core.withdraw_all();
+    hub.stop();
+    io.stop();
+  };
+  TerminalFrontEnd terminal(io, core, std::move(parts.tty), want_colour(), stop);
+  core.subscribe(terminal);
+  std::optional<AutoFrontEnd> automatic;
+  if (options.auto_answer != AutoAnswer::kNone) {
+    automatic.emplace(io, core, options.auto_answer == AutoAnswer::kAccept);
+    core.subscribe(*automatic);
+  }
+  signals.async_wait([&](const boost::system::error_code& error, int number) {
+    if (error) return;
+    show("\nStopping (signal " + std::to_string(number) + ").\n");
+    stop();
+  });
+  announce(parts.listener, options, parts.limit, parts.journal);
+  hub.start();
+  io.run();
   return 0;
 }
 
@@ -102,11 +168,16 @@ int serve(const ReviewOptions& options) {
 
 int main(int argc, char** argv) {
   using namespace varnock::review;
+  std::signal(SIGPIPE, SIG_IGN);
   const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   varnock::Result<ReviewOptions> options = parse_options(args);
   if (!options.ok()) return complain(options.failure() + " (see --help)", kUsageError);
   if (options.value().show_help) {
     show(kUsage);
+    return 0;
+  }
+  if (options.value().show_version) {
+    show("varnock-review " VARNOCK_VERSION "\n");
     return 0;
   }
   return serve(options.value());

@@ -1,147 +1,191 @@
 #include "target.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
-#include <cstdlib>
-#include <memory>
 
-#include "system_error.h"
+#include "base/io.h"
+#include "base/os_error.h"
+#include "beneath.h"
+#include "json/text.h"
 
 namespace varnock::review {
+
+const std::string_view kChanged = "the file has changed since the agent read it";
+const std::string_view kNotText =
+    "the file is not text the server could send (binary, not UTF-8 or unreadable)";
+const std::string_view kOutside = "the path leads outside the workspace";
+const std::string_view kNotRegular = "the path names something other than a regular file";
+const std::string_view kTooLong = "the path is too long or too deep";
+const std::string_view kNotAFileName = "the path does not name a file";
+
 namespace {
 
-constexpr std::string_view kOutside = "the path leads outside the workspace";
+constexpr int kMaxFinalLinks = 8;
 
-// The components of `path` without empty ones and ".".
-std::vector<std::string> components_of(std::string_view path) {
-  std::vector<std::string> parts;
-  while (!path.empty()) {
-    const std::size_t end = path.find('/');
-    const std::string_view part = path.substr(0, end);
-    if (!part.empty() && part != ".") parts.emplace_back(part);
-    if (end == std::string_view::npos) break;
-    path.remove_prefix(end + 1);
+Failure refuse(std::string_view reason) { return fail(std::string(reason)); }
+
+// The reason for an errno from open_directory_beneath.
+Failure refusal_for(int error) {
+  if (error == EXDEV || error == ELOOP) return refuse(kOutside);
+  if (error == ENOTDIR) return refuse(kNotRegular);
+  if (error == EACCES) return refuse(kNotText);
+  if (error == ENAMETOOLONG) return refuse(kTooLong);
+  return fail(system_error("cannot open a directory on the path", error));
+}
+
+// The path's components relative to the workspace, judged by text first.
+Result<std::vector<std::string>> relative_components(const Workspace& workspace,
+                                                     std::string_view path) {
+  if (path.empty() || path.find('\0') != std::string_view::npos) return refuse(kNotAFileName);
+  if (path.size() > kMaxPathBytes) return refuse(kTooLong);
+  if (path.ends_with('/') || path.ends_with("/.") || path == ".") return refuse(kNotAFileName);
+  if (path.starts_with('/')) {
+    if (!is_inside(path, workspace.name)) return refuse(kOutside);
+    path.remove_prefix(workspace.name == "/" ? 1 : workspace.name.size());
   }
+  std::vector<std::string> parts = split_path(path);
+  if (parts.empty()) return refuse(kNotAFileName);
+  if (parts.size() > kMaxPathDepth) return refuse(kTooLong);
   return parts;
 }
 
-// Refuses paths that cannot name a file inside the workspace by their text.
-Status check_text(std::string_view path) {
-  if (path.empty()) return fail("the path is empty");
-  if (path.find('\0') != std::string_view::npos) return fail("the path contains a NUL byte");
-  const std::size_t last_slash = path.rfind('/');
-  const std::string_view last =
-      path.substr(last_slash == std::string_view::npos ? 0 : last_slash + 1);
-  if (last.empty() || last == "." || last == "..") {
-    return fail("the path names a directory, not a file");
-  }
-  for (const std::string& part : components_of(path)) {
-    if (part == "..") return fail("the path contains a \"..\" component");
-  }
-  return {};
+// The kernel's name for an open descriptor.
+std::string name_of(int fd) {
+  char buffer[4096];
+  const std::string link = "/proc/self/fd/" + std::to_string(fd);
+  const ssize_t length = ::readlink(link.c_str(), buffer, sizeof buffer);
+  return length > 0 ? std::string(buffer, static_cast<std::size_t>(length)) : std::string();
 }
 
-std::string join(const std::string& directory, const std::string& name) {
-  return directory == "/" ? "/" + name : directory + "/" + name;
+// `target` as the person should read it: relative to the workspace.
+std::string shown_path(const Workspace& workspace, const Target& target) {
+  std::string directory = name_of(target.directory.get());
+  const std::string root = name_of(workspace.root.get());
+  if (is_inside(directory, root)) directory.erase(0, root == "/" ? 1 : root.size());
+  while (directory.starts_with('/') && !root.empty()) directory.erase(0, 1);
+  std::vector<std::string> parts = split_path(directory);
+  parts.insert(parts.end(), target.missing.begin(), target.missing.end());
+  parts.push_back(target.name);
+  return join_path(parts);
 }
 
-Result<std::string> real_path(const std::string& path) {
-  std::unique_ptr<char, decltype(&std::free)> resolved(::realpath(path.c_str(), nullptr),
-                                                       &std::free);
-  if (!resolved) return fail(system_error("cannot resolve " + path, errno));
-  return std::string(resolved.get());
-}
-
-// How many of `parents` exist below `base` as directories (following links).
-Result<std::size_t> existing_depth(const std::string& base,
-                                   const std::vector<std::string>& parents) {
-  std::string directory = base;
-  for (std::size_t i = 0; i < parents.size(); ++i) {
-    const std::string next = join(directory, parents[i]);
-    struct stat st;
-    if (::lstat(next.c_str(), &st) != 0) {
-      if (errno == ENOENT) return i;
-      return fail(system_error("cannot inspect " + next, errno));
+// The deepest existing directory along `parents`, and what is missing below.
+Result<Target> find_directory(const Workspace& workspace, std::span<const std::string> parents) {
+  for (std::size_t depth = parents.size() + 1; depth-- > 0;) {
+    OpenedDirectory opened = open_directory_beneath(workspace.root.get(), parents.first(depth));
+    if (opened.error == ENOENT && depth > 0) continue;
+    if (opened.error != 0) return refusal_for(opened.error);
+    Target target;
+    target.directory = std::move(opened.fd);
+    target.missing.assign(parents.begin() + static_cast<std::ptrdiff_t>(depth), parents.end());
+    for (const std::string& part : target.missing) {
+      if (part == "..") return refuse(kOutside);
     }
-    if (::stat(next.c_str(), &st) != 0) return fail(system_error("cannot follow " + next, errno));
-    if (!S_ISDIR(st.st_mode)) return fail(next + " is not a directory");
-    directory = next;
+    return target;
   }
-  return parents.size();
+  return refuse(kOutside);
 }
 
-// Resolves a final component that is a symbolic link to the file it names.
-Result<Target> follow_final_link(const std::string& workspace, const std::string& link) {
-  Result<std::string> real = real_path(link);
-  if (!real.ok())
-    return fail("the path is a symbolic link that cannot be followed: " + real.failure());
-  if (!is_inside(real.value(), workspace)) return fail(std::string(kOutside));
-  const std::size_t slash = real.value().rfind('/');
-  Target target;
-  target.directory = slash == 0 ? "/" : real.value().substr(0, slash);
-  target.name = real.value().substr(slash + 1);
-  target.exists = true;
-  return target;
+Result<Target> resolve_components(const Workspace& workspace, std::vector<std::string> parts,
+                                  int links);
+
+// `target.name` is a symbolic link: the file it names, if inside.
+Result<Target> follow_final_link(const Workspace& workspace, std::vector<std::string> parts,
+                                 const Target& target, int links) {
+  char buffer[4096];
+  const ssize_t length =
+      ::readlinkat(target.directory.get(), target.name.c_str(), buffer, sizeof buffer);
+  if (length <= 0 || static_cast<std::size_t>(length) == sizeof buffer) return refuse(kOutside);
+  const std::string_view text(buffer, static_cast<std::size_t>(length));
+  parts.pop_back();
+  if (text.starts_with('/')) {
+    Result<std::vector<std::string>> absolute = relative_components(workspace, text);
+    if (!absolute.ok()) return fail(std::move(absolute).failure());
+    parts = std::move(absolute).value();
+  } else {
+    const std::vector<std::string> relative = split_path(text);
+    parts.insert(parts.end(), relative.begin(), relative.end());
+  }
+  return resolve_components(workspace, std::move(parts), links + 1);
 }
 
-// The real path of the deepest existing directory along `parents` from
-// `base`, checked against the workspace, and the directories missing below it.
-Result<Target> resolve_parent(const std::string& workspace, const std::string& base,
-                              const std::vector<std::string>& parents) {
-  Result<std::size_t> depth = existing_depth(base, parents);
-  if (!depth.ok()) return fail(depth.failure());
-  std::string directory = base;
-  for (std::size_t i = 0; i < depth.value(); ++i) directory = join(directory, parents[i]);
-  Result<std::string> real = real_path(directory);
-  if (!real.ok()) return fail(real.failure());
-  if (!is_inside(real.value(), workspace)) return fail(std::string(kOutside));
-  Target target;
-  target.directory = std::move(real).value();
-  target.missing.assign(parents.begin() + static_cast<std::ptrdiff_t>(depth.value()),
-                        parents.end());
-  return target;
-}
-
-// Completes a target whose directory exists: does the file exist, and is it
-// a symbolic link to be followed?
-Result<Target> resolve_final(const std::string& workspace, Target target) {
-  const std::string file = join(target.directory, target.name);
+Result<Target> resolve_components(const Workspace& workspace, std::vector<std::string> parts,
+                                  int links) {
+  if (links > kMaxFinalLinks) return refuse(kOutside);
+  if (parts.empty() || parts.back() == "..") return refuse(kNotAFileName);
+  Result<Target> found =
+      find_directory(workspace, std::span<const std::string>(parts).first(parts.size() - 1));
+  if (!found.ok()) return found;
+  Target& target = found.value();
+  target.name = parts.back();
   struct stat st;
-  if (::lstat(file.c_str(), &st) != 0) {
-    if (errno == ENOENT) return target;
-    return fail(system_error("cannot inspect " + file, errno));
+  const int directory = target.directory.get();
+  if (!target.missing.empty()) {
+    if (::fstatat(directory, target.missing.front().c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+      return refuse(kOutside);  // a link there leads nowhere inside
+    }
+  } else if (::fstatat(directory, target.name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
+    if (S_ISLNK(st.st_mode)) return follow_final_link(workspace, std::move(parts), target, links);
+    if (!S_ISREG(st.st_mode)) return refuse(kNotRegular);
+    target.exists = true;
+  } else if (errno != ENOENT) {
+    return fail(system_error("cannot inspect the file", errno));
   }
-  if (S_ISLNK(st.st_mode)) return follow_final_link(workspace, file);
-  target.exists = true;
-  return target;
+  target.shown = shown_path(workspace, target);
+  return found;
+}
+
+Result<std::string> read_all(int fd) {
+  std::string content;
+  char buffer[65536];
+  for (;;) {
+    const ssize_t count = read_some(fd, buffer, sizeof buffer);
+    if (count < 0) return refuse(kNotText);
+    if (count == 0) return content;
+    content.append(buffer, static_cast<std::size_t>(count));
+  }
 }
 
 }  // namespace
 
-bool is_inside(std::string_view path, std::string_view workspace) {
-  if (workspace == "/") return path.starts_with('/');
-  if (!path.starts_with(workspace)) return false;
-  return path.size() == workspace.size() || path[workspace.size()] == '/';
+bool is_inside(std::string_view path, std::string_view directory) {
+  if (directory == "/") return path.starts_with('/');
+  if (directory.empty() || !path.starts_with(directory)) return false;
+  return path.size() == directory.size() || path[directory.size()] == '/';
 }
 
-std::string absolute_path(const std::string& workspace, std::string_view path) {
-  if (path.starts_with('/')) return std::string(path);
-  return join(workspace, std::string(path));
+Result<Target> resolve_target(const Workspace& workspace, std::string_view path) {
+  Result<std::vector<std::string>> parts = relative_components(workspace, path);
+  if (!parts.ok()) return fail(std::move(parts).failure());
+  for (const std::string& part : parts.value()) {
+    if (part == "..") return refuse(kOutside);
+  }
+  return resolve_components(workspace, std::move(parts).value(), 0);
 }
 
-Result<Target> resolve_target(const std::string& workspace, std::string_view path) {
-  Status text = check_text(path);
-  if (!text.ok()) return fail(text.failure());
-  std::vector<std::string> parents = components_of(path);
-  std::string name = parents.back();
-  parents.pop_back();
-  const std::string base = path.starts_with('/') ? "/" : workspace;
-  Result<Target> target = resolve_parent(workspace, base, parents);
-  if (!target.ok()) return target;
-  target.value().name = std::move(name);
-  if (!target.value().missing.empty()) return target;
-  return resolve_final(workspace, std::move(target).value());
+Result<std::optional<PresentFile>> read_present(int directory, const std::string& name) {
+  UniqueFd fd(::openat(directory, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+  if (!fd.valid()) {
+    if (errno == ENOENT) return std::optional<PresentFile>();
+    if (errno == ELOOP) return refuse(kOutside);
+    return refuse(kNotText);
+  }
+  struct stat st;
+  if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return refuse(kNotRegular);
+  Result<std::string> content = read_all(fd.get());
+  if (!content.ok()) return fail(std::move(content).failure());
+  return std::optional<PresentFile>(PresentFile{std::move(content).value(), st.st_mode & 07777});
+}
+
+std::string_view compare_present(const std::optional<PresentFile>& present,
+                                 std::string_view before) {
+  const std::string_view now = present ? std::string_view(present->content) : std::string_view();
+  if (now == before) return {};
+  if (before.empty() && !json::is_valid_utf8(now)) return kNotText;
+  return kChanged;
 }
 
 }  // namespace varnock::review

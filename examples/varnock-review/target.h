@@ -1,44 +1,69 @@
-// Where an accepted replacement may be written: the path guard of the
-// reviewer, which judges the real file system, symbolic links and all.
+// The file a proposal names, found beneath the server's workspace
+// descriptor, and the reasons a proposal cannot be applied.
 #pragma once
 
+#include <sys/types.h>
+
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "base/result.h"
+#include "base/unique_fd.h"
 
 namespace varnock::review {
 
-// The file a proposal names, with every symbolic link resolved.
-struct Target {
-  // Real path (no symbolic links) of the deepest directory on the way to the
-  // file that exists now; always inside the workspace.
-  std::string directory;
-  // Directories still to create under `directory`, outermost first; when
-  // there are any, the file does not exist yet.
-  std::vector<std::string> missing;
-  // The file's name in its directory; a plain name, never "." or "..".
-  std::string name;
-  // The file (or what a final symbolic link points to) exists now.
-  bool exists = false;
+// Why a proposal is refused without asking; the texts the person and the
+// journal read.
+extern const std::string_view kChanged;       // the file moved on since the agent read it
+extern const std::string_view kNotText;       // binary, not UTF-8 or unreadable
+extern const std::string_view kOutside;       // leads out of the workspace
+extern const std::string_view kNotRegular;    // a directory, device, FIFO ...
+extern const std::string_view kTooLong;       // too long or too deep to create
+extern const std::string_view kNotAFileName;  // empty, NUL, ends in "/" or "."
+
+// Bounds on a proposal's path, so one proposal cannot create thousands of
+// directories or walk for long.
+constexpr std::size_t kMaxPathBytes = 4096;
+constexpr std::size_t kMaxPathDepth = 64;
+
+// The server's working directory, opened once when it connected.
+struct Workspace {
+  UniqueFd root;     // O_PATH | O_DIRECTORY
+  std::string name;  // its path as the server names it (the kernel's name)
 };
 
-// True when the real path `path` is `workspace` or lies under it, compared
-// by whole components ("/ws" holds "/ws/a" but not "/wsx/a").
-bool is_inside(std::string_view path, std::string_view workspace);
+// Where a proposal's content would go, with no path text needed again.
+struct Target {
+  UniqueFd directory;                // deepest directory on the way that exists
+  std::vector<std::string> missing;  // to create under it, outermost first
+  std::string name;                  // the file's name in its directory
+  std::string shown;                 // the file relative to the workspace, links resolved
+  bool exists = false;               // a regular file is there now
+};
 
-// Resolves `path` as a proposal gives it: a relative path is taken against
-// `workspace`, which must be a real path (realpath). The parent directory is
-// resolved with realpath as far as it exists, and a final component that is
-// a symbolic link is resolved too; the result must lie inside the
-// workspace. Also refused: an empty path, a NUL byte, a ".." component, a
-// path that ends in "/" or ".", a dangling symbolic link on the way, and a
-// component that is not a directory. Looks only; changes nothing.
-Result<Target> resolve_target(const std::string& workspace, std::string_view path);
+// Resolves `path` (relative, or absolute under `workspace.name`) beneath the
+// workspace. A symbolic link as the last component is followed only when
+// its target lies inside, and then the target is the file. Refused with one
+// of the reasons above, or a system failure text. Looks only; changes nothing.
+Result<Target> resolve_target(const Workspace& workspace, std::string_view path);
 
-// `workspace` + "/" + `path` for a relative path, `path` when absolute; no
-// resolution. For telling whether a file is there before anything is judged.
-std::string absolute_path(const std::string& workspace, std::string_view path);
+// The present regular file `name` in `directory`: its bytes and mode, or
+// nullopt when there is none. Never blocks on a FIFO and never follows a link.
+struct PresentFile {
+  std::string content;
+  mode_t mode = 0;
+};
+Result<std::optional<PresentFile>> read_present(int directory, const std::string& name);
+
+// Whether the file as it is now still holds `before`: empty when it does,
+// else kChanged, or kNotText when the file holds what the server could not
+// have sent (bytes that are not UTF-8) and `before` is empty.
+std::string_view compare_present(const std::optional<PresentFile>& present,
+                                 std::string_view before);
+
+// True when `path` is `directory` or lies under it, by whole components.
+bool is_inside(std::string_view path, std::string_view directory);
 
 }  // namespace varnock::review

@@ -2,18 +2,24 @@
 
 #include <fcntl.h>
 #include <termios.h>
-#include <unistd.h>
 
+#include <boost/asio/post.hpp>
 #include <cctype>
 #include <cerrno>
 
-#include "connection.h"
-#include "system_error.h"
+#include "base/io.h"
+#include "base/os_error.h"
+#include "present.h"
+#include "visible_text.h"
 
 namespace varnock::review {
 namespace {
 
+namespace asio = boost::asio;
+
 constexpr const char kTerminalPath[] = "/dev/tty";
+constexpr std::string_view kUnclearAnswer = "Please answer a (accept), r (reject) or h (history): ";
+constexpr std::string_view kWho = "terminal";
 
 std::string lower_trimmed(std::string_view text) {
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
@@ -27,49 +33,127 @@ std::string lower_trimmed(std::string_view text) {
   return out;
 }
 
+std::string question_for(const QueuedProposal& proposal) {
+  const std::string& file = proposal.target.empty() ? proposal.path : proposal.target;
+  return "Accept this edit to " + visible_name(file).text + "? [a]ccept / [r]eject / [h]istory: ";
+}
+
 }  // namespace
 
 Answer parse_answer(std::string_view line) {
   const std::string word = lower_trimmed(line);
   if (word == "a" || word == "accept" || word == "y" || word == "yes") return Answer::kAccept;
   if (word == "r" || word == "reject" || word == "n" || word == "no") return Answer::kReject;
+  if (word == "h" || word == "history") return Answer::kHistory;
   return Answer::kUnclear;
 }
 
-Result<Terminal> Terminal::open() {
+Result<UniqueFd> open_terminal() {
   UniqueFd fd(::open(kTerminalPath, O_RDWR | O_NOCTTY | O_CLOEXEC));
   if (!fd.valid()) return fail(system_error("cannot open /dev/tty to ask for answers", errno));
-  return Terminal(std::move(fd));
+  return fd;
 }
 
-void Terminal::ask(std::string_view question) {
-  ::tcflush(fd_.get(), TCIFLUSH);
-  pending_.clear();
-  scanned_ = 0;
-  say(question);
-}
-
-void Terminal::say(std::string_view text) {
-  while (!text.empty()) {
-    const ssize_t count = ::write(fd_.get(), text.data(), text.size());
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) return;
-    text.remove_prefix(static_cast<std::size_t>(count));
+TerminalFrontEnd::TerminalFrontEnd(asio::io_context& io, ReviewCore& core, UniqueFd tty,
+                                   bool colour, std::function<void()> on_closed)
+    : core_(core), tty_(io), colour_(colour), on_closed_(std::move(on_closed)) {
+  if (tty.valid()) {
+    tty_.assign(tty.release());
+    read_more();
   }
 }
 
-Terminal::Typed Terminal::read_typed() {
-  Typed typed;
-  char buffer[1024];
-  ssize_t count = ::read(fd_.get(), buffer, sizeof buffer);
-  while (count < 0 && errno == EINTR) count = ::read(fd_.get(), buffer, sizeof buffer);
-  if (count <= 0) {
-    typed.closed = true;
-    return typed;
+void TerminalFrontEnd::proposal_queued(const QueuedProposal& proposal) {
+  if (!asks() || !proposal.refusal.empty()) {
+    say("\n");
+    show(render_proposal(proposal, 0, colour_));
+    if (!proposal.refusal.empty() && current_) say(question_);
+    return;
   }
-  pending_.append(buffer, static_cast<std::size_t>(count));
-  take_lines(pending_, scanned_, typed.lines);
-  return typed;
+  if (!current_) return ask_next();
+  notice("(Another proposal arrived from " + describe_server(proposal.server) + "; " +
+         std::to_string(core_.waiting().size() - 1) + " waiting.)");
+}
+
+void TerminalFrontEnd::proposal_decided(const QueuedProposal& proposal) {
+  show(render_outcome(proposal));
+  finished(proposal.number);
+}
+
+void TerminalFrontEnd::proposal_withdrawn(const QueuedProposal& proposal) {
+  if (current_ == proposal.number) say("\n");
+  show(render_outcome(proposal));
+  finished(proposal.number);
+}
+
+// While a question is open, a notice goes on its own line and the question
+// is asked again below it.
+void TerminalFrontEnd::notice(std::string_view text) {
+  say("\n");
+  show(std::string(text) + "\n");
+  if (current_) say(question_);
+}
+
+void TerminalFrontEnd::finished(std::uint64_t number) {
+  if (current_ != number) return;
+  current_.reset();
+  ask_next();
+}
+
+void TerminalFrontEnd::ask_next() {
+  if (!asks() || current_) return;
+  const std::vector<const QueuedProposal*> waiting = core_.waiting();
+  if (waiting.empty()) return;
+  const QueuedProposal& next = *waiting.front();
+  current_ = next.number;
+  show(render_proposal(next, waiting.size() - 1, colour_));
+  ask(question_for(next));
+}
+
+// Throws away anything typed ahead, so an answer always follows the
+// proposal it answers.
+void TerminalFrontEnd::ask(std::string_view question) {
+  ::tcflush(tty_.native_handle(), TCIFLUSH);
+  typed_.take_rest();
+  question_ = question;
+  say(question_);
+}
+
+void TerminalFrontEnd::say(std::string_view text) {
+  if (asks()) write_all(tty_.native_handle(), text);
+}
+
+void TerminalFrontEnd::read_more() {
+  tty_.async_read_some(asio::buffer(buffer_),
+                       [this](const boost::system::error_code& error, std::size_t count) {
+                         if (error == asio::error::operation_aborted) return;
+                         if (error || count == 0) {
+                           show("\nThe terminal has closed; stopping.\n");
+                           return on_closed_();
+                         }
+                         typed_.append(std::string_view(buffer_.data(), count));
+                         while (std::optional<std::string> line = typed_.take_line())
+                           on_typed(*line);
+                         read_more();
+                       });
+}
+
+void TerminalFrontEnd::on_typed(std::string_view line) {
+  if (!current_) return;
+  const Answer answer = parse_answer(line);
+  if (answer == Answer::kHistory) {
+    show(render_history(core_.history()));
+    return say(question_);
+  }
+  if (answer == Answer::kUnclear) return say(kUnclearAnswer);
+  core_.answer(*current_, answer == Answer::kAccept, kWho);
+}
+
+void AutoFrontEnd::proposal_queued(const QueuedProposal& proposal) {
+  if (!proposal.refusal.empty()) return;
+  asio::post(io_, [&core = core_, number = proposal.number, accept = accept_] {
+    core.answer(number, accept, "auto");
+  });
 }
 
 }  // namespace varnock::review

@@ -1,50 +1,82 @@
-// Asking the person at the controlling terminal for an answer.
+// The terminal front end: shows every proposal and notice on standard
+// output and, when it has the controlling terminal, asks the person about
+// one waiting proposal at a time.
 #pragma once
 
-#include <cstddef>
+#include <array>
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/posix/stream_descriptor.hpp>
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
 
+#include "base/line_reader.h"
 #include "base/result.h"
-#include "unique_fd.h"
+#include "base/unique_fd.h"
+#include "review_core.h"
 
 namespace varnock::review {
 
-enum class Answer { kAccept, kReject, kUnclear };
+enum class Answer { kAccept, kReject, kHistory, kUnclear };
 
-// "a", "accept", "y", "yes" accept; "r", "reject", "n", "no" reject; case
-// and surrounding blanks do not matter; anything else is unclear.
+// "a", "accept", "y", "yes" accept; "r", "reject", "n", "no" reject; "h",
+// "history" ask for the recent decisions; case and surrounding blanks do
+// not matter; anything else is unclear.
 Answer parse_answer(std::string_view line);
 
 // The controlling terminal (/dev/tty), so answers come from the person even
 // when standard input and output are redirected.
-class Terminal {
+Result<UniqueFd> open_terminal();
+
+class TerminalFrontEnd : public FrontEnd {
  public:
-  static Result<Terminal> open();
+  // With `tty` the person answers there; without it the front end only
+  // shows. `on_closed` is called when the terminal closes.
+  TerminalFrontEnd(boost::asio::io_context& io, ReviewCore& core, UniqueFd tty, bool colour,
+                   std::function<void()> on_closed);
 
-  int fd() const { return fd_.get(); }
-
-  // Throws away anything typed ahead, so an answer always follows the
-  // proposal it answers, then writes `question`.
-  void ask(std::string_view question);
-  // Writes `text` to the terminal.
-  void say(std::string_view text);
-
-  // One read of what the person typed, split into lines. `closed` is set at
-  // end of input (Ctrl-D at the start of a line) or when the terminal is gone.
-  struct Typed {
-    std::vector<std::string> lines;
-    bool closed = false;
-  };
-  Typed read_typed();
+  void proposal_queued(const QueuedProposal& proposal) override;
+  void proposal_decided(const QueuedProposal& proposal) override;
+  void proposal_withdrawn(const QueuedProposal& proposal) override;
+  void notice(std::string_view text) override;
 
  private:
-  explicit Terminal(UniqueFd fd) : fd_(std::move(fd)) {}
+  bool asks() const { return tty_.is_open(); }
+  void ask_next();
+  void ask(std::string_view question);
+  void say(std::string_view text);
+  void read_more();
+  void on_typed(std::string_view line);
+  void finished(std::uint64_t number);
 
-  UniqueFd fd_;
-  std::string pending_;
-  std::size_t scanned_ = 0;
+  ReviewCore& core_;
+  boost::asio::posix::stream_descriptor tty_;
+  bool colour_;
+  std::function<void()> on_closed_;
+  std::optional<std::uint64_t> current_;  // the proposal before the person
+  std::string question_;
+  LineSplitter typed_;
+  std::array<char, 1024> buffer_;
+};
+
+// Answers every proposal at once (--auto accept|reject), after the front
+// ends subscribed before it have shown it.
+class AutoFrontEnd : public FrontEnd {
+ public:
+  AutoFrontEnd(boost::asio::io_context& io, ReviewCore& core, bool accept)
+      : io_(io), core_(core), accept_(accept) {}
+
+  void proposal_queued(const QueuedProposal& proposal) override;
+  void proposal_decided(const QueuedProposal&) override {}
+  void proposal_withdrawn(const QueuedProposal&) override {}
+  void notice(std::string_view) override {}
+
+ private:
+  boost::asio::io_context& io_;
+  ReviewCore& core_;
+  bool accept_;
 };
 
 }  // namespace varnock::review

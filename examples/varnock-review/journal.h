@@ -1,0 +1,56 @@
+// The history of decisions, one JSON line per decision appended to a file
+// that only the user can read.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "base/result.h"
+#include "base/unique_fd.h"
+
+namespace varnock::review {
+
+// One decision as journalled: {"after_bytes", "before_bytes", "decision",
+// "path", "pid", "reason", "target", "thread_id", "time", "workspace"}.
+struct JournalRecord {
+  pid_t pid = 0;
+  std::string_view thread_id;
+  std::string_view workspace;
+  std::string_view path;
+  std::string_view target;
+  std::string_view decision;  // "accepted", "rejected", "refused" or "withdrawn"
+  std::string_view reason;    // why, when not accepted
+  std::size_t before_bytes = 0;
+  std::size_t after_bytes = 0;
+};
+
+// "$XDG_STATE_HOME/varnock-review/journal.jsonl", XDG_STATE_HOME defaulting
+// to "$HOME/.local/state"; a failure when neither is an absolute path.
+Result<std::string> default_journal_path();
+
+class Journal {
+ public:
+  // A journal that records nothing (--no-journal).
+  Journal() = default;
+
+  // Opens `path` for appending, creating it with mode 0600 and its missing
+  // parent directories with mode 0700. A symbolic link at `path` is refused.
+  static Result<Journal> open(const std::string& path);
+
+  // Appends one line with the present UTC time ("2026-12-07T03:04:05Z").
+  // A failure to write is given back for the person; the decision stands.
+  Status record(const JournalRecord& record);
+
+  const std::string& path() const { return path_; }
+
+ private:
+  Journal(std::string path, UniqueFd fd) : path_(std::move(path)), fd_(std::move(fd)) {}
+
+  std::string path_;
+  UniqueFd fd_;
+};
+
+}  // namespace varnock::review

@@ -1,0 +1,157 @@
+#include "session.h"
+
+#include <unistd.h>
+
+#include <boost/asio/write.hpp>
+#include <variant>
+
+#include "line_limits.h"
+#include "server_hub.h"
+#include "visible_text.h"
+
+namespace varnock::review {
+namespace {
+
+namespace asio = boost::asio;
+
+std::string kibibytes(std::size_t bytes) { return std::to_string(bytes / 1024) + " KiB"; }
+
+}  // namespace
+
+Session::Session(ServerHub& hub, int number, Socket socket)
+    : hub_(hub), number_(number), socket_(std::move(socket)), hello_timer_(socket_.get_executor()) {
+  info_.number = number;
+}
+
+void Session::start() {
+  Result<Peer> peer = peer_of(socket_.native_handle());
+  if (!peer.ok()) return close(peer.failure());
+  peer_ = peer.value();
+  info_.pid = peer_.pid;
+  if (peer_.uid != ::getuid()) {
+    return close("it belongs to user " + std::to_string(peer_.uid) + ", not to you");
+  }
+  Result<Workspace> workspace = open_workspace(peer_.pid);
+  if (!workspace.ok()) return close(workspace.failure());
+  workspace_ = std::move(workspace).value();
+  info_.workspace = workspace_.name;
+  hello_timer_.expires_after(std::chrono::seconds(kHelloSeconds));
+  hello_timer_.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
+    if (!error && !self->said_hello_) self->close("it sent no hello within 10 s");
+  });
+  read_more();
+}
+
+void Session::read_more() {
+  socket_.async_read_some(
+      asio::buffer(buffer_),
+      [self = shared_from_this()](const boost::system::error_code& error, std::size_t count) {
+        if (self->closed_) return;
+        if (error) {
+          const std::size_t left = self->lines_.pending();
+          return self->close(left == 0 ? ""
+                                       : "it left in the middle of a line (" +
+                                             std::to_string(left) + " bytes dropped)");
+        }
+        self->on_read(count);
+      });
+}
+
+void Session::on_read(std::size_t count) {
+  const LineLimits& limits = hub_.settings().limits;
+  if (lines_.pending() + count > limits.max_line) {
+    return close("a line over the limit of " + kibibytes(limits.max_line) + " was dropped");
+  }
+  if (!hub_.within_budget(count)) {
+    return close("the reviewer's memory budget of " + kibibytes(limits.memory_budget) +
+                 " is used up; a line was dropped");
+  }
+  lines_.append(std::string_view(buffer_.data(), count));
+  while (!closed_) {
+    std::optional<std::string> line = lines_.take_line();
+    if (!line) break;
+    handle_line(*line);
+  }
+  if (!closed_) read_more();
+}
+
+void Session::handle_line(std::string_view line) {
+  if (count_json_values(line, kMaxValuesPerLine) > kMaxValuesPerLine) {
+    return close("a line with more than " + std::to_string(kMaxValuesPerLine) +
+                 " JSON values was dropped");
+  }
+  mcp::ServerMessage message = mcp::read_server_message(line);
+  if (auto* hello = std::get_if<mcp::BrokerHello>(&message)) return on_hello(std::move(*hello));
+  if (auto* proposal = std::get_if<mcp::BrokerProposal>(&message)) {
+    if (said_hello_) return hub_.core().receive(number_, std::move(*proposal));
+    deliver(mcp::decision_line(proposal->id, false));
+    return hub_.core().notice("Rejected from " + name() + ": a proposal before its hello.");
+  }
+  const mcp::UnusableLine& unusable = std::get<mcp::UnusableLine>(message);
+  if (!unusable.reason.empty()) {
+    hub_.core().notice("Ignoring from " + name() + ": " + visible_name(unusable.reason).text);
+  }
+  if (unusable.reject_id) deliver(mcp::decision_line(*unusable.reject_id, false));
+}
+
+void Session::on_hello(mcp::BrokerHello hello) {
+  if (said_hello_) return hub_.core().notice("Ignoring from " + name() + ": a second hello.");
+  const std::string& limit = hub_.settings().workspace_limit;
+  if (!limit.empty() && !is_inside(workspace_.name, limit)) {
+    return close("it works in " + visible_name(workspace_.name).text + ", outside " +
+                 visible_name(limit).text);
+  }
+  said_hello_ = true;
+  hello_timer_.cancel();
+  if (hello.pid && *hello.pid != static_cast<std::uint64_t>(peer_.pid)) info_.hello_pid = hello.pid;
+  info_.thread_id = std::move(hello.thread_id);
+  std::weak_ptr<Session> weak = weak_from_this();
+  hub_.core().server_ready(info_, workspace_, [weak](std::string_view line) {
+    if (auto self = weak.lock()) self->deliver(line);
+  });
+  hub_.core().notice(describe_server(info_) + " connected.");
+}
+
+void Session::deliver(std::string_view line) {
+  if (closed_) return;
+  if (queued_bytes_ + line.size() > kMaxQueuedWrites) {
+    return close("it does not read its decisions");
+  }
+  writes_.emplace_back(line);
+  writes_.back() += '\n';
+  queued_bytes_ += writes_.back().size();
+  if (writes_.size() == 1) write_next();
+}
+
+void Session::write_next() {
+  asio::async_write(
+      socket_, asio::buffer(writes_.front()),
+      [self = shared_from_this()](const boost::system::error_code& error, std::size_t) {
+        if (self->closed_) return;
+        if (error) return self->close("");
+        self->queued_bytes_ -= self->writes_.front().size();
+        self->writes_.pop_front();
+        if (!self->writes_.empty()) self->write_next();
+      });
+}
+
+void Session::close(std::string_view why) {
+  if (closed_) return;
+  closed_ = true;
+  hello_timer_.cancel();
+  boost::system::error_code ignored;
+  socket_.close(ignored);
+  std::string text = name() + (why.empty() ? " disconnected." : " is disconnected: ");
+  if (!why.empty()) text += std::string(why) + ".";
+  if (said_hello_ || !why.empty()) hub_.core().notice(text);
+  if (said_hello_) hub_.core().server_gone(number_);
+  hub_.session_closed(number_);
+}
+
+std::string Session::name() const {
+  return said_hello_
+             ? describe_server(info_)
+             : "server #" + std::to_string(number_) + " (pid " + std::to_string(peer_.pid) + ")";
+}
+
+}  // namespace varnock::review

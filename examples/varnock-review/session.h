@@ -1,0 +1,67 @@
+// One connected server: its lines in, its decisions out, its workspace.
+#pragma once
+
+#include <array>
+#include <boost/asio/local/stream_protocol.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <deque>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "base/line_reader.h"
+#include "peer.h"
+#include "review_core.h"
+
+namespace varnock::review {
+
+class ServerHub;
+
+// A session keeps itself alive through its handlers (shared_from_this) and
+// is closed once: by the server going away, by a bound, or by the hub.
+class Session : public std::enable_shared_from_this<Session> {
+ public:
+  using Socket = boost::asio::local::stream_protocol::socket;
+
+  // Seconds a server has to say hello before its connection is closed.
+  static constexpr int kHelloSeconds = 10;
+  // Decision bytes waiting for a server that does not read them.
+  static constexpr std::size_t kMaxQueuedWrites = 1 << 20;
+
+  Session(ServerHub& hub, int number, Socket socket);
+
+  // Checks the peer and starts reading; closes at once a peer of another
+  // user or one whose working directory cannot be opened.
+  void start();
+  // Appends a line (LF added) to the write queue; writes start when idle.
+  void deliver(std::string_view line);
+  // Closes the connection, saying why when `why` is not empty. The core is
+  // told the server has gone.
+  void close(std::string_view why);
+
+  std::size_t pending_bytes() const { return lines_.pending(); }
+
+ private:
+  void read_more();
+  void on_read(std::size_t count);
+  void handle_line(std::string_view line);
+  void on_hello(mcp::BrokerHello hello);
+  void write_next();
+  std::string name() const;
+
+  ServerHub& hub_;
+  int number_;
+  Socket socket_;
+  boost::asio::steady_timer hello_timer_;
+  Peer peer_;
+  Workspace workspace_;
+  ServerInfo info_;
+  LineSplitter lines_;
+  std::array<char, 65536> buffer_;
+  std::deque<std::string> writes_;
+  std::size_t queued_bytes_ = 0;
+  bool said_hello_ = false;
+  bool closed_ = false;
+};
+
+}  // namespace varnock::review

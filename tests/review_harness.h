@@ -1,0 +1,126 @@
+// Driving the built varnock-review: the program on pipes in its own session
+// (no terminal), raw connections in the place of a server, and real
+// varnock-mcp servers in chosen directories.
+#pragma once
+
+#include <sys/types.h>
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "base/unique_fd.h"
+#include "support/process.h"
+#include "support/temp_dir.h"
+
+namespace varnock::test {
+
+// varnock-review with `args` (and --no-journal unless a journal option is
+// given), run through `prefix` when not empty (e.g. {"prlimit", ...}), with
+// XDG_RUNTIME_DIR removed from the environment unless `environment` sets it.
+class ReviewerProcess {
+ public:
+  explicit ReviewerProcess(std::vector<std::string> args,
+                           const std::map<std::string, std::string>& environment = {},
+                           std::vector<std::string> prefix = {});
+  ~ReviewerProcess();  // SIGTERM and wait
+  ReviewerProcess(const ReviewerProcess&) = delete;
+  ReviewerProcess& operator=(const ReviewerProcess&) = delete;
+
+  // The next line of standard output, without LF; nullopt at the end or
+  // after `timeout_ms`.
+  std::optional<std::string> read_line(int timeout_ms = 30000);
+  // Reads lines until one contains `needle`; false if none comes.
+  bool wait_for(std::string_view needle, int timeout_ms = 30000);
+  // The socket path from the first line, "VARNOCK_SOCKET=<path>".
+  std::string socket_path();
+  // Sends `signal` (none when 0) and waits; gives the exit code, or 128 +
+  // the signal that ended it.
+  int stop(int signal = 15);
+  // Everything written so far to standard output and error.
+  std::string out();
+  std::string err();
+
+ private:
+  // Drains both pipes as the program writes, so it never blocks on them.
+  void drain(int out_fd, int err_fd);
+
+  pid_t pid_ = -1;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool ended_ = false;  // both pipes have closed
+  std::string out_;
+  std::string err_;
+  std::size_t taken_ = 0;
+  std::thread drainer_;
+};
+
+// The test in the place of a server: a raw connection to the reviewer.
+class RawServer {
+ public:
+  explicit RawServer(const std::string& socket_path);
+  bool connected() const { return fd_.valid(); }
+  // Sends all of `bytes`; false when the reviewer closed the connection.
+  bool send(std::string_view bytes);
+  // The next line the reviewer sends, with its LF; "" at the end or after
+  // `timeout_ms`.
+  std::string read_line(int timeout_ms = 30000);
+  // True when the reviewer closes the connection within `timeout_ms`
+  // (whatever it sent before is discarded).
+  bool closed_by_reviewer(int timeout_ms = 30000);
+  void close() { fd_.reset(); }
+
+ private:
+  UniqueFd fd_;
+  std::string buffer_;
+};
+
+std::string hello_line(std::string_view pid = "4242");
+// A proposal line with its LF.
+std::string raw_proposal(const std::string& id, const std::string& path, const std::string& before,
+                         const std::string& after, const std::string& explanation = "why");
+std::string decision(const std::string& id, bool accepted);
+
+// One write_file call through a real varnock-mcp working in `cwd`; gives
+// its output (the response line).
+ProcessOutput edit_through_server(const std::string& socket, const std::string& cwd,
+                                  const std::string& path, const std::string& content);
+std::string accepted_response(const std::string& path);
+std::string rejected_response();
+
+// The real path of `path` (so /tmp links do not confuse comparisons).
+std::string real_path(const std::string& path);
+bool exists(const std::string& path);
+mode_t mode_of(const std::string& path);
+
+// Makes `path` the test process's working directory until destroyed, so
+// that raw connections from the test have it as their workspace.
+class ScopedDirectory {
+ public:
+  explicit ScopedDirectory(const std::string& path);
+  ~ScopedDirectory();
+  ScopedDirectory(const ScopedDirectory&) = delete;
+  ScopedDirectory& operator=(const ScopedDirectory&) = delete;
+
+ private:
+  std::string saved_;
+};
+
+// A scratch workspace and socket directory, and a reviewer on that socket.
+struct ReviewerFixture {
+  TempDir root;  // workspaces live here
+  TempDir sockets;
+  std::string socket = sockets.file("review.sock");
+  std::optional<ReviewerProcess> reviewer;
+
+  // Starts varnock-review --auto `answer` with `extra` options; false (with
+  // a test failure) when it did not announce the socket.
+  bool start(const char* answer, std::vector<std::string> extra = {});
+};
+
+}  // namespace varnock::test

@@ -1,0 +1,247 @@
+// varnock-review against hostile local clients and a hostile file system:
+// a directory swapped for a link during applies, clients that never read,
+// lines that forge the screen or hide text, lines and paths without bound,
+// silent clients, and the descriptor limit. Label: stress.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+#include "review_harness.h"
+
+namespace varnock::test {
+namespace {
+
+// `prefix` followed by `number` in decimal.
+std::string numbered(std::string prefix, int number) {
+  prefix.append(std::to_string(number));
+  return prefix;
+}
+
+// Swaps `a` (a directory) and `b` (a link out of the workspace) until told
+// to stop, each swap atomic, with a pause that lets some applies through.
+class DirectorySwapper {
+ public:
+  DirectorySwapper(std::string a, std::string b)
+      : thread_([this, a = std::move(a), b = std::move(b)] {
+          while (!stop_) {
+            ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
+            std::this_thread::sleep_for(std::chrono::microseconds(200));
+          }
+        }) {}
+  ~DirectorySwapper() {
+    stop_ = true;
+    thread_.join();
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::thread thread_;
+};
+
+// Overwrites and new files through a directory that another thread keeps
+// swapping with a link to outside: whatever is accepted is written inside,
+// and nothing outside changes.
+TEST(ReviewHostile, SwappingADirectoryForALinkWritesNothingOutside) {
+  ReviewerFixture fixture;
+  ASSERT_TRUE(fixture.start("accept"));
+  TempDir outside;
+  const std::string ws = fixture.root.path();
+  constexpr int kOverwrites = 400;
+  for (int i = 0; i < kOverwrites; ++i) {
+    fixture.root.write(numbered("a/k", i), "o");
+    outside.write(numbered("k", i), "o");
+  }
+  ASSERT_EQ(::symlink(outside.path().c_str(), (ws + "/b").c_str()), 0);
+  const std::string outside_before = outside.snapshot();
+  ScopedDirectory inside(ws);
+  RawServer server(fixture.socket);
+  ASSERT_TRUE(server.send(hello_line()));
+  int accepted = 0;
+  {
+    DirectorySwapper swapper(ws + "/a", ws + "/b");
+    for (int i = 0; i < 5000 && accepted < 500; ++i) {
+      const bool overwrite = i < kOverwrites;
+      const std::string name = overwrite ? numbered("a/k", i) : numbered("a/n", i);
+      const std::string id = numbered("p", i);
+      ASSERT_TRUE(server.send(raw_proposal(id, name, overwrite ? "o" : "", "written")));
+      const std::string line = server.read_line();
+      ASSERT_TRUE(line == decision(id, true) || line == decision(id, false)) << line;
+      accepted += line == decision(id, true) ? 1 : 0;
+    }
+  }
+  EXPECT_GE(accepted, 500);
+  EXPECT_EQ(outside.snapshot(), outside_before);
+  int written = 0;
+  for (const std::string dir : {"/a/", "/b/"}) {
+    for (int i = 0; i < 5000; ++i) {
+      const std::string name = numbered(i < kOverwrites ? "k" : "n", i);
+      written += fixture.root.read(dir.substr(1) + name) == "written" ? 1 : 0;
+    }
+  }
+  EXPECT_EQ(written, accepted);
+}
+
+// A client that sends proposals and never reads its decisions holds up
+// nobody, is closed once its queue passes the bound, and a stop signal
+// still stops the reviewer and removes its socket.
+TEST(ReviewHostile, AClientThatNeverReadsDelaysNoOne) {
+  ReviewerFixture fixture;
+  ASSERT_TRUE(fixture.start("accept"));
+  fixture.root.write("ws/.keep", "");
+  RawServer silent(fixture.socket);
+  ASSERT_TRUE(silent.send(hello_line()));
+  std::string flood;
+  for (int i = 0; i < 2000; ++i) flood += raw_proposal(numbered("p", i), "/nowhere", "", "x");
+  std::thread flooder([&] {
+    for (int i = 0; i < 20 && silent.send(flood); ++i) {
+    }
+  });
+  EXPECT_EQ(edit_through_server(fixture.socket, fixture.root.file("ws"), "fine.txt", "fine\n").out,
+            accepted_response("fine.txt"));
+  EXPECT_TRUE(fixture.reviewer->wait_for("it does not read its decisions"));
+  flooder.join();
+  RawServer second(fixture.socket);
+  ASSERT_TRUE(second.send(hello_line()));
+  EXPECT_EQ(fixture.reviewer->stop(SIGTERM), 0);
+  EXPECT_FALSE(exists(fixture.socket));
+}
+
+// Lines a client may send, what the person must see, and what must never
+// appear as a line of its own.
+struct AttackLine {
+  const char* name;
+  std::string line;
+  const char* shown;
+  const char* never_a_line;
+};
+
+std::string tagged(const std::string& text) {
+  std::string out;
+  for (const char c : text) {  // U+E0000 + c, in UTF-8
+    out += "\xf3\xa0";
+    out += static_cast<char>(0x80 | ((c >> 6) & 0x01));
+    out += static_cast<char>(0x80 | (c & 0x3f));
+  }
+  return out;
+}
+
+const AttackLine kAttackLines[] = {
+    {"id forging a proposal",
+     raw_proposal("x\nProposed edit from server #9", "/etc/passwd", "", "y"),
+     "x\\nProposed edit from server #9", "Proposed edit from server #9"},
+    {"path forging an outcome", raw_proposal("p", "a\nAccepted: all.txt is written.", "", "y"),
+     "a\\nAccepted: all.txt is written.", "Accepted: all.txt is written."},
+    {"tag characters hide an instruction",
+     raw_proposal("t", "kind.txt", "", "Be kind." + tagged("rm")),
+     "hidden characters in the new text", "+Be kind."},
+    {"zero-width space in the path", raw_proposal("z", "a\xe2\x80\x8b.txt", "", "y"),
+     "a\\u200b.txt", nullptr},
+    {"terminal escape in the explanation", raw_proposal("e", "e.txt", "", "y", "\x1b[2Jclear"),
+     "\\x1b[2Jclear", nullptr},
+    {"line separator and bidi override",
+     raw_proposal("s", "s.txt", "", "y", "one\xe2\x80\xa8two\xe2\x80\xaeowt"),
+     "one\\u2028two\\u202eowt", nullptr},
+    {"variation selector and soft hyphen", raw_proposal("v", "v.txt", "", "a\xef\xb8\x8f\xc2\xad"),
+     "a\\ufe0f\\u00ad", nullptr},
+    {"too many JSON values", "[" + std::string(200, '1').replace(1, 198, 198, ',') + "]\n",
+     "more than 64 JSON values", nullptr},
+    {"not JSON", "not json\n", "Ignoring from", nullptr},
+};
+
+TEST(ReviewHostile, AttackLinesAreShownEscapedAndCannotForgeTheScreen) {
+  for (const AttackLine& attack : kAttackLines) {
+    SCOPED_TRACE(attack.name);
+    ReviewerFixture fixture;
+    ASSERT_TRUE(fixture.start("accept"));
+    ScopedDirectory inside(fixture.root.path());
+    RawServer client(fixture.socket);
+    ASSERT_TRUE(client.send(hello_line() + attack.line));
+    client.read_line(2000);
+    fixture.reviewer->stop();
+    const std::string out = fixture.reviewer->out();
+    EXPECT_NE(out.find(attack.shown), std::string::npos) << out;
+    if (attack.never_a_line) {
+      const std::string line = std::string("\n").append(attack.never_a_line).append("\n");
+      EXPECT_EQ(out.find(line), std::string::npos) << out;
+    }
+  }
+}
+
+// Bytes no line may exceed, and bytes all connections together may hold.
+TEST(ReviewHostile, LinesOverALimitAreDroppedAndTheirConnectionClosed) {
+  ReviewerFixture fixture;
+  ASSERT_TRUE(fixture.start("reject", {"--max-line", "64K", "--memory-budget", "256K"}));
+  RawServer long_line(fixture.socket);
+  ASSERT_TRUE(long_line.send(hello_line()));
+  long_line.send(std::string(100 << 10, 'x'));
+  EXPECT_TRUE(long_line.closed_by_reviewer());
+  EXPECT_TRUE(fixture.reviewer->wait_for("a line over the limit of 64 KiB was dropped"));
+  std::vector<std::unique_ptr<RawServer>> holders;
+  bool refused = false;
+  for (int i = 0; i < 8 && !refused; ++i) {
+    holders.push_back(std::make_unique<RawServer>(fixture.socket));
+    holders.back()->send(hello_line() + std::string(60 << 10, 'y'));
+    refused = fixture.reviewer->wait_for("memory budget", 2000);
+  }
+  EXPECT_TRUE(refused);
+  RawServer after(fixture.socket);
+  ASSERT_TRUE(after.send(hello_line() + raw_proposal("p", "/x", "", "y")));
+  EXPECT_EQ(after.read_line(), decision("p", false));
+}
+
+TEST(ReviewHostile, AConnectionWithoutHelloIsClosedAfterTenSeconds) {
+  ReviewerFixture fixture;
+  ASSERT_TRUE(fixture.start("reject"));
+  RawServer silent(fixture.socket);
+  EXPECT_TRUE(silent.closed_by_reviewer());
+  EXPECT_TRUE(fixture.reviewer->wait_for("it sent no hello within 10 s"));
+}
+
+// At the descriptor limit the connected servers are served, and waiting
+// ones are accepted as soon as others leave.
+TEST(ReviewHostile, AtTheDescriptorLimitItServesWhatItHasAndAcceptsLater) {
+  TempDir sockets;
+  const std::string socket = sockets.file("s");
+  ReviewerProcess reviewer({"--socket", socket, "--auto", "reject"}, {},
+                           {"prlimit", "--nofile=64:64"});
+  ASSERT_EQ(reviewer.socket_path(), socket) << reviewer.err();
+  std::vector<std::unique_ptr<RawServer>> clients;
+  for (int i = 0; i < 24; ++i) {
+    clients.push_back(std::make_unique<RawServer>(socket));
+    ASSERT_TRUE(clients.back()->send(hello_line() + raw_proposal("p", "/x", "", "y")));
+  }
+  int answered = 0;
+  for (int i = 0; i < 8; ++i) answered += clients[i]->read_line() == decision("p", false);
+  EXPECT_EQ(answered, 8);
+  for (int i = 0; i < 8; ++i) clients[i]->close();
+  for (int i = 8; i < 24; ++i) {
+    EXPECT_EQ(clients[i]->read_line(), decision("p", false)) << "client " << i;
+  }
+}
+
+// The socket's default place is the runtime directory only when that is
+// private to the user.
+TEST(ReviewHostile, ASharedRuntimeDirectoryIsNotUsed) {
+  for (const mode_t mode : {0700, 0755, 0777}) {
+    TempDir runtime;
+    ASSERT_EQ(::chmod(runtime.path().c_str(), mode), 0);
+    ReviewerProcess reviewer({"--auto", "reject"}, {{"XDG_RUNTIME_DIR", runtime.path()}});
+    const std::string socket = reviewer.socket_path();
+    EXPECT_EQ(socket == runtime.file("varnock-review.sock"), mode == 0700) << socket;
+    if (mode != 0700) {
+      EXPECT_EQ(socket,
+                numbered("/tmp/varnock-review-", static_cast<int>(::getuid())) + "/review.sock");
+    }
+    EXPECT_EQ(reviewer.stop(), 0);
+    EXPECT_FALSE(exists(socket));
+  }
+}
+
+}  // namespace
+}  // namespace varnock::test
