@@ -14,6 +14,9 @@
 #include <vector>
 
 #include "base/os_error.h"
+#include "browser_launch.h"
+#include "desk/desk_server.h"
+#include "desk_front_end.h"
 #include "listener.h"
 #include "options.h"
 #include "present.h"
@@ -91,7 +94,8 @@ Result<Listener> open_listener(const ReviewOptions& options) {
 void announce(const Listener& listener, const ReviewOptions& options, const std::string& limit,
               const Journal& journal) {
   if (!listener.path().empty()) show("VARNOCK_SOCKET=" + shell_word(listener.path()) + "\n");
-  std::string mode = "answers from this terminal";
+  std::string mode = options.web ? "answers from the desk" : "answers from this terminal";
+  if (options.web && ::isatty(STDIN_FILENO) == 1) mode = "answers from the desk or this terminal";
   if (options.auto_answer == AutoAnswer::kAccept) mode = "accepting every proposal (--auto)";
   if (options.auto_answer == AutoAnswer::kReject) mode = "rejecting every proposal (--auto)";
   const std::string served =
@@ -120,15 +124,50 @@ Result<Setup> set_up(const ReviewOptions& options) {
   Result<Journal> journal = open_journal(options);
   if (!journal.ok()) return fail(journal.failure());
   UniqueFd tty;
-  if (options.auto_answer == AutoAnswer::kNone) {
+  // With the desk, the terminal answers too only when the reviewer was
+  // started from one.
+  const bool desk_alone = options.web && ::isatty(STDIN_FILENO) != 1;
+  if (options.auto_answer == AutoAnswer::kNone && !desk_alone) {
     Result<UniqueFd> opened = open_terminal();
-    if (!opened.ok()) return fail(opened.failure() + " (or pass --auto accept|reject)");
-    tty = std::move(opened).value();
+    if (opened.ok()) {
+      tty = std::move(opened).value();
+    } else if (!options.web) {
+      return fail(opened.failure() + " (or pass --auto accept|reject, or --web)");
+    }
   }
   Result<Listener> listener = open_listener(options);
   if (!listener.ok()) return fail(listener.failure());
   return Setup{std::move(limit).value(), std::move(journal).value(), std::move(listener).value(),
                std::move(tty)};
+}
+
+// The desk's page handed to the browser, and the server behind it.
+struct Desk {
+  std::unique_ptr<desk::DeskServer> server;
+  std::optional<LaunchPage> launch_page;
+};
+
+Result<Desk> start_desk(asio::io_context& io, DeskFrontEnd& front_end,
+                        const ReviewOptions& options) {
+  const WebAddress& address = *options.web;
+  Result<std::unique_ptr<desk::DeskServer>> server = desk::DeskServer::start(
+      io, front_end, desk::DeskOptions{address.host, address.port, options.web_allow_remote});
+  if (!server.ok()) return fail("cannot serve the desk: " + server.failure());
+  Desk desk{std::move(server).value(), std::nullopt};
+  show("Review desk: " + desk.server->url() + "\n");
+  if (!options.open_browser) return desk;
+  Result<std::string> socket = default_socket_path();
+  if (!socket.ok()) return fail(socket.failure());
+  const std::string& place = socket.value();
+  Result<LaunchPage> page =
+      LaunchPage::write(place.substr(0, place.rfind('/')), desk.server->url());
+  if (!page.ok()) return fail(page.failure());
+  desk.launch_page.emplace(std::move(page).value());
+  // A browser that does not open is told, and the printed address remains.
+  if (Status opened = open_in_browser(desk.launch_page->path()); !opened.ok()) {
+    show("varnock-review: " + opened.failure() + "; open the address above by hand\n");
+  }
+  return desk;
 }
 
 int serve(const ReviewOptions& options) {
@@ -151,6 +190,14 @@ int serve(const ReviewOptions& options) {
   if (options.auto_answer != AutoAnswer::kNone) {
     automatic.emplace(io, core, options.auto_answer == AutoAnswer::kAccept);
     core.subscribe(*automatic);
+  }
+  DeskFrontEnd desk_front_end(core);
+  std::optional<Desk> desk;
+  if (options.web) {
+    core.subscribe(desk_front_end);
+    Result<Desk> started = start_desk(io, desk_front_end, options);
+    if (!started.ok()) return complain(started.failure(), kFailed);
+    desk.emplace(std::move(started).value());
   }
   signals.async_wait([&](const boost::system::error_code& error, int number) {
     if (error) return;

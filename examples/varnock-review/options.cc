@@ -8,7 +8,8 @@ namespace varnock::review {
 const std::string_view kUsage =
     "usage: varnock-review [--socket PATH] [--workspace DIR] [--auto accept|reject]\n"
     "                      [--journal PATH | --no-journal] [--max-line SIZE]\n"
-    "                      [--memory-budget SIZE] [--version]\n"
+    "                      [--memory-budget SIZE] [--web [HOST:PORT]] [--open]\n"
+    "                      [--web-allow-remote] [--version]\n"
     "\n"
     "Listens for varnock-mcp servers, shows each proposed edit as a diff with the\n"
     "agent's explanation, and writes it into the directory that server works in\n"
@@ -23,6 +24,14 @@ const std::string_view kUsage =
     "  --no-journal           keep no journal\n"
     "  --max-line SIZE        longest line a server may send (default 320M)\n"
     "  --memory-budget SIZE   bytes held across all servers (default 1G)\n"
+    "  --web [HOST:PORT]      serve the review desk in the browser (default: the\n"
+    "                         loopback address and a free port) and print its URL;\n"
+    "                         without a terminal on standard input, the desk alone\n"
+    "                         answers\n"
+    "  --open                 open the desk in the default browser (xdg-open)\n"
+    "  --web-allow-remote     let --web listen on an address other than loopback:\n"
+    "                         the desk then shows proposals and takes answers over\n"
+    "                         the network, in plain HTTP, guarded by its token alone\n"
     "  --version              print the version\n"
     "  -h, --help             show this text\n";
 
@@ -86,6 +95,8 @@ bool set_flag(ReviewOptions& options, std::string_view name) {
   if (name == "-h" || name == "--help") return options.show_help = true;
   if (name == "--version") return options.show_version = true;
   if (name == "--no-journal") return options.no_journal = true;
+  if (name == "--open") return options.open_browser = true;
+  if (name == "--web-allow-remote") return options.web_allow_remote = true;
   return false;
 }
 
@@ -109,11 +120,51 @@ Result<std::size_t> parse_size(std::string_view text) {
   return number << shift;
 }
 
+Result<WebAddress> parse_web_address(std::string_view text) {
+  const std::size_t colon = text.rfind(':');
+  std::string_view host = colon == std::string_view::npos ? "" : text.substr(0, colon);
+  const std::string_view port = colon == std::string_view::npos ? text : text.substr(colon + 1);
+  if (host.size() >= 2 && host.front() == '[' && host.back() == ']') {
+    host = host.substr(1, host.size() - 2);
+  }
+  WebAddress address;
+  if (!host.empty()) address.host = host;
+  const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), address.port);
+  if (port.empty() || error != std::errc() || end != port.data() + port.size()) {
+    return fail("--web takes HOST:PORT or PORT, not '" + std::string(text) + "'");
+  }
+  return address;
+}
+
+namespace {
+
+// "--web", with its address when one is given as "--web=ADDR" or as the
+// next argument that is not an option.
+Status set_web(ReviewOptions& options, const Argument& arg, std::span<const std::string_view> args,
+               std::size_t& i) {
+  std::optional<std::string_view> value = arg.value;
+  if (!value && i + 1 < args.size() && !args[i + 1].starts_with("-")) value = args[++i];
+  if (!value) {
+    options.web = WebAddress{};
+    return {};
+  }
+  Result<WebAddress> address = parse_web_address(*value);
+  if (!address.ok()) return fail(address.failure());
+  options.web = address.value();
+  return {};
+}
+
+}  // namespace
+
 Result<ReviewOptions> parse_options(std::span<const std::string_view> args) {
   ReviewOptions options;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const Argument arg = split_argument(args[i]);
     if (!arg.value && set_flag(options, arg.name)) continue;
+    if (arg.name == "--web") {
+      if (Status set = set_web(options, arg, args, i); !set.ok()) return fail(set.failure());
+      continue;
+    }
     if (!takes_value(arg.name)) return fail("unknown option '" + std::string(args[i]) + "'");
     std::optional<std::string_view> value = arg.value;
     if (!value && i + 1 < args.size()) value = args[++i];
@@ -123,6 +174,9 @@ Result<ReviewOptions> parse_options(std::span<const std::string_view> args) {
   }
   if (options.no_journal && !options.journal.empty()) {
     return fail("--journal and --no-journal exclude each other");
+  }
+  if ((options.open_browser || options.web_allow_remote) && !options.web) {
+    return fail("--open and --web-allow-remote go with --web");
   }
   return options;
 }

@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -14,6 +16,12 @@ namespace varnock::review {
 // How proposals are answered: by the person at the terminal, or at once.
 enum class AutoAnswer { kNone, kAccept, kReject };
 
+// Where the browser desk listens (--web [HOST:PORT]).
+struct WebAddress {
+  std::string host = "127.0.0.1";
+  std::uint16_t port = 0;  // 0: a free port
+};
+
 struct ReviewOptions {
   std::string socket_path;  // empty: the per-user default (socket_place.h)
   std::string workspace;    // empty: servers may work anywhere
@@ -21,6 +29,9 @@ struct ReviewOptions {
   bool no_journal = false;
   LineLimits limits;
   AutoAnswer auto_answer = AutoAnswer::kNone;
+  std::optional<WebAddress> web;  // the desk, when asked for
+  bool open_browser = false;      // --open
+  bool web_allow_remote = false;  // --web-allow-remote
   bool show_help = false;
   bool show_version = false;
 };
@@ -33,6 +44,9 @@ extern const std::string_view kUsage;
 // multiples). An unknown option, a missing value, a bad size or a bad
 // --auto answer is a failure whose text says which.
 Result<ReviewOptions> parse_options(std::span<const std::string_view> args);
+
+// Reads "HOST:PORT", "[V6]:PORT" or "PORT"; the host is an IP address.
+Result<WebAddress> parse_web_address(std::string_view text);
 
 // Reads a size such as "4096", "64K", "320M" or "1G"; nullopt-like failure
 // for anything else, zero, or more than fits.

@@ -1,0 +1,75 @@
+#include "browser_launch.h"
+
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string_view>
+
+#include "base/io.h"
+#include "base/os_error.h"
+#include "base/unique_fd.h"
+
+extern char** environ;
+
+namespace varnock::review {
+namespace {
+
+constexpr std::string_view kPageStart =
+    "<!DOCTYPE html><meta charset=\"utf-8\"><meta name=\"referrer\" content=\"no-referrer\">"
+    "<meta http-equiv=\"refresh\" content=\"0;url=";
+constexpr std::string_view kPageEnd = "\"><title>varnock-review desk</title>\n";
+
+// The desk's own URL holds only [A-Za-z0-9:/.?=_-]; anything else would not
+// be ours, so it is refused rather than escaped.
+bool plain_url(std::string_view url) {
+  for (char c : url) {
+    const bool ok = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                    std::string_view(":/.?=_-[]&%").find(c) != std::string_view::npos;
+    if (!ok) return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+Result<LaunchPage> LaunchPage::write(const std::string& private_dir, const std::string& url) {
+  if (!plain_url(url)) return fail("the desk's address has unexpected characters");
+  std::string path = private_dir + "/varnock-review-desk-XXXXXX.html";
+  UniqueFd fd(::mkstemps(path.data(), 5));
+  if (!fd.valid()) return fail(system_error("cannot write " + path, errno));
+  LaunchPage page(path);
+  const std::string text = std::string(kPageStart) + url + std::string(kPageEnd);
+  if (const int error = write_all(fd.get(), text); error != 0) {
+    return fail(system_error("cannot write " + path, error));
+  }
+  return page;
+}
+
+LaunchPage::~LaunchPage() {
+  if (!path_.empty()) ::unlink(path_.c_str());
+}
+
+Status open_in_browser(const std::string& path) {
+  // The first child starts xdg-open and exits at once, so xdg-open is
+  // adopted by init and the reviewer never has to reap it.
+  const pid_t child = ::fork();
+  if (child < 0) return fail(system_error("cannot start xdg-open", errno));
+  if (child == 0) {
+    const char* argv[] = {"xdg-open", path.c_str(), nullptr};
+    pid_t opener = 0;
+    const int started = ::posix_spawnp(&opener, "xdg-open", nullptr, nullptr,
+                                       const_cast<char* const*>(argv), environ);
+    ::_exit(started == 0 ? 0 : 127);
+  }
+  int status = 0;
+  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return fail("cannot start xdg-open");
+  return {};
+}
+
+}  // namespace varnock::review

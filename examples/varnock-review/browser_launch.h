@@ -1,0 +1,33 @@
+// Opening the desk in the person's default browser.
+#pragma once
+
+#include <string>
+
+#include "base/result.h"
+
+namespace varnock::review {
+
+// A page that sends the browser on to `url`, written 0600 into the
+// directory `private_dir` (the user's own). The desk's address carries its
+// secret token; handing the browser this file instead of the address keeps
+// the token out of every process's command line, where other users could
+// read it. Removes the file when destroyed.
+class LaunchPage {
+ public:
+  static Result<LaunchPage> write(const std::string& private_dir, const std::string& url);
+  LaunchPage(LaunchPage&& other) noexcept : path_(std::move(other.path_)) { other.path_.clear(); }
+  LaunchPage& operator=(LaunchPage&&) = delete;
+  ~LaunchPage();
+
+  const std::string& path() const { return path_; }
+
+ private:
+  explicit LaunchPage(std::string path) : path_(std::move(path)) {}
+  std::string path_;
+};
+
+// Starts `xdg-open path` detached (no shell; the reviewer does not wait for
+// it and leaves no child behind). Fails when it cannot be started.
+Status open_in_browser(const std::string& path);
+
+}  // namespace varnock::review
