@@ -5,15 +5,20 @@
 #include <unistd.h>
 
 #include <memory>
+#include <utility>
 
 #include "broker_connection.h"
 #include "loop.h"
+#include "review.h"
 #include "startup.h"
 
 int main() {
   varnock::prepare_process();
   std::unique_ptr<varnock::BrokerConnection> broker = varnock::connect_broker();
-  varnock::run_message_loop(STDIN_FILENO, STDOUT_FILENO, broker.get());
+  const varnock::ReviewStep review = [&broker](varnock::mcp::VarnockMcpToolResult prepared) {
+    return varnock::request_review(broker.get(), std::move(prepared));
+  };
+  varnock::run_message_loop(STDIN_FILENO, STDOUT_FILENO, review);
   // The connection closes here, with nothing sent first.
   broker.reset();
   return 0;
