@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "base/io.h"
 #include "support/temp_dir.h"
 
 namespace varnock::test {
@@ -184,10 +185,10 @@ int remaining_ms(Clock::time_point deadline) {
 // Appends what `fd` has to `sink`; closes `fd` at end of file or error.
 void drain_into(int& fd, std::string& sink) {
   char block[65536];
-  ssize_t n = read(fd, block, sizeof block);
+  ssize_t n = read_some(fd, block, sizeof block);
   if (n > 0) {
     sink.append(block, static_cast<std::size_t>(n));
-  } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+  } else if (n == 0 || errno != EAGAIN) {
     close_fd(fd);
   }
 }
@@ -273,15 +274,15 @@ std::optional<std::string> ServerProcess::read_line(int timeout_ms) {
   Streams streams{stdin_fd_, stdout_fd_, stderr_fd_, out_buffer_, err_buffer_};
   Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
-    std::size_t end = out_buffer_.find('\n');
-    if (end != std::string::npos) {
-      std::string line = out_buffer_.substr(0, end);
-      out_buffer_.erase(0, end + 1);
+    out_lines_.append(std::exchange(out_buffer_, std::string()));
+    if (std::optional<std::string> line = out_lines_.take_line()) {
+      line->pop_back();
       return line;
     }
     if (stdout_fd_ < 0) {
-      if (out_buffer_.empty()) return std::nullopt;
-      return std::exchange(out_buffer_, std::string());
+      std::string rest = out_lines_.take_rest();
+      if (rest.empty()) return std::nullopt;
+      return rest;
     }
     if (!streams.pump_output(remaining_ms(deadline))) return std::nullopt;
   }

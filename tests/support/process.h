@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "base/line_reader.h"
+
 namespace varnock::test {
 
 struct ProcessOptions {
@@ -65,7 +67,8 @@ class ServerProcess {
   int stdin_fd_ = -1;
   int stdout_fd_ = -1;
   int stderr_fd_ = -1;
-  std::string out_buffer_;
+  std::string out_buffer_;  // standard output not yet cut into lines
+  LineSplitter out_lines_;
   std::string err_buffer_;
   int exit_status_ = -1;
   long long peak_rss_bytes_ = -1;
