@@ -17,21 +17,9 @@ constexpr const char* kOk = "";
 constexpr const char* kRequired = "path is required";
 constexpr const char* kOutside = "path must stay inside the workspace";
 
-std::string current_directory() {
-  char buffer[8192];
-  return getcwd(buffer, sizeof buffer) != nullptr ? buffer : "";
-}
-
-// Runs each test inside a fresh workspace and gives the old directory back.
+// Runs each test inside a fresh workspace.
 class PathGuardTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    previous_ = current_directory();
-    ASSERT_EQ(chdir(workspace_dir_.path().c_str()), 0);
-    workspace_ = current_directory();  // as the system reports it
-  }
-  void TearDown() override { ASSERT_EQ(chdir(previous_.c_str()), 0); }
-
   // `path` with every "{ws}" replaced by the workspace directory.
   std::string in_workspace(std::string path) const {
     for (std::size_t at; (at = path.find("{ws}")) != std::string::npos;) {
@@ -40,9 +28,8 @@ class PathGuardTest : public ::testing::Test {
     return path;
   }
 
-  test::TempDir workspace_dir_;
-  std::string previous_;
-  std::string workspace_;
+  test::ScratchWorkspace workspace_dir_;
+  const std::string workspace_ = workspace_dir_.cwd();  // as the system reports it
 };
 
 std::string judged(std::string_view path) {

@@ -23,16 +23,6 @@ const std::string kNoExplanation = "explanation_in_markdown is required";
 // Calls the service inside a fresh workspace, which it must leave unchanged.
 class WriteFileServiceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char buffer[4096];
-    ASSERT_NE(getcwd(buffer, sizeof buffer), nullptr);
-    previous_ = buffer;
-    ASSERT_EQ(chdir(workspace_.path().c_str()), 0);
-    ASSERT_NE(getcwd(buffer, sizeof buffer), nullptr);
-    cwd_ = buffer;  // the workspace as the system reports it
-  }
-  void TearDown() override { ASSERT_EQ(chdir(previous_.c_str()), 0); }
-
   // The failure text, or "" on success (then `result` holds the records).
   std::string call(WriteFilePayload payload) {
     const std::string before = workspace_.snapshot();
@@ -49,9 +39,8 @@ class WriteFileServiceTest : public ::testing::Test {
     return result_.proposal ? result_.proposal->before : "<no proposal>";
   }
 
-  test::TempDir workspace_;
-  std::string previous_;
-  std::string cwd_;
+  test::ScratchWorkspace workspace_;
+  const std::string cwd_ = workspace_.cwd();
   VarnockMcpToolResult result_;
 };
 
