@@ -35,7 +35,7 @@ void ignore_broken_pipe_once() {
 }
 
 [[noreturn]] void fail_setup(const std::string& what, int error) {
-  throw std::runtime_error("cannot start varnock-mcp: " + what + ": " + std::to_string(error));
+  throw std::runtime_error("cannot start the program: " + what + ": " + std::to_string(error));
 }
 
 struct Pipe {
@@ -128,8 +128,7 @@ void plan_signals(posix_spawnattr_t& attributes) {
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 }
 
-// Spawns VARNOCK_MCP_BINARY with pipes on the standard descriptors that stay
-// open.
+// Spawns the program with pipes on the standard descriptors that stay open.
 ChildStreams spawn_server(const ProcessOptions& options) {
   ignore_broken_pipe_once();
   ChildStreams streams;
@@ -141,8 +140,9 @@ ChildStreams spawn_server(const ProcessOptions& options) {
   posix_spawnattr_init(&attributes);
   plan_signals(attributes);
 
-  std::string program = VARNOCK_MCP_BINARY;
+  const std::string& program = options.program;
   std::vector<std::string> arguments = {program};
+  arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
   std::vector<std::string> environment = child_environment(options);
   std::vector<char*> argv = c_strings(arguments);
   std::vector<char*> envp = c_strings(environment);

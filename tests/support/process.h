@@ -1,5 +1,6 @@
-// Runs the built varnock-mcp as a host would: pipes on its standard streams,
-// a chosen environment and working directory.
+// Runs a built program (varnock-mcp unless told otherwise) as a host would:
+// pipes on its standard streams, a chosen environment and working directory.
+// The one process harness of the tests.
 #pragma once
 
 #include <map>
@@ -12,6 +13,9 @@
 namespace varnock::test {
 
 struct ProcessOptions {
+  // The program and its arguments.
+  std::string program = VARNOCK_MCP_BINARY;
+  std::vector<std::string> arguments;
   // Environment of the child; nothing is inherited (PATH and the sanitizer
   // variables are passed through so sanitizer builds behave).
   std::map<std::string, std::string> environment;
