@@ -13,19 +13,27 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
+
+#include "base/io.h"
+#include "base/line_reader.h"
+#include "base/unique_fd.h"
+#include "base/unix_socket.h"
+#include "json/write.h"
+#include "mcp/broker_protocol.h"
 
 extern char** environ;
 
@@ -47,23 +55,19 @@ double median(std::vector<double> values) {
   std::exit(2);
 }
 
-void write_all(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    ssize_t n = write(fd, data, size);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) die("write");
-    data += n;
-    size -= static_cast<std::size_t>(n);
-  }
+void send_bytes(int fd, std::string_view bytes) {
+  if (varnock::write_all(fd, bytes) != 0) die("write");
 }
 
-// A child with pipes on its standard input and output.
+// A child with pipes on its standard input and output. Its standard error
+// goes to $BENCH_CHILD_STDERR, or nowhere. This is not the tests' harness:
+// the benchmark builds without the tests, and it times the child, so it keeps
+// to fork, pipes and blocking reads.
 struct Child {
   pid_t pid = -1;
   int in = -1;   // its standard input
   int out = -1;  // its standard output
-  std::string buffer;
-  std::size_t unread = 0;  // where the unread part of `buffer` begins
+  std::unique_ptr<varnock::LineReader> lines;
 
   // Starts `argv` in `cwd` with the extra environment `env` (NAME=value).
   static Child start(const std::vector<std::string>& argv, const std::string& cwd,
@@ -93,34 +97,21 @@ struct Child {
     close(from_child[1]);
     child.in = to_child[1];
     child.out = from_child[0];
+    child.lines = std::make_unique<varnock::LineReader>(child.out, 1 << 16);
     return child;
   }
 
-  // Reads until a whole line is buffered; gives it without its LF. Each
-  // byte is searched for the LF once.
+  // The next line the child writes, without its LF.
   std::string read_line() {
-    std::size_t scanned = unread;
-    for (;;) {
-      std::size_t lf = buffer.find('\n', scanned);
-      if (lf != std::string::npos) {
-        std::string line = buffer.substr(unread, lf - unread);
-        unread = lf + 1;
-        return line;
-      }
-      buffer.erase(0, unread);  // only the incomplete line is moved
-      unread = 0;
-      scanned = buffer.size();
-      char block[1 << 16];
-      ssize_t n = read(out, block, sizeof block);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) die("read child output");
-      buffer.append(block, static_cast<std::size_t>(n));
-    }
+    varnock::Result<std::optional<std::string>> line = lines->read_line();
+    if (!line.ok() || !line.value() || line.value()->back() != '\n') die("read child output");
+    line.value()->pop_back();
+    return std::move(*line.value());
   }
 
   // Sends `line` while reading the one answer line (so no pipe fills up).
   std::string round_trip(const std::string& line) {
-    std::thread writer([&] { write_all(in, line.data(), line.size()); });
+    std::thread writer([&] { send_bytes(in, line); });
     std::string answer = read_line();
     writer.join();
     return answer;
@@ -137,66 +128,49 @@ struct Child {
   }
 };
 
-// A broker that accepts every proposal at once.
+// A broker that accepts every proposal at once. It takes the id from the
+// start of the proposal line rather than parsing the whole line, so that
+// its own work stays out of the figures.
 class AcceptingBroker {
  public:
   explicit AcceptingBroker(std::string path) : path_(std::move(path)) {
     unlink(path_.c_str());
-    listen_fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_un address{};
-    address.sun_family = AF_UNIX;
-    std::strncpy(address.sun_path, path_.c_str(), sizeof address.sun_path - 1);
-    if (bind(listen_fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) die("bind");
-    if (listen(listen_fd_, 16) != 0) die("listen");
+    varnock::Result<varnock::UniqueFd> listener = varnock::listen_unix(path_, 16);
+    if (!listener.ok()) die("listen");
+    listener_ = std::move(listener).value();
     thread_ = std::thread([this] { serve(); });
   }
   ~AcceptingBroker() {
-    stop_ = true;
-    shutdown(listen_fd_, SHUT_RDWR);
+    shutdown(listener_.get(), SHUT_RDWR);
     thread_.join();
-    close(listen_fd_);
     unlink(path_.c_str());
   }
 
  private:
   void serve() {
-    while (!stop_) {
-      int fd = accept(listen_fd_, nullptr, nullptr);
+    for (;;) {
+      int fd = accept(listener_.get(), nullptr, nullptr);
       if (fd < 0) return;
-      std::thread([fd] { answer(fd); }).detach();
+      std::thread([fd] { answer(varnock::UniqueFd(fd)); }).detach();
     }
   }
 
-  // Reads lines; answers each proposal with an acceptance of its id. Each
-  // byte is searched for a line feed once.
-  static void answer(int fd) {
-    std::string line;
-    std::vector<char> block(1 << 20);
+  static void answer(varnock::UniqueFd connection) {
+    constexpr std::string_view kIdStart = "{\"id\":\"";
+    varnock::LineReader lines(connection.get(), 1 << 20);
     for (;;) {
-      ssize_t n = read(fd, block.data(), block.size());
-      if (n <= 0) break;
-      const char* begin = block.data();
-      const char* end = begin + n;
-      while (begin < end) {
-        const char* lf = static_cast<const char*>(std::memchr(begin, '\n', end - begin));
-        line.append(begin, lf == nullptr ? end : lf);
-        if (lf == nullptr) break;
-        begin = lf + 1;
-        if (line.compare(0, 7, "{\"id\":\"") == 0) {
-          std::size_t close = line.find('"', 7);
-          std::string decision = "{\"type\":\"decision\",\"id\":\"" + line.substr(7, close - 7) +
-                                 "\",\"accepted\":true}\n";
-          write_all(fd, decision.data(), decision.size());
-        }
-        line.clear();
-      }
+      varnock::Result<std::optional<std::string>> line = lines.read_line();
+      if (!line.ok() || !line.value()) return;
+      const std::string& text = *line.value();
+      if (!text.starts_with(kIdStart)) continue;
+      const std::string id =
+          text.substr(kIdStart.size(), text.find('"', kIdStart.size()) - kIdStart.size());
+      send_bytes(connection.get(), varnock::mcp::decision_line(id, true) + "\n");
     }
-    close(fd);
   }
 
   std::string path_;
-  int listen_fd_ = -1;
-  std::atomic<bool> stop_{false};
+  varnock::UniqueFd listener_;
   std::thread thread_;
 };
 
@@ -215,26 +189,9 @@ std::string make_content(std::size_t size) {
 }
 
 std::string json_string(const std::string& text) {
-  std::string out = "\"";
-  for (char c : text) {
-    switch (c) {
-      case '"':
-        out += "\\\"";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out + "\"";
+  std::string out;
+  varnock::json::write_string(text, out);
+  return out;
 }
 
 std::string write_file_request(int id, const std::string& content) {
@@ -252,7 +209,7 @@ double socket_copy_seconds(const std::string& bytes) {
   int fds[2];
   if (socketpair(AF_UNIX, SOCK_STREAM, 0, fds) != 0) die("socketpair");
   auto start = Clock::now();
-  std::thread writer([&] { write_all(fds[0], bytes.data(), bytes.size()); });
+  std::thread writer([&] { send_bytes(fds[0], bytes); });
   std::vector<char> block(1 << 16);
   std::size_t got = 0;
   while (got < bytes.size()) {
@@ -350,7 +307,7 @@ void bench_tools_list(const std::string& server, int lines) {
     Child child = Child::start(argv, "", {});
     auto start = Clock::now();
     std::thread writer([&] {
-      write_all(child.in, input.data(), input.size());
+      send_bytes(child.in, input);
       close(child.in);
       child.in = -1;
     });

@@ -320,6 +320,30 @@ TEST_F(HostileBroker, VanishesWhileAHugeProposalIsBeingWritten) {
   EXPECT_EQ(workspace_.snapshot(), "");
 }
 
+// The resident set of process `pid` in bytes (VmRSS), or -1.
+long long resident_bytes(int pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("VmRSS:")) return std::stoll(line.substr(6)) * 1024;
+  }
+  return -1;
+}
+
+// While a review is pending the server holds neither the request line nor
+// the proposal: after a 64 MiB call it is back to a fraction of that.
+TEST_F(HostileBroker, NothingLargeIsHeldWhileAwaitingTheDecision) {
+  const std::string line = propose(1, "a.txt", std::string(kFlood, 'x'), "why");
+  ASSERT_GT(line.size(), kFlood);
+  ASSERT_TRUE(wait_until_blocked(server_->pid(), kHugeAnswerMs));
+  if (kMeasureMemory) {
+    const long long resident = resident_bytes(server_->pid());
+    EXPECT_GT(resident, 0);
+    EXPECT_LT(resident, static_cast<long long>(kFlood / 4));
+  }
+  broker_->send(TestBroker::decision(id_of(line), true));
+  EXPECT_EQ(response(), result_response(1, receipt("a.txt", kAcceptedMessage)));
+}
+
 // The server installs no signal handlers. Stop and continue signals, and
 // signals whose default is to be ignored, arrive while it reads an 8 MiB
 // request line, while it writes the proposal to the broker, and while it

@@ -1,10 +1,15 @@
-// The review round trip as the broker sees it: whatever bytes the broker
-// sends, however it splits them, and wherever it goes away.
-#include <gmock/gmock.h>
+// The review round trip with a real broker on a Unix-domain socket: the
+// proposal line it receives, the decisions and other bytes it sends back,
+// and its going away. Which requests reach the review at all is decided in
+// process (dispatch_test).
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 
+#include "base/unique_fd.h"
 #include "write_file_wire.h"
 
 namespace varnock::test {
@@ -14,19 +19,50 @@ using ReviewWire = BrokerWireTest;
 
 std::string decision_line(const std::string& members) { return "{" + members + "}\n"; }
 
-TEST_F(ReviewWire, DecisionMembersInAnyOrderAndWithExtras) {
-  const char* forms[] = {
-      R"("accepted":true,"id":"%","type":"decision")",
-      R"("id":"%","accepted":true,"type":"decision","reason":{"why":[1,2]},"threadId":"t")",
-      R"("type":"decision","type":"proposal","type":"decision","id":"%","accepted":true)",
-  };
-  for (const char* form : forms) {
-    const std::string id = id_of(propose(1, "a.txt", "x", "why"));
-    std::string members = form;
-    members.replace(members.find('%'), 1, id);
-    broker_->send(decision_line(members));
-    EXPECT_EQ(response(), result_response(1, receipt("a.txt", kAcceptedMessage))) << form;
+TEST_F(ReviewWire, AcceptedProposalGivesTheReceipt) {
+  workspace_.write("notes.txt", "old \u00e9\r\n");
+  const std::string before = workspace_.snapshot();
+  const std::string line = propose(7, "notes.txt", "hello\n\"quoted\"\t/", "- adds a greeting");
+  const std::string id = id_of(line);
+  EXPECT_TRUE(is_proposal_id(id, 0)) << id;
+  EXPECT_EQ(line, "{\"id\":\"" + id +
+                      R"(","payload":{"after":"hello\n\"quoted\"\t/","before":"old )"
+                      "\u00e9"
+                      R"(\r\n","explanationInMarkdown":"- adds a greeting","path":"notes.txt"},)"
+                      R"("type":"proposal"})");
+  broker_->send(TestBroker::decision(id, true));
+  EXPECT_EQ(response(),
+            R"({"id":7,"jsonrpc":"2.0","result":{"content":[{"text":"{\"received\":true,)"
+            R"(\"path\":\"notes.txt\",\"message\":\"file written and accepted by reviewer\"}",)"
+            R"("type":"text"}]}})");
+  EXPECT_EQ(workspace_.snapshot(), before);
+  EXPECT_EQ(err_after_start(), "");
+}
+
+// A proposal larger than the pieces it is written in arrives whole.
+TEST_F(ReviewWire, LargeProposalTravelsWhole) {
+  std::string after;
+  while (after.size() < (5u << 20)) after += "line \u00e9 \"x\"\n";
+  workspace_.write("big.txt", std::string(3 << 20, 'b'));
+  const std::string line = propose(1, "big.txt", after, "why");
+  const std::string id = id_of(line);
+  EXPECT_TRUE(line == proposal_line(id, "big.txt", std::string(3 << 20, 'b'), after, "why"))
+      << "proposal of " << line.size() << " bytes differs";
+  broker_->send(TestBroker::decision(id, true));
+  EXPECT_EQ(response(), result_response(1, receipt("big.txt", kAcceptedMessage)));
+}
+
+// Anything but "accepted":true rejects (the forms are the protocol's own
+// test); each round trip takes the next sequence number.
+TEST_F(ReviewWire, RejectionAndSequenceNumbers) {
+  for (std::uint64_t sequence = 0; sequence < 3; ++sequence) {
+    const std::string id = id_of(propose(10, "a.txt", "x", "why"));
+    EXPECT_TRUE(is_proposal_id(id, sequence)) << id;
+    broker_->send(TestBroker::decision(id, sequence == 2));
+    EXPECT_EQ(response(), sequence == 2 ? result_response(10, receipt("a.txt", kAcceptedMessage))
+                                        : error_response(10, kRejected));
   }
+  EXPECT_EQ(err_after_start(), "");
 }
 
 // Blank, foreign and non-JSON lines are skipped until the matching decision;
@@ -36,14 +72,14 @@ TEST_F(ReviewWire, SkipsEverythingButTheMatchingDecision) {
   std::string other = id;
   other.back() = '9';
   broker_->send(
-      "\n \t \r\n\u00a0\u3000\n"  // blank lines
+      "\n \t \r\n\u00a0\u3000\n"
       "ok\n"
       "  {\"type\":\"decision\"  \r\n" +
       TestBroker::decision(other, false) +
       decision_line(R"("type":"Decision","id":")" + id + R"(","accepted":false)") +
       decision_line(R"("id":")" + id + R"(","accepted":false)") +
       decision_line(R"("type":"decision","id":1,"accepted":false)") +
-      "[1,2]\n42\n\"decision\"\nnull\n{}\n\ufeff{}\n" +
+      "[1,2]\n42\nnull\n{}\n\ufeff{}\n" +
       decision_line(R"("type":"proposal","id":")" + id + R"(","accepted":false)") +
       "\r\n \t{\"type\":\"decision\",\"id\":\"" + id + "\",\"accepted\":true}\r\n");
   EXPECT_EQ(response(), result_response(1, receipt("a.txt", kAcceptedMessage)));
@@ -53,33 +89,13 @@ TEST_F(ReviewWire, SkipsEverythingButTheMatchingDecision) {
             "[varnock-mcp] ignoring invalid broker line: \ufeff{}\n");
 }
 
-TEST_F(ReviewWire, DecisionSplitIntoSmallDelayedPieces) {
-  const std::string id = id_of(propose(1, "a.txt", "x", "why"));
-  broker_->send("garbage\n" + TestBroker::decision(id, true), 3, 2);
-  EXPECT_EQ(response(), result_response(1, receipt("a.txt", kAcceptedMessage)));
-  EXPECT_EQ(err_after_start(), "[varnock-mcp] ignoring invalid broker line: garbage\n");
-}
-
-// Lines longer than the read buffer are read whole.
-TEST_F(ReviewWire, LongLines) {
-  const std::string id = id_of(propose(1, "a.txt", "x", "why"));
-  const std::string padding(30000, 'p');
-  broker_->send(std::string(20000, ' ') + "\n" + padding + "\n" +
-                decision_line(R"("note":")" + padding + R"(","type":"decision","id":")" + id +
-                              R"(","accepted":true)"));
-  EXPECT_EQ(response(), result_response(1, receipt("a.txt", kAcceptedMessage)));
-  EXPECT_EQ(err_after_start(), "[varnock-mcp] ignoring invalid broker line: " + padding + "\n");
-}
-
 // The first of two decisions decides; the second stays buffered and is
 // skipped by the next round trip.
 TEST_F(ReviewWire, TwoDecisionsAtOnce) {
   const std::string first = id_of(propose(1, "a.txt", "x", "why"));
   broker_->send(TestBroker::decision(first, true) + TestBroker::decision(first, false));
   EXPECT_EQ(response(), result_response(1, receipt("a.txt", kAcceptedMessage)));
-
   const std::string second = id_of(propose(2, "b.txt", "y", "why"));
-  EXPECT_TRUE(is_proposal_id(second, 1)) << second;
   broker_->send(TestBroker::decision(first, true) + TestBroker::decision(second, false));
   EXPECT_EQ(response(), error_response(2, kRejected));
 }
@@ -91,7 +107,6 @@ TEST_F(ReviewWire, InvalidUtf8EndsTheCallAndTheRestIsKept) {
                 "\xc3");
   EXPECT_EQ(response(),
             error_response(1, "broker read failed: stream did not contain valid UTF-8"));
-
   const std::string second = id_of(propose(2, "a.txt", "x", "why"));
   EXPECT_TRUE(is_proposal_id(second, 1)) << second;
   broker_->send("\xa9\n" + TestBroker::decision(second, true));  // completes "é"
@@ -99,16 +114,21 @@ TEST_F(ReviewWire, InvalidUtf8EndsTheCallAndTheRestIsKept) {
   EXPECT_EQ(err_after_start(), "[varnock-mcp] ignoring invalid broker line: \u00e9\n");
 }
 
+// A decision without its LF still counts when the stream ends after it; once
+// the broker has gone, a call cannot be sent.
 TEST_F(ReviewWire, DecisionAsTheLastBytesBeforeClosing) {
   const std::string id = id_of(propose(1, "a.txt", "x", "why"));
   std::string last = TestBroker::decision(id, true);
   last.pop_back();
   broker_->send(last);
   broker_->close_connection();
+  broker_->stop_listening();
   EXPECT_EQ(response(), result_response(1, receipt("a.txt", kAcceptedMessage)));
-  // The broker is gone for good: the next call cannot be sent.
-  server_->write(write_file_call(2, "a.txt", "x", "why"));
-  EXPECT_EQ(response(), error_response(2, "Broken pipe (os error 32)"));
+  for (int call = 2; call <= 3; ++call) {
+    server_->write(write_file_call(call, "a.txt", "x", "why"));
+    EXPECT_EQ(response(), error_response(call, "Broken pipe (os error 32)"));
+  }
+  EXPECT_EQ(workspace_.snapshot(), "");
 }
 
 TEST_F(ReviewWire, ClosingBeforeTheDecision) {
@@ -121,46 +141,44 @@ TEST_F(ReviewWire, ClosingBeforeTheDecision) {
       "[varnock-mcp] ignoring invalid broker line: {\"type\":\"decision\",\"id\":\"" + id + "\n");
 }
 
-TEST_F(ReviewWire, ClosingRightAfterTheProposal) {
-  ASSERT_NE(propose(1, "a.txt", "x", "why"), "<no proposal>");
-  broker_->close_connection();
-  EXPECT_EQ(response(), error_response(1, kClosedBeforeDecision));
-}
-
-// The broker vanishes without reading a large proposal: depending on how far
-// the write got, sending fails or the wait ends in a reset. Either way the
-// call fails with the system's text and the server keeps serving.
-TEST_F(ReviewWire, VanishingWhileTheProposalIsInFlight) {
-  const std::string gone[] = {
-      error_response(1, "Broken pipe (os error 32)"),
-      error_response(1, "Connection reset by peer (os error 104)"),
-      error_response(1, "broker read failed: Connection reset by peer (os error 104)"),
-  };
-  server_->write(write_file_call(1, "a.txt", std::string(4 << 20, 'x'), "why"));
-  broker_->close_connection();
-  EXPECT_THAT(response(), ::testing::AnyOfArray(gone));
-  server_->write(write_file_call(1, "a.txt", "x", "why"));
-  EXPECT_THAT(response(), ::testing::AnyOfArray(gone));
-  server_->write(write_file_call(2, "../a.txt", "x", "why"));
-  EXPECT_EQ(response(), error_response(2, "path must stay inside the workspace"));
-}
-
-// After the broker has gone, every call fails and the server keeps serving.
-TEST_F(ReviewWire, VanishedBrokerBeforeTheCall) {
-  broker_->close_connection();
-  broker_->stop_listening();
-  for (int id = 1; id <= 3; ++id) {
-    server_->write(write_file_call(id, "a.txt", "x", "why"));
-    EXPECT_EQ(response(), error_response(id, "Broken pipe (os error 32)"));
+// The present content is read to at most 256 MiB, whatever size the file
+// reports: a sparse file claiming a terabyte and a /proc file claiming
+// nothing but reading on are proposed with an empty "before", and the
+// server goes on serving.
+TEST_F(ReviewWire, PresentContentPastTheLimitIsEmpty) {
+  ASSERT_EQ(symlink("/proc/self/pagemap", workspace_.file("pagemap").c_str()), 0);
+  workspace_.write("sparse", "");
+  ASSERT_EQ(truncate(workspace_.file("sparse").c_str(), off_t{1} << 40), 0);
+  workspace_.write("notes.txt", "kept");
+  for (const std::string path : {"sparse", "pagemap"}) {
+    SCOPED_TRACE(path);
+    const std::string line = propose(1, path, "x", "why");
+    const std::string id = id_of(line);
+    EXPECT_EQ(line, proposal_line(id, path, "", "x", "why"));
+    broker_->send(TestBroker::decision(id, true));
+    EXPECT_EQ(response(), result_response(1, receipt(path, kAcceptedMessage)));
   }
-  server_->write(write_file_call(4, "a.txt", "", "why"));
-  EXPECT_EQ(response(), error_response(4, std::string("write_file rejected: content is empty.") +
-                                              " varnock_write_file does not create zero-byte"
-                                              " files \u2014 supply the actual file contents, or"
-                                              " if you genuinely meant to create an empty file,"
-                                              " ask the user and use a shell command (`touch`)"
-                                              " instead."));
-  EXPECT_EQ(workspace_.snapshot(), "");
+  const std::string line = propose(2, "notes.txt", "x", "why");
+  EXPECT_EQ(line, proposal_line(id_of(line), "notes.txt", "kept", "x", "why"));
+  broker_->send(TestBroker::decision(id_of(line), false));
+  EXPECT_EQ(response(), error_response(2, kRejected));
+}
+
+// The /proc file above must claim no size yet read on, or its case proves
+// nothing.
+TEST(ProcFile, PagemapClaimsNoSizeAndReadsOn) {
+  UniqueFd file(open("/proc/self/pagemap", O_RDONLY | O_CLOEXEC));
+  ASSERT_TRUE(file.valid());
+  struct stat status;
+  ASSERT_EQ(fstat(file.get(), &status), 0);
+  EXPECT_EQ(status.st_size, 0);
+  std::string bytes(1 << 20, '\0');
+  std::size_t total = 0;
+  for (ssize_t count; (count = read(file.get(), bytes.data(), bytes.size())) > 0;) {
+    total += static_cast<std::size_t>(count);
+    if (total > (std::size_t{4} << 20)) break;
+  }
+  EXPECT_GT(total, std::size_t{4} << 20);
 }
 
 }  // namespace

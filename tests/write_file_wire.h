@@ -82,9 +82,10 @@ inline std::string id_of(const std::string& line) {
   return id != nullptr && id->is_string() ? id->as_string() : "";
 }
 
-// True when `id` is "edit-<nanoseconds>-<sequence>" with that sequence number.
+// True when `id` is "edit-<nanoseconds>-<sequence>" with that sequence number;
+// nanoseconds since the epoch have 19 digits from 2001 to 2286.
 inline bool is_proposal_id(const std::string& id, std::uint64_t sequence) {
-  return std::regex_match(id, std::regex("^edit-[1-9][0-9]*-" + std::to_string(sequence) + "$"));
+  return std::regex_match(id, std::regex("^edit-[1-9][0-9]{18}-" + std::to_string(sequence) + "$"));
 }
 
 // A server connected to a TestBroker, started in a scratch workspace.

@@ -8,7 +8,7 @@
 #include "catalogue.h"
 #include "mcp/schema.h"
 #include "mcp/server.h"
-#include "review.h"
+#include "varnock/version.h"
 
 namespace varnock {
 namespace {
@@ -24,7 +24,6 @@ constexpr std::string_view kToolsCall = "tools/call";
 
 constexpr std::string_view kProtocolVersion = "2025-06-18";
 constexpr std::string_view kServerName = "varnock-mcp";
-constexpr std::string_view kServerVersion = "0.4.11";
 
 constexpr std::string_view kUnsupportedMethod = "unsupported method: ";
 constexpr std::string_view kToolNameRequired = "tool name is required";
@@ -62,7 +61,7 @@ json::Value initialize_result() {
   capabilities.emplace("tools", json::Value(json::Value::Object()));
   json::Value::Object server_info;
   server_info.emplace("name", json::Value(kServerName));
-  server_info.emplace("version", json::Value(kServerVersion));
+  server_info.emplace("version", json::Value(kVersion));
   json::Value::Object result;
   result.emplace("capabilities", json::Value(std::move(capabilities)));
   result.emplace("protocolVersion", json::Value(kProtocolVersion));
@@ -81,20 +80,20 @@ json::Value tools_list_result() {
 // The write_file call: decode, the write-file service, then the review,
 // each step only when the one before succeeded. The arguments are moved all
 // the way down, as "content" may be very large.
-Result<json::Value> call_write_file(json::Value arguments, BrokerConnection* broker) {
+Result<json::Value> call_write_file(json::Value arguments, const ReviewStep& review) {
   Result<mcp::WriteFilePayload> payload = mcp::decode_write_file_payload(std::move(arguments));
   if (!payload.ok()) return fail(std::move(payload).failure());
   Result<mcp::VarnockMcpToolResult> prepared =
       mcp::VarnockMcpServer{}.write_file(std::move(payload).value());
   if (!prepared.ok()) return fail(std::move(prepared).failure());
-  Result<std::string> outcome = request_review(broker, std::move(prepared).value());
+  Result<std::string> outcome = review(std::move(prepared).value());
   if (!outcome.ok()) return fail(std::move(outcome).failure());
   return text_tool_result(std::move(outcome).value());
 }
 
 // tools/call: the tool name is checked before it is compared, and compared
-// before anything is decoded, so a bad call never reaches the broker.
-Result<json::Value> call_tool(std::optional<json::Value> params, BrokerConnection* broker) {
+// before anything is decoded, so a bad call never reaches the review.
+Result<json::Value> call_tool(std::optional<json::Value> params, const ReviewStep& review) {
   json::Value call = params ? std::move(*params) : json::Value(json::Value::Object());
   const json::Value* name = json::member(call, "name");
   if (name == nullptr || !name->is_string()) return fail(std::string(kToolNameRequired));
@@ -103,20 +102,20 @@ Result<json::Value> call_tool(std::optional<json::Value> params, BrokerConnectio
   }
   std::optional<json::Value> arguments = take_member(call, "arguments");
   return call_write_file(arguments ? std::move(*arguments) : json::Value(json::Value::Object()),
-                         broker);
+                         review);
 }
 
 Result<json::Value> run_method(std::string_view method, json::Value& message,
-                               BrokerConnection* broker) {
+                               const ReviewStep& review) {
   if (method == kInitialize) return initialize_result();
   if (method == kToolsList) return tools_list_result();
-  if (method == kToolsCall) return call_tool(take_member(message, "params"), broker);
+  if (method == kToolsCall) return call_tool(take_member(message, "params"), review);
   return fail(std::string(kUnsupportedMethod).append(method));
 }
 
 }  // namespace
 
-std::optional<json::Value> handle_message(json::Value message, BrokerConnection* broker) {
+std::optional<json::Value> handle_message(json::Value message, const ReviewStep& review) {
   std::optional<json::Value> id = take_member(message, "id");
   const json::Value* method_member = json::member(message, "method");
   std::string method = method_member != nullptr && method_member->is_string()
@@ -124,7 +123,7 @@ std::optional<json::Value> handle_message(json::Value message, BrokerConnection*
                            : std::string();
   // A notification is never carried out, whatever its method.
   if (!id) return std::nullopt;
-  Result<json::Value> result = run_method(method, message, broker);
+  Result<json::Value> result = run_method(method, message, review);
   if (!result.ok()) return error_response(std::move(*id), std::move(result).failure());
   return success_response(std::move(*id), std::move(result).value());
 }

@@ -52,27 +52,27 @@ std::optional<Result<json::Value>> read_message(std::string_view line,
 }
 
 // The parse-error response, or whatever handle_message gives.
-std::optional<json::Value> answer_message(Result<json::Value> message, BrokerConnection* broker) {
+std::optional<json::Value> answer_message(Result<json::Value> message, const ReviewStep& review) {
   if (!message.ok()) return parse_error_response(message.failure());
-  return handle_message(std::move(message).value(), broker);
+  return handle_message(std::move(message).value(), review);
 }
 
 }  // namespace
 
-std::optional<json::Value> answer_line(std::string_view line, BrokerConnection* broker) {
+std::optional<json::Value> answer_line(std::string_view line, const ReviewStep& review) {
   std::optional<Result<json::Value>> message = read_message(line, &json::parse);
   if (!message) return std::nullopt;
-  return answer_message(std::move(*message), broker);
+  return answer_message(std::move(*message), review);
 }
 
-void run_message_loop(int input_fd, int output_fd, BrokerConnection* broker) {
+void run_message_loop(int input_fd, int output_fd, const ReviewStep& review) {
   StdinLines lines(input_fd);
   while (std::optional<std::string_view> line = lines.read_line()) {
     std::optional<Result<json::Value>> message = read_message(*line, &json::parse);
     // The line is not looked at again; a request may wait long for review.
     lines.release_memory();
     if (!message) continue;
-    if (std::optional<json::Value> response = answer_message(std::move(*message), broker)) {
+    if (std::optional<json::Value> response = answer_message(std::move(*message), review)) {
       write_response(output_fd, *response);
     }
   }

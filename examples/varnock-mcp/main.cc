@@ -6,10 +6,12 @@
 
 #include <memory>
 #include <string_view>
+#include <utility>
 
 #include "broker_connection.h"
 #include "fd_output.h"
 #include "loop.h"
+#include "review.h"
 #include "startup.h"
 
 namespace {
@@ -30,7 +32,10 @@ int main() {
   varnock::prepare_process();
   note_if_started_by_hand();
   std::unique_ptr<varnock::BrokerConnection> broker = varnock::connect_broker();
-  varnock::run_message_loop(STDIN_FILENO, STDOUT_FILENO, broker.get());
+  const varnock::ReviewStep review = [&broker](varnock::mcp::VarnockMcpToolResult prepared) {
+    return varnock::request_review(broker.get(), std::move(prepared));
+  };
+  varnock::run_message_loop(STDIN_FILENO, STDOUT_FILENO, review);
   // The connection closes here, with nothing sent first.
   broker.reset();
   return 0;

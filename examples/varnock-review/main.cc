@@ -24,11 +24,9 @@
 #include "server_hub.h"
 #include "socket_place.h"
 #include "terminal.h"
+#include "varnock/version.h"
 #include "visible_text.h"
 
-#ifndef VARNOCK_VERSION
-#define VARNOCK_VERSION "unknown"
-#endif
 
 namespace varnock::review {
 namespace {
@@ -224,7 +222,7 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (options.value().show_version) {
-    show("varnock-review " VARNOCK_VERSION "\n");
+    show("varnock-review " + std::string(varnock::kVersion) + "\n");
     return 0;
   }
   return serve(options.value());

@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "base/io.h"
 #include "support/temp_dir.h"
 
 namespace varnock::test {
@@ -34,7 +35,7 @@ void ignore_broken_pipe_once() {
 }
 
 [[noreturn]] void fail_setup(const std::string& what, int error) {
-  throw std::runtime_error("cannot start varnock-mcp: " + what + ": " + std::to_string(error));
+  throw std::runtime_error("cannot start the program: " + what + ": " + std::to_string(error));
 }
 
 struct Pipe {
@@ -127,8 +128,7 @@ void plan_signals(posix_spawnattr_t& attributes) {
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 }
 
-// Spawns VARNOCK_MCP_BINARY with pipes on the standard descriptors that stay
-// open.
+// Spawns the program with pipes on the standard descriptors that stay open.
 ChildStreams spawn_server(const ProcessOptions& options) {
   ignore_broken_pipe_once();
   ChildStreams streams;
@@ -140,8 +140,9 @@ ChildStreams spawn_server(const ProcessOptions& options) {
   posix_spawnattr_init(&attributes);
   plan_signals(attributes);
 
-  std::string program = VARNOCK_MCP_BINARY;
+  const std::string& program = options.program;
   std::vector<std::string> arguments = {program};
+  arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
   std::vector<std::string> environment = child_environment(options);
   std::vector<char*> argv = c_strings(arguments);
   std::vector<char*> envp = c_strings(environment);
@@ -184,10 +185,10 @@ int remaining_ms(Clock::time_point deadline) {
 // Appends what `fd` has to `sink`; closes `fd` at end of file or error.
 void drain_into(int& fd, std::string& sink) {
   char block[65536];
-  ssize_t n = read(fd, block, sizeof block);
+  ssize_t n = read_some(fd, block, sizeof block);
   if (n > 0) {
     sink.append(block, static_cast<std::size_t>(n));
-  } else if (n == 0 || (errno != EINTR && errno != EAGAIN)) {
+  } else if (n == 0 || errno != EAGAIN) {
     close_fd(fd);
   }
 }
@@ -273,15 +274,15 @@ std::optional<std::string> ServerProcess::read_line(int timeout_ms) {
   Streams streams{stdin_fd_, stdout_fd_, stderr_fd_, out_buffer_, err_buffer_};
   Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   for (;;) {
-    std::size_t end = out_buffer_.find('\n');
-    if (end != std::string::npos) {
-      std::string line = out_buffer_.substr(0, end);
-      out_buffer_.erase(0, end + 1);
+    out_lines_.append(std::exchange(out_buffer_, std::string()));
+    if (std::optional<std::string> line = out_lines_.take_line()) {
+      line->pop_back();
       return line;
     }
     if (stdout_fd_ < 0) {
-      if (out_buffer_.empty()) return std::nullopt;
-      return std::exchange(out_buffer_, std::string());
+      std::string rest = out_lines_.take_rest();
+      if (rest.empty()) return std::nullopt;
+      return rest;
     }
     if (!streams.pump_output(remaining_ms(deadline))) return std::nullopt;
   }

@@ -1,5 +1,6 @@
-// Runs the built varnock-mcp as a host would: pipes on its standard streams,
-// a chosen environment and working directory.
+// Runs a built program (varnock-mcp unless told otherwise) as a host would:
+// pipes on its standard streams, a chosen environment and working directory.
+// The one process harness of the tests.
 #pragma once
 
 #include <map>
@@ -7,9 +8,14 @@
 #include <string>
 #include <vector>
 
+#include "base/line_reader.h"
+
 namespace varnock::test {
 
 struct ProcessOptions {
+  // The program and its arguments.
+  std::string program = VARNOCK_MCP_BINARY;
+  std::vector<std::string> arguments;
   // Environment of the child; nothing is inherited (PATH and the sanitizer
   // variables are passed through so sanitizer builds behave).
   std::map<std::string, std::string> environment;
@@ -65,7 +71,8 @@ class ServerProcess {
   int stdin_fd_ = -1;
   int stdout_fd_ = -1;
   int stderr_fd_ = -1;
-  std::string out_buffer_;
+  std::string out_buffer_;  // standard output not yet cut into lines
+  LineSplitter out_lines_;
   std::string err_buffer_;
   int exit_status_ = -1;
   long long peak_rss_bytes_ = -1;

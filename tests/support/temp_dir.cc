@@ -1,6 +1,7 @@
 #include "support/temp_dir.h"
 
 #include <stdlib.h>  // mkdtemp
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -16,6 +17,11 @@ namespace varnock::test {
 namespace {
 
 namespace fs = std::filesystem;
+
+std::string working_directory() {
+  std::error_code error;
+  return fs::current_path(error).string();
+}
 
 std::string temporary_root() {
   const char* root = std::getenv("TMPDIR");
@@ -89,6 +95,15 @@ std::string TempDir::snapshot() const {
   std::string snapshot;
   for (const std::string& line : lines) snapshot += line;
   return snapshot;
+}
+
+ScratchWorkspace::ScratchWorkspace() : previous_(working_directory()) {
+  if (chdir(path().c_str()) != 0) throw std::runtime_error("cannot enter " + path());
+  cwd_ = working_directory();
+}
+
+ScratchWorkspace::~ScratchWorkspace() {
+  if (chdir(previous_.c_str()) != 0) std::abort();
 }
 
 }  // namespace varnock::test

@@ -26,4 +26,19 @@ class TempDir {
   std::string path_;
 };
 
+// A scratch directory that is the process's working directory while it
+// lives; the previous working directory comes back at the end.
+class ScratchWorkspace : public TempDir {
+ public:
+  ScratchWorkspace();
+  ~ScratchWorkspace();
+
+  // The workspace as the system reports it (getcwd).
+  const std::string& cwd() const { return cwd_; }
+
+ private:
+  std::string previous_;
+  std::string cwd_;
+};
+
 }  // namespace varnock::test

@@ -1,0 +1,143 @@
+// The dispatcher in process: request lines through answer_line with a
+// scripted review step, compared byte for byte with tests/vectors/dispatch.tsv
+// and server.tsv.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <string_view>
+
+#include "json/write.h"
+#include "loop.h"
+#include "review.h"
+#include "support/temp_dir.h"
+#include "support/vectors.h"
+#include "varnock/version.h"
+
+namespace varnock::test {
+namespace {
+
+constexpr std::string_view kNone = "-";
+constexpr std::string_view kNoAnswer = "-";
+
+// What the review step does with one call, as dispatch.tsv writes it: "-"
+// when it must not be called, else "accept " or "reject " followed by the
+// proposal it must receive.
+struct ReviewScript {
+  std::string verdict;
+  std::string proposal;
+};
+
+ReviewScript read_script(std::string_view column) {
+  if (column == kNone) return {};
+  const std::size_t space = column.find(' ');
+  return {std::string(column.substr(0, space)), std::string(column.substr(space + 1))};
+}
+
+// The line as StdinLines gives it: without its LF and one CR before it.
+std::string without_line_ending(std::string line) {
+  if (!line.empty() && line.back() == '\n') line.pop_back();
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
+}
+
+// Answers lines in a workspace holding the files dispatch.tsv reads, which
+// must come out of every call unchanged.
+class Dispatch : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    workspace_.write("notes.txt", "old \u00e9\r\n");
+    workspace_.write(" notes.txt ", "with blanks");
+    workspace_.write("latin1.txt", "caf\xe9");
+    before_ = workspace_.snapshot();
+  }
+  void TearDown() override { EXPECT_EQ(workspace_.snapshot(), before_); }
+
+  // The response line to `line`, or "-" for none. The review step records the
+  // proposal it was given and accepts with the receipt it was given, or fails.
+  std::string answer(std::string_view line, const ReviewScript& script) {
+    std::string seen(kNone);
+    const ReviewStep review = [&](mcp::VarnockMcpToolResult prepared) -> Result<std::string> {
+      seen = prepared.proposal ? json::write(mcp::to_value(std::move(*prepared.proposal)))
+                               : "<no proposal>";
+      if (script.verdict == "accept") return mcp::encode_receipt(prepared.receipt);
+      return fail("The request has been rejected.");
+    };
+    std::optional<json::Value> response = answer_line(line, review);
+    EXPECT_EQ(seen, script.verdict.empty() ? kNone : script.proposal) << "review step";
+    return response ? json::write(*response) : std::string(kNoAnswer);
+  }
+
+  ScratchWorkspace workspace_;
+  std::string before_;
+};
+
+// The version in the expected lines is the one the program is built with.
+std::string with_version(std::string text) {
+  constexpr std::string_view kPlaceholder = "@VERSION@";
+  const std::size_t at = text.find(kPlaceholder);
+  if (at != std::string::npos) text.replace(at, kPlaceholder.size(), kVersion);
+  return text;
+}
+
+TEST_F(Dispatch, EveryLineOfDispatchTsv) {
+  for (const VectorRecord& record : read_vectors("dispatch.tsv")) {
+    SCOPED_TRACE("dispatch.tsv line " + std::to_string(record.line));
+    ASSERT_EQ(record.columns.size(), 3u);
+    EXPECT_EQ(answer(record.columns[0], read_script(record.columns[1])),
+              with_version(record.columns[2]));
+  }
+}
+
+TEST_F(Dispatch, EveryLineOfServerTsv) {
+  for (const VectorRecord& record : read_vectors("server.tsv")) {
+    SCOPED_TRACE("server.tsv line " + std::to_string(record.line));
+    ASSERT_EQ(record.columns.size(), 3u);
+    EXPECT_EQ(answer(without_line_ending(from_hex(record.columns[1])), {}), record.columns[2]);
+  }
+}
+
+// Lines that are blank by the Unicode White_Space rule or not UTF-8 get no
+// answer; any other character makes the line a parse error.
+TEST_F(Dispatch, BlankAndInvalidLines) {
+  const std::string kParseError =
+      R"({"error":{"code":-32700,"message":"invalid JSON-RPC message: expected value at line 1 column 1"},"id":null,"jsonrpc":"2.0"})";
+  const std::string request = R"({"id":1,"method":"x"})";
+  const struct {
+    std::string line;
+    std::string answer;
+  } cases[] = {
+      {"", "-"},
+      {"  \t \r\r", "-"},
+      {"\t\x0b\x0c\r \xc2\x85\xc2\xa0\xe1\x9a\x80\xe2\x80\x80\xe2\x80\x81\xe2\x80\x82\xe2\x80\x83"
+       "\xe2\x80\x84\xe2\x80\x85\xe2\x80\x86\xe2\x80\x87\xe2\x80\x88\xe2\x80\x89\xe2\x80\x8a"
+       "\xe2\x80\xa8\xe2\x80\xa9\xe2\x80\xaf\xe2\x81\x9f\xe3\x80\x80",
+       "-"},
+      {"\xff", "-"},
+      {"\xc0\xaf", "-"},
+      {"\xed\xa0\x80", "-"},
+      {"{\"id\":1,\"method\":\"x\xfe\"}", "-"},
+      {"\xe2\x82", "-"},
+      {" \t" + request + "\t ",
+       R"({"error":{"code":-32602,"message":"unsupported method: x"},"id":1,"jsonrpc":"2.0"})"},
+      {"\xc2\xa0" + request, kParseError},
+      {"\xef\xbb\xbf" + request, kParseError},
+      {"\xe2\x80\x8b", kParseError},
+      {std::string(1, '\0'), kParseError},
+      {"hello", kParseError},
+  };
+  for (const auto& c : cases) EXPECT_EQ(answer(c.line, {}), c.answer) << c.line;
+}
+
+TEST(RequestReview, WithoutBrokerGivesTheNotWrittenReceiptAtOnce) {
+  mcp::VarnockMcpToolResult prepared;
+  prepared.receipt = {true, "a.txt", "file written and accepted by reviewer"};
+  prepared.proposal = mcp::VarnockEditProposal{"a.txt", "", "x", "why"};
+  Result<std::string> outcome = request_review(nullptr, std::move(prepared));
+  ASSERT_TRUE(outcome.ok());
+  EXPECT_EQ(
+      outcome.value(),
+      R"({"received":true,"path":"a.txt","message":"not written: no review broker is connected"})");
+}
+
+}  // namespace
+}  // namespace varnock::test
