@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -210,6 +211,36 @@ TEST(ReviewOptions, CommandLine) {
   EXPECT_EQ(parse_answer("r"), Answer::kReject);
   EXPECT_EQ(parse_answer("H"), Answer::kHistory);
   EXPECT_EQ(parse_answer("ok"), Answer::kUnclear);
+}
+
+TEST(ReviewOptions, WebAddresses) {
+  struct Case {
+    std::vector<std::string_view> args;
+    std::string host;
+    std::uint16_t port;
+    bool open;
+  };
+  const std::vector<Case> cases = {
+      {{"--web"}, "127.0.0.1", 0, false},
+      {{"--web", "127.0.0.2:8080"}, "127.0.0.2", 8080, false},
+      {{"--web", "8080", "--open"}, "127.0.0.1", 8080, true},
+      {{"--web=[::1]:8080"}, "::1", 8080, false},
+      {{"--web", "--open"}, "127.0.0.1", 0, true},
+      // Parsed here; refused when the desk starts (no --web-allow-remote).
+      {{"--web", "0.0.0.0:1"}, "0.0.0.0", 1, false},
+  };
+  for (const Case& c : cases) {
+    Result<ReviewOptions> options = parse_options(c.args);
+    ASSERT_TRUE(options.ok()) << c.args.back() << ": " << options.failure();
+    ASSERT_TRUE(options.value().web.has_value()) << c.args.back();
+    EXPECT_EQ(options.value().web->host, c.host) << c.args.back();
+    EXPECT_EQ(options.value().web->port, c.port) << c.args.back();
+    EXPECT_EQ(options.value().open_browser, c.open) << c.args.back();
+    EXPECT_FALSE(options.value().web_allow_remote) << c.args.back();
+  }
+  const std::vector<std::vector<std::string_view>> refused = {
+      {"--open"}, {"--web-allow-remote"}, {"--web=host:"}, {"--web=70000"}, {"--web", "1.2.3.4:x"}};
+  for (const auto& bad : refused) EXPECT_FALSE(parse_options(bad).ok()) << bad.back();
 }
 
 // A front end that records what it is told.

@@ -1,8 +1,9 @@
-// Starting the desk fixture and Debian's chromium for the browser tests and
-// the screenshot. Nothing here downloads a browser; every request that
-// would leave the desk's origin is aborted and recorded.
+// Starting the desk fixture, the built varnock-review and varnock-mcp, and
+// Debian's chromium for the browser tests and the screenshot. Nothing here
+// downloads a browser; every request that would leave the desk's origin is
+// aborted and recorded.
 import { spawn } from 'node:child_process';
-import { mkdtempSync, rmSync } from 'node:fs';
+import { mkdtempSync, realpathSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { createInterface } from 'node:readline';
@@ -40,6 +41,132 @@ export async function startFixture() {
       check();
     }),
     stop: () => child.stdin.end(),
+  };
+}
+
+// Collects a child's output as it comes (carriage returns from a terminal
+// dropped). `printed(text)` resolves with the line holding `text` once it
+// has come, even a line not ended yet, such as a question on a terminal;
+// `printedLine(text)` waits for the line's end.
+function watchOutput(stream) {
+  let output = '';
+  const waiters = new Set();
+  stream.setEncoding('utf8');
+  stream.on('data', (chunk) => {
+    output += chunk.replace(/\r/g, '');
+    for (const waiter of waiters) waiter();
+  });
+  const find = (text, ended) => new Promise((resolve) => {
+    const check = () => {
+      const at = output.indexOf(text);
+      const end = output.indexOf('\n', at);
+      if (at < 0 || (ended && end < 0)) return;
+      waiters.delete(check);
+      resolve(output.slice(output.lastIndexOf('\n', at) + 1, end < 0 ? undefined : end));
+    };
+    waiters.add(check);
+    check();
+  });
+  return {
+    text: () => output,
+    printed: (text) => find(text, false),
+    printedLine: (text) => find(text, true),
+  };
+}
+
+function builtProgram(variable) {
+  const path = process.env[variable];
+  if (!path) throw new Error(`${variable} must name the built program`);
+  return path;
+}
+
+// A fresh directory under the system's temp dir, by its real path.
+export function makeTempDir(prefix) {
+  return realpathSync(mkdtempSync(join(tmpdir(), prefix)));
+}
+
+// The command that runs `args` on a new pseudo-terminal with util-linux's
+// script(1): standard input, output and the controlling terminal of the
+// program are the terminal, and what the test writes to script's standard
+// input is typed there.
+function onTerminal(args) {
+  const quoted = args.map((arg) => `'${arg.replaceAll("'", "'\\''")}'`).join(' ');
+  return ['script', ['-qfec', quoted, '/dev/null']];
+}
+
+// The built varnock-review (VARNOCK_REVIEW) serving the desk with a socket
+// in a fresh directory. Standard input is a pipe, so the desk alone answers,
+// unless `terminal` puts it on a pseudo-terminal, where the terminal asks
+// too. `journal` names a journal file; without it there is none.
+export async function startReviewer({ terminal = false, journal } = {}) {
+  const dir = makeTempDir('desk-reviewer-');
+  const socket = join(dir, 's.sock');
+  const args = ['--web', '--socket', socket,
+    ...(journal ? ['--journal', journal] : ['--no-journal'])];
+  const program = builtProgram('VARNOCK_REVIEW');
+  const env = { ...process.env, TERM: 'dumb', NO_COLOR: '1' };
+  const [command, commandArgs] = terminal ? onTerminal([program, ...args]) : [program, args];
+  const child = spawn(command, commandArgs, { stdio: ['pipe', 'pipe', 'inherit'], env });
+  const output = watchOutput(child.stdout);
+  const exited = new Promise((resolve) => child.on('exit', resolve));
+  const failed = exited.then((code) => { throw new Error(`varnock-review exited with ${code}`); });
+  failed.catch(() => {});  // a later exit, after the URL came, is no failure
+  const line = await Promise.race([output.printedLine('Review desk: '), failed]);
+  const url = line.slice(line.indexOf('Review desk: ') + 'Review desk: '.length);
+  return {
+    url,
+    origin: new URL(url).origin,
+    socket,
+    output: output.text,
+    printed: output.printed,
+    // Types `text` on the terminal (with `terminal` only).
+    type: (text) => child.stdin.write(text),
+    stop: async () => {
+      child.kill('SIGTERM');
+      await exited;
+      rmSync(dir, { recursive: true, force: true });
+    },
+  };
+}
+
+// A real varnock-mcp (VARNOCK_MCP) working in `workspace` and reviewed
+// through `socket`, spoken to in JSON-RPC lines. `writeFile` resolves with
+// the response to its tools/call; `kill` ends the process at once.
+export async function startServer(workspace, socket) {
+  const child = spawn(builtProgram('VARNOCK_MCP'), [], {
+    cwd: workspace,
+    env: { ...process.env, VARNOCK_SOCKET: socket },
+    stdio: ['pipe', 'pipe', 'pipe'],
+  });
+  const exited = new Promise((resolve) => child.on('exit', resolve));
+  const errors = watchOutput(child.stderr);
+  const answers = new Map();
+  const responses = [];
+  createInterface({ input: child.stdout }).on('line', (line) => {
+    const message = JSON.parse(line);
+    responses.push(message);
+    answers.get(message.id)?.(message);
+  });
+  let nextId = 0;
+  const call = (method, params) => {
+    const id = ++nextId;
+    child.stdin.write(`${JSON.stringify({ jsonrpc: '2.0', id, method, params })}\n`);
+    return new Promise((resolve) => answers.set(id, resolve));
+  };
+  await errors.printed('connected broker');
+  await call('initialize', { protocolVersion: '2025-06-18', capabilities: {},
+    clientInfo: { name: 'desk-browser-tests', version: '1' } });
+  child.stdin.write('{"jsonrpc":"2.0","method":"notifications/initialized"}\n');
+  return {
+    pid: child.pid,
+    // Every response line so far, parsed.
+    responses,
+    writeFile: (path, content, explanationInMarkdown) =>
+      call('tools/call', { name: 'write_file', arguments: { path, content, explanationInMarkdown } }),
+    kill: async () => {
+      child.kill('SIGKILL');
+      await exited;
+    },
   };
 }
 

@@ -1,18 +1,71 @@
 // Measures how long the desk takes to show a 10 MiB proposal with 1 % of
 // its lines changed, from the moment it is queued until the diff is drawn
-// and Accept can be pressed, and how many table rows that took. Prints the
-// figures; asserts nothing. Run: DESK_FIXTURE=... node measure.js
-import { startBrowser, startFixture } from './harness.js';
+// and Accept can be pressed, and how many table rows that took; and how
+// long the event took to reach the page after the proposal was sent (the
+// write_file call, or the fixture's queue command). Prints the
+// figures; asserts nothing. Run against the desk fixture:
+//   DESK_FIXTURE=... node measure.js
+// or against the built reviewer with a real server proposing the edit:
+//   VARNOCK_REVIEW=... VARNOCK_MCP=... node measure.js
+import { writeFileSync } from 'node:fs';
+import { join } from 'node:path';
+import { makeTempDir, startBrowser, startFixture, startReviewer, startServer } from './harness.js';
 
-const fixture = await startFixture();
-const browser = await startBrowser(fixture.origin);
+// 163 840 lines of 64 bytes; every hundredth line changes one word.
+function bigTexts() {
+  const before = [];
+  const after = [];
+  for (let i = 0; i < 163840; ++i) {
+    const head = `line ${1000000 + i}`;
+    before.push(`${head} value old ${'x'.repeat(40)}\n`);
+    after.push(`${head}${i % 100 === 50 ? ' value new ' : ' value old '}${'x'.repeat(40)}\n`);
+  }
+  return { before: before.join(''), after: after.join('') };
+}
+
+// Queues the big proposal and takes an answer, through the fixture or
+// through a real varnock-mcp whose workspace holds the old text.
+async function startSource() {
+  if (!process.env.VARNOCK_REVIEW) {
+    const fixture = await startFixture();
+    return {
+      url: fixture.url,
+      origin: fixture.origin,
+      queue: () => fixture.send('queue big'),
+      answered: (number) => fixture.printed(`answer ${number} reject`),
+      stop: async () => fixture.stop(),
+    };
+  }
+  const reviewer = await startReviewer();
+  const workspace = makeTempDir('desk-measure-');
+  const texts = bigTexts();
+  writeFileSync(join(workspace, 'big.txt'), texts.before);
+  const server = await startServer(workspace, reviewer.socket);
+  let reply;
+  return {
+    url: reviewer.url,
+    origin: reviewer.origin,
+    queue: () => {
+      reply = server.writeFile('big.txt', texts.after, 'A large file with **1 %** of its lines changed.');
+    },
+    answered: () => reply,
+    stop: async () => {
+      await server.kill();
+      await reviewer.stop();
+    },
+  };
+}
+
+const source = await startSource();
+const browser = await startBrowser(source.origin);
 try {
   const page = browser.context.pages()[0] || await browser.context.newPage();
-  await page.goto(fixture.url);
+  await page.goto(source.url);
   await page.getByText('Connected.').waitFor();
   for (const round of [1, 2, 3]) {
     const number = String(round);
-    fixture.send('queue big');
+    const calledAt = Date.now();
+    source.queue();
     await page.locator(`#queue [aria-current="true"][data-number="${number}"]`).waitFor();
     await page.locator('#notices').waitFor({ state: 'attached' });
     const marks = await page.evaluate(async (n) => {
@@ -24,6 +77,7 @@ try {
         shown: at(`desk-shown-${n}`) - at(`desk-queued-${n}`),
         drawn: at(`desk-drawn-${n}`) - at(`desk-queued-${n}`),
         rows: document.querySelectorAll('#changes .row').length,
+        eventAt: performance.timeOrigin + at(`desk-queued-${n}`),
       };
     }, number);
     // Scrolling as a wheel does (60 px a frame), then in long jumps.
@@ -44,13 +98,15 @@ try {
       };
       return { wheel: await frames(() => 60), jump: await frames(() => region.scrollHeight / 60) };
     });
-    console.log(`round ${round}: first rows and buttons ${marks.shown.toFixed(0)} ms after the ` +
+    console.log(`round ${round}: the event ${(marks.eventAt - calledAt).toFixed(0)} ms after ` +
+      `the proposal was sent; first rows and buttons ${marks.shown.toFixed(0)} ms after the ` +
       `event, all ${marks.rows} rows ${marks.drawn.toFixed(0)} ms; frames scrolling like a ` +
       `wheel: ${scroll.wheel}; in jumps: ${scroll.jump}`);
-    await page.evaluate((n) => fetch(`/api/proposals/${n}/answer`, { method: 'POST', body: 'accept' }), number);
-    await fixture.printed(`answer ${number} accept`);
+    // Rejected, so the workspace keeps the old text for the next round.
+    await page.evaluate((n) => fetch(`/api/proposals/${n}/answer`, { method: 'POST', body: 'reject' }), number);
+    await source.answered(number);
   }
 } finally {
   await browser.close();
-  fixture.stop();
+  await source.stop();
 }
