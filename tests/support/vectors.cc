@@ -14,7 +14,7 @@ std::vector<VectorRecord> read_vectors(const std::string& file_name) {
   int number = 0;
   while (std::getline(in, line)) {
     ++number;
-    if (line.empty()) continue;
+    if (line.empty() || line[0] == '#') continue;
     VectorRecord record;
     record.line = number;
     std::size_t start = 0;
@@ -34,6 +34,21 @@ std::string from_hex(const std::string& hex) {
   bytes.reserve(hex.size() / 2);
   for (std::size_t i = 0; i + 1 < hex.size(); i += 2) {
     bytes.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  }
+  return bytes;
+}
+
+std::string unescape(const std::string& text) {
+  std::string bytes;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      bytes += text[i];
+    } else if (const char c = text[++i]; c == 'x') {
+      bytes += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
+      i += 2;
+    } else {
+      bytes += c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c;
+    }
   }
   return bytes;
 }
