@@ -4,31 +4,22 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/socket.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <cstdlib>
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <thread>
 
+#include "base/io.h"
 #include "base/unix_socket.h"
 #include "write_file_wire.h"
 
-extern char** environ;
-
 namespace varnock::test {
 namespace {
-
-std::vector<std::string> environment_with(const std::map<std::string, std::string>& set) {
-  std::vector<std::string> env;
-  for (char** entry = environ; *entry != nullptr; ++entry) {
-    const std::string_view text(*entry);
-    const std::string name(text.substr(0, text.find('=')));
-    if (!set.contains(name) && name != "XDG_RUNTIME_DIR") env.emplace_back(text);
-  }
-  for (const auto& [name, value] : set) env.push_back(name + "=" + value);
-  return env;
-}
 
 std::vector<char*> pointers(std::vector<std::string>& strings) {
   std::vector<char*> out;
@@ -52,67 +43,50 @@ ReviewerProcess::ReviewerProcess(std::vector<std::string> args,
   if (!names_journal(args)) args.push_back("--no-journal");
   args.insert(args.begin(), VARNOCK_REVIEW_BINARY);
   args.insert(args.begin(), prefix.begin(), prefix.end());
-  std::vector<std::string> env = environment_with(environment);
+  args.insert(args.begin(), {"env", "-u", "XDG_RUNTIME_DIR"});
+  for (const auto& [name, value] : environment) args.insert(args.begin() + 3, name + "=" + value);
   std::vector<char*> argv = pointers(args);
-  std::vector<char*> envp = pointers(env);
-  int out[2], err[2];
-  if (::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0) std::abort();
+  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
+  const int null_fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const int out_fd = ::open(files_.file("out").c_str(), flags, 0600);
+  const int err_fd = ::open(files_.file("err").c_str(), flags, 0600);
   pid_ = ::fork();
   if (pid_ == 0) {
     ::setsid();
-    const int null_fd = ::open("/dev/null", O_RDONLY);
+    const rlimit most{64 << 20, 64 << 20};  // a runaway writer cannot fill the disk
+    ::setrlimit(RLIMIT_FSIZE, &most);
     ::dup2(null_fd, 0);
-    ::dup2(out[1], 1);
-    ::dup2(err[1], 2);
-    ::execvpe(argv[0], argv.data(), envp.data());
+    ::dup2(out_fd, 1);
+    ::dup2(err_fd, 2);
+    ::execvp(argv[0], argv.data());
     ::_exit(127);
   }
-  ::close(out[1]);
-  ::close(err[1]);
-  drainer_ = std::thread([this, out_fd = out[0], err_fd = err[0]] { drain(out_fd, err_fd); });
+  for (const int fd : {null_fd, out_fd, err_fd}) ::close(fd);
+  out_reader_.reset(::open(files_.file("out").c_str(), O_RDONLY | O_CLOEXEC));
 }
 
 ReviewerProcess::~ReviewerProcess() {
   if (pid_ > 0) stop(SIGTERM);
-  if (drainer_.joinable()) drainer_.join();
 }
 
-void ReviewerProcess::drain(int out_fd, int err_fd) {
-  pollfd fds[2] = {{out_fd, POLLIN, 0}, {err_fd, POLLIN, 0}};
-  std::string* buffers[2] = {&out_, &err_};
-  for (int open = 2; open > 0;) {
-    if (::poll(fds, 2, -1) < 0) continue;
-    for (int i = 0; i < 2; ++i) {
-      if (fds[i].revents == 0) continue;
-      char chunk[65536];
-      const ssize_t count = ::read(fds[i].fd, chunk, sizeof chunk);
-      std::lock_guard lock(mutex_);
-      if (count > 0) buffers[i]->append(chunk, static_cast<std::size_t>(count));
-      if (count <= 0) {
-        ::close(fds[i].fd);
-        fds[i].fd = -1;
-        --open;
-      }
-      changed_.notify_all();
-    }
-  }
-  std::lock_guard lock(mutex_);
-  ended_ = true;
-  changed_.notify_all();
+bool ReviewerProcess::ended() {
+  if (status_ < 0 && ::waitpid(pid_, &status_, WNOHANG) <= 0) status_ = -1;
+  return status_ >= 0;
 }
 
 std::optional<std::string> ReviewerProcess::read_line(int timeout_ms) {
-  std::unique_lock lock(mutex_);
-  std::optional<std::string> line;
-  changed_.wait_for(lock, std::chrono::milliseconds(timeout_ms), [&] {
+  for (int waited = 0;; waited += 10) {
+    const bool last_look = ended() || waited >= timeout_ms;
+    catch_up();
     const std::size_t end = out_.find('\n', taken_);
     if (end != std::string::npos) {
-      line = out_.substr(taken_, end - taken_);
+      std::string line = out_.substr(taken_, end - taken_);
       taken_ = end + 1;
+      return line;
     }
-    return line.has_value() || ended_;
-  });
-  return line;
+    if (last_look) return std::nullopt;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
 }
 
 bool ReviewerProcess::wait_for(std::string_view needle, int timeout_ms) {
@@ -131,29 +105,39 @@ std::string ReviewerProcess::socket_path() {
 }
 
 int ReviewerProcess::stop(int signal) {
-  if (signal != 0) ::kill(pid_, signal);
-  {
-    std::unique_lock lock(mutex_);
-    if (!changed_.wait_for(lock, std::chrono::seconds(30), [&] { return ended_; })) {
+  if (signal != 0 && !ended()) ::kill(pid_, signal);
+  for (int waited = 0; !ended(); waited += 10) {
+    if (waited == 30000) {
       ADD_FAILURE() << "varnock-review did not end; killing it";
       ::kill(pid_, SIGKILL);
     }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-  int status = 0;
-  ::waitpid(pid_, &status, 0);
   pid_ = -1;
-  if (drainer_.joinable()) drainer_.join();
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
+}
+
+void ReviewerProcess::catch_up() {
+  char chunk[65536];
+  for (ssize_t count; (count = read_some(out_reader_.get(), chunk, sizeof chunk)) > 0;) {
+    out_.append(chunk, static_cast<std::size_t>(count));
+  }
 }
 
 std::string ReviewerProcess::out() {
-  std::lock_guard lock(mutex_);
+  catch_up();
   return out_;
 }
 
-std::string ReviewerProcess::err() {
-  std::lock_guard lock(mutex_);
-  return err_;
+std::string ReviewerProcess::err() { return files_.read("err"); }
+
+ssize_t read_more(int fd, std::string& into, int timeout_ms) {
+  pollfd wanted{fd, POLLIN, 0};
+  if (::poll(&wanted, 1, timeout_ms) <= 0) return -1;
+  char chunk[4096];
+  const ssize_t count = read_some(fd, chunk, sizeof chunk);
+  if (count > 0) into.append(chunk, static_cast<std::size_t>(count));
+  return std::max<ssize_t>(count, 0);
 }
 
 RawServer::RawServer(const std::string& socket_path) {
@@ -161,39 +145,22 @@ RawServer::RawServer(const std::string& socket_path) {
   if (connected.ok()) fd_ = std::move(connected).value();
 }
 
-bool RawServer::send(std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t count = ::send(fd_.get(), bytes.data(), bytes.size(), MSG_NOSIGNAL);
-    if (count <= 0) return false;
-    bytes.remove_prefix(static_cast<std::size_t>(count));
-  }
-  return true;
-}
+bool RawServer::send(std::string_view bytes) { return send_all(fd_.get(), bytes) == 0; }
 
 std::string RawServer::read_line(int timeout_ms) {
-  for (std::size_t end = buffer_.find('\n');; end = buffer_.find('\n')) {
-    if (end != std::string::npos) {
-      std::string line = buffer_.substr(0, end + 1);
-      buffer_.erase(0, end + 1);
-      return line;
-    }
-    pollfd fd{fd_.get(), POLLIN, 0};
-    char chunk[4096];
-    if (::poll(&fd, 1, timeout_ms) <= 0) return "";
-    const ssize_t count = ::read(fd_.get(), chunk, sizeof chunk);
-    if (count <= 0) return "";
-    buffer_.append(chunk, static_cast<std::size_t>(count));
+  std::size_t end;
+  while ((end = buffer_.find('\n')) == std::string::npos) {
+    if (read_more(fd_.get(), buffer_, timeout_ms) <= 0) return "";
   }
+  std::string line = buffer_.substr(0, end + 1);
+  buffer_.erase(0, end + 1);
+  return line;
 }
 
 bool RawServer::closed_by_reviewer(int timeout_ms) {
-  for (;;) {
-    pollfd fd{fd_.get(), POLLIN, 0};
-    if (::poll(&fd, 1, timeout_ms) <= 0) return false;
-    char chunk[4096];
-    const ssize_t count = ::read(fd_.get(), chunk, sizeof chunk);
-    if (count <= 0) return true;
-  }
+  ssize_t count;
+  while ((count = read_more(fd_.get(), buffer_, timeout_ms)) > 0) buffer_.clear();
+  return count == 0;
 }
 
 std::string hello_line(std::string_view pid) {
@@ -226,10 +193,9 @@ std::string accepted_response(const std::string& path) {
 std::string rejected_response() { return error_response(1, kRejected) + "\n"; }
 
 std::string real_path(const std::string& path) {
-  char* resolved = ::realpath(path.c_str(), nullptr);
-  std::string out = resolved ? resolved : path;
-  std::free(resolved);
-  return out;
+  std::error_code error;
+  const std::filesystem::path real = std::filesystem::canonical(path, error);
+  return error ? path : real.string();
 }
 
 bool exists(const std::string& path) {
@@ -243,15 +209,15 @@ mode_t mode_of(const std::string& path) {
   return st.st_mode;
 }
 
-ScopedDirectory::ScopedDirectory(const std::string& path) {
-  char* saved = ::getcwd(nullptr, 0);
-  saved_ = saved ? saved : "/";
-  std::free(saved);
-  if (::chdir(path.c_str()) != 0) ADD_FAILURE() << "cannot enter " << path;
+ScopedDirectory::ScopedDirectory(const std::string& path)
+    : saved_(std::filesystem::current_path()) {
+  std::filesystem::current_path(path);
 }
 
 ScopedDirectory::~ScopedDirectory() {
-  if (::chdir(saved_.c_str()) != 0) ADD_FAILURE() << "cannot return to " << saved_;
+  std::error_code error;
+  std::filesystem::current_path(saved_, error);
+  if (error) ADD_FAILURE() << "cannot return to " << saved_;
 }
 
 bool ReviewerFixture::start(const char* answer, std::vector<std::string> extra) {

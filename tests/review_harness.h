@@ -5,13 +5,10 @@
 
 #include <sys/types.h>
 
-#include <condition_variable>
 #include <map>
-#include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <vector>
 
 #include "base/unique_fd.h"
@@ -23,6 +20,7 @@ namespace varnock::test {
 // varnock-review with `args` (and --no-journal unless a journal option is
 // given), run through `prefix` when not empty (e.g. {"prlimit", ...}), with
 // XDG_RUNTIME_DIR removed from the environment unless `environment` sets it.
+// Its output goes to files (at most 64 MiB), so it never waits for the test.
 class ReviewerProcess {
  public:
   explicit ReviewerProcess(std::vector<std::string> args,
@@ -47,18 +45,22 @@ class ReviewerProcess {
   std::string err();
 
  private:
-  // Drains both pipes as the program writes, so it never blocks on them.
-  void drain(int out_fd, int err_fd);
+  // Reaps the program if it has ended; true once it has.
+  bool ended();
+  // Appends to out_ what the program has written since.
+  void catch_up();
 
+  TempDir files_;  // its standard output and error ("out", "err")
   pid_t pid_ = -1;
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool ended_ = false;  // both pipes have closed
-  std::string out_;
-  std::string err_;
-  std::size_t taken_ = 0;
-  std::thread drainer_;
+  int status_ = -1;        // as waitpid gives it, once ended
+  UniqueFd out_reader_;    // reads "out" as it grows
+  std::string out_;        // what was read of it
+  std::size_t taken_ = 0;  // bytes of out_ handed out by read_line
 };
+
+// Waits up to `timeout_ms` for bytes on `fd` and appends them to `into`:
+// the count, 0 at the end of the stream (or a failed read), -1 if none came.
+ssize_t read_more(int fd, std::string& into, int timeout_ms);
 
 // The test in the place of a server: a raw connection to the reviewer.
 class RawServer {

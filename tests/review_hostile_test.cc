@@ -13,36 +13,15 @@
 #include <thread>
 
 #include "review_harness.h"
+#include "support/vectors.h"
 
 namespace varnock::test {
 namespace {
 
 // `prefix` followed by `number` in decimal.
 std::string numbered(std::string prefix, int number) {
-  prefix.append(std::to_string(number));
-  return prefix;
+  return prefix.append(std::to_string(number));
 }
-
-// Swaps `a` (a directory) and `b` (a link out of the workspace) until told
-// to stop, each swap atomic, with a pause that lets some applies through.
-class DirectorySwapper {
- public:
-  DirectorySwapper(std::string a, std::string b)
-      : thread_([this, a = std::move(a), b = std::move(b)] {
-          while (!stop_) {
-            ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
-            std::this_thread::sleep_for(std::chrono::microseconds(200));
-          }
-        }) {}
-  ~DirectorySwapper() {
-    stop_ = true;
-    thread_.join();
-  }
-
- private:
-  std::atomic<bool> stop_{false};
-  std::thread thread_;
-};
 
 // Overwrites and new files through a directory that another thread keeps
 // swapping with a link to outside: whatever is accepted is written inside,
@@ -63,26 +42,30 @@ TEST(ReviewHostile, SwappingADirectoryForALinkWritesNothingOutside) {
   RawServer server(fixture.socket);
   ASSERT_TRUE(server.send(hello_line()));
   int accepted = 0;
-  {
-    DirectorySwapper swapper(ws + "/a", ws + "/b");
-    for (int i = 0; i < 5000 && accepted < 500; ++i) {
-      const bool overwrite = i < kOverwrites;
-      const std::string name = overwrite ? numbered("a/k", i) : numbered("a/n", i);
-      const std::string id = numbered("p", i);
-      ASSERT_TRUE(server.send(raw_proposal(id, name, overwrite ? "o" : "", "written")));
-      const std::string line = server.read_line();
-      ASSERT_TRUE(line == decision(id, true) || line == decision(id, false)) << line;
-      accepted += line == decision(id, true) ? 1 : 0;
+  std::atomic<bool> stop{false};
+  std::thread swapper([&] {  // each swap atomic, with a pause that lets some applies through
+    for (const std::string a = ws + "/a", b = ws + "/b"; !stop;) {
+      ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
+      std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
+  });
+  for (int i = 0; i < 5000 && accepted < 500; ++i) {
+    const bool overwrite = i < kOverwrites;
+    const std::string name = numbered(overwrite ? "a/k" : "a/n", i);
+    const std::string id = numbered("p", i);
+    ASSERT_TRUE(server.send(raw_proposal(id, name, overwrite ? "o" : "", "written")));
+    const std::string line = server.read_line();
+    ASSERT_TRUE(line == decision(id, true) || line == decision(id, false)) << line;
+    accepted += line == decision(id, true) ? 1 : 0;
   }
+  stop = true;
+  swapper.join();
   EXPECT_GE(accepted, 500);
   EXPECT_EQ(outside.snapshot(), outside_before);
+  const std::string inside_now = fixture.root.snapshot();
   int written = 0;
-  for (const std::string dir : {"/a/", "/b/"}) {
-    for (int i = 0; i < 5000; ++i) {
-      const std::string name = numbered(i < kOverwrites ? "k" : "n", i);
-      written += fixture.root.read(dir.substr(1) + name) == "written" ? 1 : 0;
-    }
+  for (std::size_t at = 0; (at = inside_now.find("written", at)) != std::string::npos; ++at) {
+    ++written;
   }
   EXPECT_EQ(written, accepted);
 }
@@ -113,62 +96,22 @@ TEST(ReviewHostile, AClientThatNeverReadsDelaysNoOne) {
 }
 
 // Lines a client may send, what the person must see, and what must never
-// appear as a line of its own.
-struct AttackLine {
-  const char* name;
-  std::string line;
-  const char* shown;
-  const char* never_a_line;
-};
-
-std::string tagged(const std::string& text) {
-  std::string out;
-  for (const char c : text) {  // U+E0000 + c, in UTF-8
-    out += "\xf3\xa0";
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x01));
-    out += static_cast<char>(0x80 | (c & 0x3f));
-  }
-  return out;
-}
-
-const AttackLine kAttackLines[] = {
-    {"id forging a proposal",
-     raw_proposal("x\nProposed edit from server #9", "/etc/passwd", "", "y"),
-     "x\\nProposed edit from server #9", "Proposed edit from server #9"},
-    {"path forging an outcome", raw_proposal("p", "a\nAccepted: all.txt is written.", "", "y"),
-     "a\\nAccepted: all.txt is written.", "Accepted: all.txt is written."},
-    {"tag characters hide an instruction",
-     raw_proposal("t", "kind.txt", "", "Be kind." + tagged("rm")),
-     "hidden characters in the new text", "+Be kind."},
-    {"zero-width space in the path", raw_proposal("z", "a\xe2\x80\x8b.txt", "", "y"),
-     "a\\u200b.txt", nullptr},
-    {"terminal escape in the explanation", raw_proposal("e", "e.txt", "", "y", "\x1b[2Jclear"),
-     "\\x1b[2Jclear", nullptr},
-    {"line separator and bidi override",
-     raw_proposal("s", "s.txt", "", "y", "one\xe2\x80\xa8two\xe2\x80\xaeowt"),
-     "one\\u2028two\\u202eowt", nullptr},
-    {"variation selector and soft hyphen", raw_proposal("v", "v.txt", "", "a\xef\xb8\x8f\xc2\xad"),
-     "a\\ufe0f\\u00ad", nullptr},
-    {"too many JSON values", "[" + std::string(200, '1').replace(1, 198, 198, ',') + "]\n",
-     "more than 64 JSON values", nullptr},
-    {"not JSON", "not json\n", "Ignoring from", nullptr},
-};
-
+// appear as a line of its own: tests/vectors/review/attacks.tsv.
 TEST(ReviewHostile, AttackLinesAreShownEscapedAndCannotForgeTheScreen) {
-  for (const AttackLine& attack : kAttackLines) {
-    SCOPED_TRACE(attack.name);
+  for (const VectorRecord& attack : read_vectors("review/attacks.tsv")) {
+    SCOPED_TRACE(attack.columns.at(0));
     ReviewerFixture fixture;
     ASSERT_TRUE(fixture.start("accept"));
     ScopedDirectory inside(fixture.root.path());
     RawServer client(fixture.socket);
-    ASSERT_TRUE(client.send(hello_line() + attack.line));
+    ASSERT_TRUE(client.send(hello_line() + unescape(attack.columns.at(1)) + "\n"));
     client.read_line(2000);
     fixture.reviewer->stop();
     const std::string out = fixture.reviewer->out();
-    EXPECT_NE(out.find(attack.shown), std::string::npos) << out;
-    if (attack.never_a_line) {
-      const std::string line = std::string("\n").append(attack.never_a_line).append("\n");
-      EXPECT_EQ(out.find(line), std::string::npos) << out;
+    EXPECT_NE(out.find(unescape(attack.columns.at(2))), std::string::npos) << out;
+    const std::string never = unescape(attack.columns.at(3));
+    if (!never.empty()) {
+      EXPECT_EQ(out.find(std::string("\n").append(never).append("\n")), std::string::npos) << out;
     }
   }
 }

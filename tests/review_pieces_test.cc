@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -17,6 +19,7 @@
 #include "options.h"
 #include "review_core.h"
 #include "support/temp_dir.h"
+#include "support/vectors.h"
 #include "target.h"
 #include "terminal.h"
 #include "visible_text.h"
@@ -26,15 +29,9 @@ namespace {
 
 using test::TempDir;
 
-std::string real(const std::string& path) {
-  char* resolved = ::realpath(path.c_str(), nullptr);
-  std::string out = resolved ? resolved : path;
-  std::free(resolved);
-  return out;
-}
-
 Workspace open_at(const std::string& path) {
-  return Workspace{UniqueFd(::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)), real(path)};
+  return Workspace{UniqueFd(::open(path.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)),
+                   std::filesystem::canonical(path).string()};
 }
 
 // A scratch tree:
@@ -48,14 +45,16 @@ class BeneathTest : public ::testing::TestWithParam<ResolveMethod> {
     tree_.write("ws/file.txt", "old");
     tree_.write("ws/sub/kept.txt", "kept");
     tree_.write("outside/secret.txt", "secret");
-    const std::string ws = tree_.file("ws");
-    ASSERT_EQ(::symlink("file.txt", (ws + "/inner.txt").c_str()), 0);
-    ASSERT_EQ(::symlink("sub", (ws + "/subl").c_str()), 0);
-    ASSERT_EQ(::symlink(tree_.file("outside").c_str(), (ws + "/out").c_str()), 0);
-    ASSERT_EQ(::symlink("../outside/secret.txt", (ws + "/leak.txt").c_str()), 0);
-    ASSERT_EQ(::symlink("../ws/sub", (ws + "/up").c_str()), 0);
-    ASSERT_EQ(::symlink("nowhere", (ws + "/dangling.txt").c_str()), 0);
-    ASSERT_EQ(::mkfifo((ws + "/fifo").c_str(), 0600), 0);
+    const std::string ws = tree_.file("ws") + "/";
+    for (const auto& [target, link] : {std::pair{"file.txt", "inner.txt"},
+                                       {"sub", "subl"},
+                                       {"../outside", "out"},
+                                       {"../outside/secret.txt", "leak.txt"},
+                                       {"../ws/sub", "up"},
+                                       {"nowhere", "dangling.txt"}}) {
+      ASSERT_EQ(::symlink(target, (ws + link).c_str()), 0) << link;
+    }
+    ASSERT_EQ(::mkfifo((ws + "fifo").c_str(), 0600), 0);
     workspace_ = open_at(ws);
   }
   void TearDown() override { set_resolve_method(ResolveMethod::kKernel); }
@@ -70,37 +69,26 @@ class BeneathTest : public ::testing::TestWithParam<ResolveMethod> {
   Workspace workspace_;
 };
 
+// The paths and what they give are in tests/vectors/review/beneath.tsv; the
+// two without bound are made here.
 TEST_P(BeneathTest, PathsResolveInsideOrAreRefusedWithTheirReason) {
-  const std::string outside = "refused: " + std::string(kOutside);
-  const std::string not_regular = "refused: " + std::string(kNotRegular);
-  const std::string not_a_name = "refused: " + std::string(kNotAFileName);
-  std::string deep;
-  for (std::size_t i = 0; i < kMaxPathDepth; ++i) deep += "d/";
-  const std::pair<std::string, std::string> cases[] = {
-      {"file.txt", "file.txt"},
-      {"./sub//kept.txt", "sub/kept.txt"},
-      {"new/dir/made.txt", "new/dir/made.txt"},
-      {"inner.txt", "file.txt"},
-      {"subl/kept.txt", "sub/kept.txt"},
-      {"dangling.txt", "nowhere"},
-      {workspace_.name + "/sub/kept.txt", "sub/kept.txt"},
-      {"out/secret.txt", outside},
-      {"out/new.txt", outside},
-      {"leak.txt", outside},
-      {"up/kept.txt", outside},
-      {"sub/../file.txt", outside},
-      {"/etc/passwd", outside},
-      {workspace_.name + "x/a.txt", outside},
-      {"sub", not_regular},
-      {"fifo", not_regular},
-      {"file.txt/x", not_regular},
-      {"", not_a_name},
-      {"sub/", not_a_name},
-      {".", not_a_name},
-      {deep + "f", "refused: " + std::string(kTooLong)},
-      {std::string(kMaxPathBytes + 1, 'a'), "refused: " + std::string(kTooLong)},
-  };
-  for (const auto& [path, expected] : cases) EXPECT_EQ(resolve(path), expected) << path;
+  const std::map<std::string, std::string_view> reasons = {{"outside", kOutside},
+                                                           {"not-regular", kNotRegular},
+                                                           {"not-a-name", kNotAFileName},
+                                                           {"too-long", kTooLong}};
+  std::vector<std::pair<std::string, std::string>> cases = {
+      {std::string(kMaxPathBytes + 1, 'a'), "refused: too-long"}, {"f", "refused: too-long"}};
+  for (std::size_t i = 0; i < kMaxPathDepth; ++i) cases.back().first.insert(0, "d/");
+  for (const test::VectorRecord& record : test::read_vectors("review/beneath.tsv")) {
+    std::string path = test::unescape(record.columns.at(0));
+    if (path.starts_with("{WS}")) path.replace(0, 4, workspace_.name);
+    cases.emplace_back(path, record.columns.at(1));
+  }
+  for (auto [path, expected] : cases) {
+    if (expected.starts_with("refused: "))
+      expected = "refused: " + std::string(reasons.at(expected.substr(9)));
+    EXPECT_EQ(resolve(path), expected) << path;
+  }
 }
 
 TEST_P(BeneathTest, ApplyWritesTheResolvedFileAndKeepsItsMode) {
@@ -124,57 +112,31 @@ TEST_P(BeneathTest, ApplyWritesTheResolvedFileAndKeepsItsMode) {
 INSTANTIATE_TEST_SUITE_P(BothMethods, BeneathTest,
                          ::testing::Values(ResolveMethod::kKernel, ResolveMethod::kWalk));
 
+// The cases are in tests/vectors/review/present.tsv.
 TEST(ReviewPresent, TheFileStillHoldsWhatTheAgentRead) {
-  struct Case {
-    std::optional<std::string> present;
-    std::string before;
-    std::string_view reason;
-  };
-  const Case cases[] = {
-      {std::nullopt, "", ""},
-      {"same", "same", ""},
-      {"", "", ""},
-      {std::nullopt, "was here", kChanged},
-      {"edited", "original", kChanged},
-      {"appeared", "", kChanged},
-      {std::string("\xff\xfe", 2), "", kNotText},
-      {std::string("\xff\xfe", 2), "something", kChanged},
-  };
-  for (const Case& c : cases) {
+  const std::map<std::string, std::string_view> reasons = {
+      {"-", ""}, {"changed", kChanged}, {"not-text", kNotText}};
+  for (const test::VectorRecord& record : test::read_vectors("review/present.tsv")) {
     std::optional<PresentFile> present;
-    if (c.present) present = PresentFile{*c.present, 0644};
-    EXPECT_EQ(compare_present(present, c.before), c.reason) << c.present.value_or("<none>");
+    if (record.columns.at(0) != "-") present = PresentFile{test::unescape(record.columns[0]), 0644};
+    EXPECT_EQ(compare_present(present, test::unescape(record.columns.at(1))),
+              reasons.at(record.columns.at(2)))
+        << "present.tsv line " << record.line;
   }
 }
 
+// The texts and how they are shown are in tests/vectors/review/display.tsv.
 TEST(ReviewDisplay, HiddenAndControlCharactersAreEscapedAndFlagged) {
-  struct Case {
-    std::string text;
-    std::string as_text;
-    std::string as_name;
-    bool hidden;
-  };
-  const Case cases[] = {
-      {"plain é ✓ 😀", "plain é ✓ 😀", "plain é ✓ 😀", false},
-      {"a\nb\tc", "a\nb\tc", "a\\nb\\tc", false},
-      {"\x1b[31mred\r", "\\x1b[31mred\\r", "\\x1b[31mred\\r", true},
-      {"\xc2\x85", "\\u0085", "\\u0085", true},
-      {"\xe2\x80\x8b\xe2\x80\x8f\xe2\x81\xa0\xef\xbb\xbf", "\\u200b\\u200f\\u2060\\ufeff",
-       "\\u200b\\u200f\\u2060\\ufeff", true},
-      {"\xc2\xad\xd8\x9c\xe3\x85\xa4", "\\u00ad\\u061c\\u3164", "\\u00ad\\u061c\\u3164", true},
-      {"\xe2\x80\xa8\xe2\x80\xa9\xe2\x80\xae\xe2\x81\xa6", "\\u2028\\u2029\\u202e\\u2066",
-       "\\u2028\\u2029\\u202e\\u2066", true},
-      {"\xf3\xa0\x81\x81\xf3\xa0\x84\x80", "\\U000e0041\\U000e0100", "\\U000e0041\\U000e0100",
-       true},
-      {"\xef\xb8\x8f", "\\ufe0f", "\\ufe0f", true},
-      {"bad \xff\xc3", "bad \\xff\\xc3", "bad \\xff\\xc3", true},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(visible_text(c.text).text, c.as_text);
-    EXPECT_EQ(visible_name(c.text).text, c.as_name);
-    EXPECT_EQ(visible_text(c.text).hidden, c.hidden) << c.as_name;
-    EXPECT_EQ(holds_hidden_characters(c.text, false), c.hidden) << c.as_name;
-    EXPECT_EQ(holds_hidden_characters(c.text, true), c.as_name != c.text) << c.as_name;
+  for (const test::VectorRecord& record : test::read_vectors("review/display.tsv")) {
+    const std::string text = test::unescape(record.columns.at(0));
+    const std::string as_name = test::unescape(record.columns.at(2));
+    const bool hidden = record.columns.at(3) == "yes";
+    SCOPED_TRACE("display.tsv line " + std::to_string(record.line));
+    EXPECT_EQ(visible_text(text).text, test::unescape(record.columns.at(1)));
+    EXPECT_EQ(visible_name(text).text, as_name);
+    EXPECT_EQ(visible_text(text).hidden, hidden);
+    EXPECT_EQ(holds_hidden_characters(text, false), hidden);
+    EXPECT_EQ(holds_hidden_characters(text, true), as_name != text);
   }
 }
 

@@ -1,7 +1,6 @@
 // The person at the terminal: varnock-review on a pseudo-terminal of its
 // own, asked about each proposal in turn, answering there.
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -34,19 +33,12 @@ class TerminalReviewer {
 
   // Reads the screen until `needle` appears after what was read before.
   bool wait_for(const std::string& needle) {
-    for (;;) {
-      const std::size_t found = screen_.find(needle, seen_);
-      if (found != std::string::npos) {
-        seen_ = found + needle.size();
-        return true;
-      }
-      pollfd fd{master_, POLLIN, 0};
-      char chunk[4096];
-      if (::poll(&fd, 1, 30000) <= 0) return false;
-      const ssize_t count = ::read(master_, chunk, sizeof chunk);
-      if (count <= 0) return false;
-      screen_.append(chunk, static_cast<std::size_t>(count));
+    std::size_t found;
+    while ((found = screen_.find(needle, seen_)) == std::string::npos) {
+      if (read_more(master_, screen_, 30000) <= 0) return false;
     }
+    seen_ = found + needle.size();
+    return true;
   }
   void type(const std::string& text) {
     ASSERT_EQ(::write(master_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
@@ -64,30 +56,28 @@ class TerminalReviewer {
 TEST(ReviewTerminal, ThePersonAnswersEachProposalInTurn) {
   TempDir sockets, ws;
   const std::string socket = sockets.file("s");
-  std::future<std::string> first, second, third;  // outlive the reviewer, which ends them
+  std::future<std::string> edits[3];  // outlive the reviewer, which ends them
+  const auto edit = [&](const std::string& path) {
+    return std::async(std::launch::async,
+                      [&, path] { return edit_through_server(socket, ws.path(), path, path).out; });
+  };
   TerminalReviewer reviewer(socket);
   ASSERT_TRUE(reviewer.wait_for("VARNOCK_SOCKET=" + socket)) << reviewer.screen();
-  first = std::async(std::launch::async, [&] {
-    return edit_through_server(socket, ws.path(), "first.txt", "one\n").out;
-  });
+  edits[0] = edit("first.txt");
   ASSERT_TRUE(reviewer.wait_for("Accept this edit to first.txt?")) << reviewer.screen();
   reviewer.type("maybe\n");
   ASSERT_TRUE(reviewer.wait_for("Please answer a (accept), r (reject) or h (history)"));
   reviewer.type("a\n");
-  EXPECT_EQ(first.get(), accepted_response("first.txt"));
-  EXPECT_EQ(ws.read("first.txt"), "one\n");
-  second = std::async(std::launch::async, [&] {
-    return edit_through_server(socket, ws.path(), "second.txt", "two\n").out;
-  });
+  EXPECT_EQ(edits[0].get(), accepted_response("first.txt"));
+  EXPECT_EQ(ws.read("first.txt"), "first.txt");
+  edits[1] = edit("second.txt");
   ASSERT_TRUE(reviewer.wait_for("Accept this edit to second.txt?")) << reviewer.screen();
   reviewer.type("h\n");
   ASSERT_TRUE(reviewer.wait_for("Accepted (by terminal): first.txt is written."));
   reviewer.type("r\n");
-  EXPECT_EQ(second.get(), rejected_response());
+  EXPECT_EQ(edits[1].get(), rejected_response());
   EXPECT_FALSE(exists(ws.file("second.txt")));
-  third = std::async(std::launch::async, [&] {
-    return edit_through_server(socket, ws.path(), "third.txt", "three\n").out;
-  });
+  edits[2] = edit("third.txt");
   ASSERT_TRUE(reviewer.wait_for("Accept this edit to third.txt?")) << reviewer.screen();
   reviewer.signal(SIGTERM);
   EXPECT_TRUE(reviewer.wait_for("Withdrawn: third.txt (the reviewer stopped before an answer)"))

@@ -1,10 +1,14 @@
 // The desk's JSON interface over a fake source: routes, refusals of bad
-// input, answers reaching the source, and the events the page receives.
+// input, and answers reaching the source. (What the page draws from it, and
+// the events, are the browser tests'.)
 #include "desk/desk_api.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
+
+#include "support/vectors.h"
 
 namespace varnock::desk {
 namespace {
@@ -40,65 +44,19 @@ class FakeSource : public DeskSource {
   bool pending_ = true;
 };
 
-struct Exchange {
-  const char* method;
-  const char* target;
-  const char* body;
-  int status;
-  const char* reply;  // the whole body, or "" to skip
-};
-
+// The exchanges, in order, are in tests/vectors/desk/api.tsv.
 TEST(DeskApi, Routes) {
   FakeSource source;
   DeskApi api(source);
-  const Exchange exchanges[] = {
-      {"GET", "/api/state", "", 200,
-       R"({"history":[{"number":6,"outcome":"accepted","path":"old.txt","time":)"
-       R"("2026-12-07T10:00:00Z","workspace":"/w"}],"pending":[{"after_size":0,)"
-       R"("before_size":0,"new_file":false,"notices":[],"number":7,"path":)"
-       "\"a\xEF\xBF\xBD.txt\","
-       R"("server":{"pid":"12","thread_id":"t","workspace":"/w"},"target":""}]})"},
-      {"GET", "/api/proposals/7/lines?from=2&count=1", "", 200, R"(["2"])"},
-      {"GET", "/api/proposals/7/lines?from=0&count=1", "", 400, ""},
-      {"GET", "/api/proposals/7/lines?from=1&count=5001", "", 400, ""},
-      {"GET", "/api/proposals/7/lines?from=1&count=x", "", 400, ""},
-      {"GET", "/api/proposals/8", "", 404, R"({"error":"not pending"})"},
-      {"GET", "/api/proposals/x", "", 404, ""},
-      {"GET", "/api/nothing", "", 404, ""},
-      {"GET", "/api/proposals/7/answer", "", 404, ""},
-      {"POST", "/api/proposals/7/answer", "yes", 400, ""},
-      {"POST", "/api/proposals/7/answer", "accept", 200, R"({"decided":true})"},
-      {"POST", "/api/proposals/7/answer", "reject", 200, R"({"decided":false})"},
-      {"GET", "/api/proposals/7", "", 404, ""},
-  };
-  for (const Exchange& e : exchanges) {
-    const Reply reply = api.handle(e.method, e.target, e.body);
-    EXPECT_EQ(reply.status, e.status) << e.method << " " << e.target;
-    if (e.reply[0] != '\0') {
-      EXPECT_EQ(reply.body, e.reply) << e.method << " " << e.target;
+  for (const test::VectorRecord& record : test::read_vectors("desk/api.tsv")) {
+    const std::vector<std::string>& c = record.columns;
+    const Reply reply = api.handle(c.at(0), c.at(1), c.at(2) == "-" ? "" : c.at(2));
+    EXPECT_EQ(reply.status, std::stoi(c.at(3))) << c[0] << " " << c[1];
+    if (c.at(4) != "-") {
+      EXPECT_EQ(reply.body, test::unescape(c.at(4))) << c[0] << " " << c[1];
     }
   }
   EXPECT_EQ(source.answers, (std::vector<std::string>{"7 accept", "7 reject"}));
-}
-
-TEST(DeskApi, ProposalViewHoldsTheRenderedExplanationAndTheModel) {
-  FakeSource source;
-  DeskApi api(source);
-  const Reply reply = api.handle("GET", "/api/proposals/7", "");
-  ASSERT_EQ(reply.status, 200);
-  EXPECT_NE(reply.body.find(R"("explanation_html":"<p><strong>why</strong></p>\n")"),
-            std::string::npos);
-  EXPECT_NE(reply.body.find(R"(["~","two","2",[0,3],[0,1]])"), std::string::npos);
-  EXPECT_NE(reply.body.find(R"("proposal":{"after_size":0)"), std::string::npos);
-}
-
-TEST(DeskApi, EventsAsThePageReadsThem) {
-  EXPECT_EQ(DeskApi::event_json({DeskEvent::Kind::kQueued, 3, ""}),
-            R"({"event":"queued","number":3,"outcome":""})");
-  EXPECT_EQ(DeskApi::event_json({DeskEvent::Kind::kWithdrawn, 4, "withdrawn"}),
-            R"({"event":"withdrawn","number":4,"outcome":"withdrawn"})");
-  EXPECT_EQ(DeskApi::event_json({DeskEvent::Kind::kDecided, 5, "failed: disk full"}),
-            R"({"event":"decided","number":5,"outcome":"failed: disk full"})");
 }
 
 }  // namespace

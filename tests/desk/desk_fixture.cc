@@ -6,14 +6,13 @@
 //   decide N         another front end accepted proposal N
 // and prints "answer N accept" or "answer N reject" when the page answers.
 #include <boost/asio/io_context.hpp>
-#include <boost/asio/posix/stream_descriptor.hpp>
-#include <boost/asio/read_until.hpp>
-#include <boost/asio/streambuf.hpp>
-#include <cstdio>
+#include <boost/asio/post.hpp>
 #include <functional>
 #include <iostream>
+#include <map>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "desk/desk_server.h"
@@ -32,19 +31,19 @@ class ScriptedSource : public DeskSource {
  public:
   std::vector<DeskProposal> pending() override {
     std::vector<DeskProposal> out;
-    for (const Entry& entry : entries_) out.push_back(entry.proposal);
+    for (const auto& [number, entry] : entries_) out.push_back(entry.proposal);
     return out;
   }
   std::vector<DeskDecision> history(std::size_t limit) override {
     return {history_.begin(), history_.begin() + std::min(limit, history_.size())};
   }
   std::optional<DeskTexts> texts(std::uint64_t number) override {
-    const Entry* entry = find(number);
-    if (!entry) return std::nullopt;
-    return DeskTexts{entry->script.before, entry->script.after, entry->script.explanation};
+    if (!entries_.contains(number)) return std::nullopt;
+    const Script& script = entries_.at(number).script;
+    return DeskTexts{script.before, script.after, script.explanation};
   }
   bool answer(std::uint64_t number, bool accept) override {
-    if (!find(number)) return false;
+    if (!entries_.contains(number)) return false;
     std::cout << "answer " << number << (accept ? " accept" : " reject") << std::endl;
     decide(number, accept ? "accepted" : "rejected");
     return true;
@@ -60,77 +59,54 @@ class ScriptedSource : public DeskSource {
                           script.before.size(),  script.after.size(),
                           script.before.empty(), script.notices};
     if (name == "second-server") proposal.server = {"/home/ada/src/other", "5151", "thread-2"};
-    entries_.push_back({proposal, std::move(script)});
+    entries_[proposal.number] = {proposal, std::move(script)};
     emit({DeskEvent::Kind::kQueued, proposal.number, ""});
   }
-  void withdraw(std::uint64_t number) {
-    if (!remove(number, "withdrawn")) return;
-    emit({DeskEvent::Kind::kWithdrawn, number, "withdrawn"});
-  }
+  void withdraw(std::uint64_t number) { end(number, DeskEvent::Kind::kWithdrawn, "withdrawn"); }
   void decide(std::uint64_t number, const std::string& outcome) {
-    if (!remove(number, outcome)) return;
-    emit({DeskEvent::Kind::kDecided, number, outcome});
+    end(number, DeskEvent::Kind::kDecided, outcome);
   }
 
  private:
-  Entry* find(std::uint64_t number) {
-    for (Entry& entry : entries_) {
-      if (entry.proposal.number == number) return &entry;
-    }
-    return nullptr;
-  }
-  bool remove(std::uint64_t number, const std::string& outcome) {
-    const Entry* entry = find(number);
-    if (!entry) return false;
-    history_.insert(history_.begin(),
-                    {number, entry->proposal.path, entry->proposal.server.workspace, outcome,
-                     "2026-12-07T10:00:00Z"});
-    std::erase_if(entries_, [&](const Entry& e) { return e.proposal.number == number; });
-    return true;
+  // Moves proposal `number`, if it is pending, to the history and tells the page.
+  void end(std::uint64_t number, DeskEvent::Kind kind, const std::string& outcome) {
+    const auto entry = entries_.find(number);
+    if (entry == entries_.end()) return;
+    const DeskProposal& proposal = entry->second.proposal;
+    history_.insert(history_.begin(), {number, proposal.path, proposal.server.workspace, outcome,
+                                       "2026-12-07T10:00:00Z"});
+    entries_.erase(entry);
+    emit({kind, number, outcome});
   }
   void emit(const DeskEvent& event) {
     for (const auto& listener : listeners_) listener(event);
   }
 
-  std::vector<Entry> entries_;
+  std::map<std::uint64_t, Entry> entries_;  // pending, in the order queued
   std::vector<DeskDecision> history_;
   std::vector<std::function<void(const DeskEvent&)>> listeners_;
   std::uint64_t next_number_ = 1;
 };
 
-// Reads commands from standard input until it ends, then stops the loop.
-class Commands {
- public:
-  Commands(boost::asio::io_context& io, ScriptedSource& source)
-      : input_(io, ::dup(0)), source_(source), io_(io) {}
+void run(ScriptedSource& source, const std::string& line) {
+  std::istringstream words(line);
+  std::string verb, argument;
+  words >> verb >> argument;
+  if (verb == "queue") source.queue(argument);
+  if (verb == "withdraw") source.withdraw(std::stoull(argument));
+  if (verb == "decide") source.decide(std::stoull(argument), "accepted");
+}
 
-  void read_next() {
-    boost::asio::async_read_until(input_, buffer_, '\n',
-                                  [this](boost::system::error_code error, std::size_t) {
-                                    if (error) return io_.stop();
-                                    std::string line;
-                                    std::istream stream(&buffer_);
-                                    std::getline(stream, line);
-                                    run(line);
-                                    read_next();
-                                  });
-  }
-
- private:
-  void run(const std::string& line) {
-    std::istringstream words(line);
-    std::string verb, argument;
-    words >> verb >> argument;
-    if (verb == "queue") source_.queue(argument);
-    if (verb == "withdraw") source_.withdraw(std::stoull(argument));
-    if (verb == "decide") source_.decide(std::stoull(argument), "accepted");
-  }
-
-  boost::asio::posix::stream_descriptor input_;
-  boost::asio::streambuf buffer_;
-  ScriptedSource& source_;
-  boost::asio::io_context& io_;
-};
+// Reads commands from standard input on a thread of its own and runs each on
+// the loop; stops the loop when the input ends.
+std::thread read_commands(boost::asio::io_context& io, ScriptedSource& source) {
+  return std::thread([&io, &source] {
+    for (std::string line; std::getline(std::cin, line);) {
+      boost::asio::post(io, [&source, line] { run(source, line); });
+    }
+    boost::asio::post(io, [&io] { io.stop(); });
+  });
+}
 
 }  // namespace
 }  // namespace varnock::desk
@@ -147,8 +123,8 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::cout << "Review desk: " << server.value()->url() << std::endl;
-  Commands commands(io, source);
-  commands.read_next();
+  std::thread commands = read_commands(io, source);
   io.run();
+  commands.join();
   return 0;
 }

@@ -13,8 +13,13 @@ struct VectorRecord {
   int line = 0;  // 1-based line in the file, for failure messages
 };
 
-// Reads tests/vectors/<file_name>, split on line feeds and tabs.
+// Reads tests/vectors/<file_name>, split on line feeds and tabs; lines
+// that are empty or start with '#' are skipped.
 std::vector<VectorRecord> read_vectors(const std::string& file_name);
+
+// The bytes a column written with C escapes stands for: \n \r \t \\ and
+// \xHH (two hexadecimal digits); any other byte stands for itself.
+std::string unescape(const std::string& text);
 
 // Decodes lowercase hexadecimal into bytes.
 std::string from_hex(const std::string& hex);
