@@ -14,7 +14,7 @@ std::vector<VectorRecord> read_vectors(const std::string& file_name) {
   int number = 0;
   while (std::getline(in, line)) {
     ++number;
-    if (line.empty()) continue;
+    if (line.empty() || line[0] == '#') continue;
     VectorRecord record;
     record.line = number;
     std::size_t start = 0;

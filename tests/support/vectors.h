@@ -13,7 +13,8 @@ struct VectorRecord {
   int line = 0;  // 1-based line in the file, for failure messages
 };
 
-// Reads tests/vectors/<file_name>, split on line feeds and tabs.
+// Reads tests/vectors/<file_name>, split on line feeds and tabs; skips blank
+// lines and lines that start with '#' (headings of a group of records).
 std::vector<VectorRecord> read_vectors(const std::string& file_name);
 
 // Decodes lowercase hexadecimal into bytes.
