@@ -25,7 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     sent += static_cast<std::size_t>(n);
   }
   close(fds[0]);
-  varnock::BrokerConnection connection(fds[1]);
+  varnock::BrokerConnection connection{varnock::UniqueFd(fds[1])};
   std::size_t consumed = 0;
   bool ended = false;
   // Each call consumes at least one byte or reports the end.
