@@ -1,9 +1,8 @@
 // The review desk in a real browser: proposals appear and are answered,
 // Markdown renders, hostile text stays text, and strangers are refused.
 import assert from 'node:assert/strict';
-import { request as httpRequest } from 'node:http';
 import { after, before, describe, test } from 'node:test';
-import { startBrowser, startFixture } from './harness.js';
+import { rawRequest, startBrowser, startFixture } from './harness.js';
 
 let fixture;
 let browser;
@@ -119,19 +118,6 @@ describe('hostile text', () => {
   });
 });
 
-// A raw request to the desk from outside the browser.
-function raw(path, headers, method = 'GET') {
-  const { hostname, port } = new URL(fixture.url);
-  return new Promise((resolve, reject) => {
-    const req = httpRequest({ host: hostname, port, path, method, headers }, (res) => {
-      res.resume();
-      resolve(res.statusCode);
-    });
-    req.on('error', reject);
-    req.end(method === 'POST' ? 'accept' : undefined);
-  });
-}
-
 describe('strangers', () => {
   test('requests without the token, with a foreign Host or Origin are refused; an answer from elsewhere shows', async () => {
     const { host, origin } = new URL(fixture.url);
@@ -151,10 +137,10 @@ describe('strangers', () => {
       ['the state with the cookie', '/api/state', { ...withCookie, Host: host }, 'GET', 200],
     ];
     for (const [name, path, headers, method, status] of cases) {
-      assert.equal(await raw(path, headers, method), status, name);
+      assert.equal(await rawRequest(fixture.url, path, headers, method), status, name);
     }
     await page.locator('#queue [aria-current="true"][data-number="5"]').waitFor();
-    assert.equal(await raw('/api/proposals/5/answer', { ...withCookie, Origin: origin }, 'POST'), 200);
+    assert.equal(await rawRequest(fixture.url, '/api/proposals/5/answer', { ...withCookie, Origin: origin }, 'POST'), 200);
     await fixture.printed('answer 5 accept');
     await page.getByText('#5 was answered elsewhere.').waitFor();
     assert.equal(await accept().isDisabled(), true);

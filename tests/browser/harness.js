@@ -6,6 +6,7 @@ import { spawn } from 'node:child_process';
 import { mkdtempSync, realpathSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
+import { request as httpRequest } from 'node:http';
 import { createInterface } from 'node:readline';
 import { chromium } from 'playwright-core';
 
@@ -199,4 +200,18 @@ export async function startBrowser(origin) {
       rmSync(profile, { recursive: true, force: true });
     },
   };
+}
+
+// A raw request to the desk at `url`'s host, from outside the browser, with
+// `headers`; a POST carries the answer "accept". Gives the status.
+export function rawRequest(url, path, headers, method = 'GET') {
+  const { hostname, port } = new URL(url);
+  return new Promise((resolve, reject) => {
+    const req = httpRequest({ host: hostname, port, path, method, headers }, (res) => {
+      res.resume();
+      resolve(res.statusCode);
+    });
+    req.on('error', reject);
+    req.end(method === 'POST' ? 'accept' : undefined);
+  });
 }

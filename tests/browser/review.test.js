@@ -6,10 +6,9 @@
 import assert from 'node:assert/strict';
 import { spawnSync } from 'node:child_process';
 import { existsSync, readFileSync } from 'node:fs';
-import { request as httpRequest } from 'node:http';
 import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
-import { makeTempDir, startBrowser, startReviewer, startServer } from './harness.js';
+import { makeTempDir, rawRequest, startBrowser, startReviewer, startServer } from './harness.js';
 
 const RECEIPT = (path) =>
   JSON.stringify({ received: true, path, message: 'file written and accepted by reviewer' });
@@ -159,19 +158,6 @@ describe('hostile text', () => {
   });
 });
 
-// A raw request to `url`'s host with `headers`; gives the status.
-function raw(url, path, headers, method = 'GET') {
-  const { hostname, port } = new URL(url);
-  return new Promise((resolve, reject) => {
-    const req = httpRequest({ host: hostname, port, path, method, headers }, (res) => {
-      res.resume();
-      resolve(res.statusCode);
-    });
-    req.on('error', reject);
-    req.end(method === 'POST' ? 'accept' : undefined);
-  });
-}
-
 describe('strangers', () => {
   test('refused requests decide nothing; the token is long and new each run', async () => {
     const { page, reviewer } = desk;
@@ -190,7 +176,7 @@ describe('strangers', () => {
       ['no Origin', withCookie, 403],
     ];
     for (const [name, headers, status] of cases) {
-      assert.equal(await raw(reviewer.url, answer, headers, 'POST'), status, name);
+      assert.equal(await rawRequest(reviewer.url, answer, headers, 'POST'), status, name);
     }
     assert.equal(await settled(reply), 'pending');
     assert.equal(existsSync(join(server.workspace, 'guarded.txt')), false);
@@ -201,7 +187,7 @@ describe('strangers', () => {
     const other = await startReviewer();
     try {
       assert.notEqual(new URL(other.url).searchParams.get('token'), token);
-      assert.equal(await raw(other.url, '/', { Cookie: withCookie.Cookie }), 401, 'another run\'s cookie');
+      assert.equal(await rawRequest(other.url, '/', { Cookie: withCookie.Cookie }), 401, 'another run\'s cookie');
     } finally {
       await other.stop();
     }
