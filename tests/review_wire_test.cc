@@ -2,14 +2,11 @@
 // proposal line it receives, the decisions and other bytes it sends back,
 // and its going away. Which requests reach the review at all is decided in
 // process (dispatch_test).
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <string>
 
-#include "base/unique_fd.h"
 #include "write_file_wire.h"
 
 namespace varnock::test {
@@ -37,19 +34,6 @@ TEST_F(ReviewWire, AcceptedProposalGivesTheReceipt) {
             R"("type":"text"}]}})");
   EXPECT_EQ(workspace_.snapshot(), before);
   EXPECT_EQ(err_after_start(), "");
-}
-
-// A proposal larger than the pieces it is written in arrives whole.
-TEST_F(ReviewWire, LargeProposalTravelsWhole) {
-  std::string after;
-  while (after.size() < (5u << 20)) after += "line \u00e9 \"x\"\n";
-  workspace_.write("big.txt", std::string(3 << 20, 'b'));
-  const std::string line = propose(1, "big.txt", after, "why");
-  const std::string id = id_of(line);
-  EXPECT_TRUE(line == proposal_line(id, "big.txt", std::string(3 << 20, 'b'), after, "why"))
-      << "proposal of " << line.size() << " bytes differs";
-  broker_->send(TestBroker::decision(id, true));
-  EXPECT_EQ(response(), result_response(1, receipt("big.txt", kAcceptedMessage)));
 }
 
 // Anything but "accepted":true rejects (the forms are the protocol's own
@@ -162,23 +146,6 @@ TEST_F(ReviewWire, PresentContentPastTheLimitIsEmpty) {
   EXPECT_EQ(line, proposal_line(id_of(line), "notes.txt", "kept", "x", "why"));
   broker_->send(TestBroker::decision(id_of(line), false));
   EXPECT_EQ(response(), error_response(2, kRejected));
-}
-
-// The /proc file above must claim no size yet read on, or its case proves
-// nothing.
-TEST(ProcFile, PagemapClaimsNoSizeAndReadsOn) {
-  UniqueFd file(open("/proc/self/pagemap", O_RDONLY | O_CLOEXEC));
-  ASSERT_TRUE(file.valid());
-  struct stat status;
-  ASSERT_EQ(fstat(file.get(), &status), 0);
-  EXPECT_EQ(status.st_size, 0);
-  std::string bytes(1 << 20, '\0');
-  std::size_t total = 0;
-  for (ssize_t count; (count = read(file.get(), bytes.data(), bytes.size())) > 0;) {
-    total += static_cast<std::size_t>(count);
-    if (total > (std::size_t{4} << 20)) break;
-  }
-  EXPECT_GT(total, std::size_t{4} << 20);
 }
 
 }  // namespace

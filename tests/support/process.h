@@ -6,6 +6,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "base/line_reader.h"
@@ -23,6 +24,9 @@ struct ProcessOptions {
   std::string working_directory;
   // Standard descriptors to leave closed in the child (0, 1 and/or 2).
   std::vector<int> closed_descriptors;
+  // Standard input is a new pseudo-terminal instead of a pipe: what is
+  // written is typed at it (end the input with the EOF character, '\x04').
+  bool terminal_input = false;
 };
 
 struct ProcessOutput {
@@ -31,9 +35,9 @@ struct ProcessOutput {
   int exit_status = -1;  // exit code, or 128 + signal number when killed
 };
 
-// Starts the program, writes `input` to its standard input (concurrently with
-// reading its output, so no pipe fills up), closes standard input, and waits
-// for the exit.
+// Starts the program, writes `input` to its standard input (while reading
+// its output, so no pipe fills up), closes standard input, and waits for the
+// exit (killing it after two minutes).
 ProcessOutput run_server(const std::string& input, const ProcessOptions& options = {});
 
 // Runs the program without a broker in a scratch workspace on `input`,
@@ -61,12 +65,20 @@ class ServerProcess {
   // Everything the program has written to standard error so far (after
   // finish(): all of it).
   std::string err();
+  // Standard output not yet read as lines (after finish(): all of it).
+  std::string out();
   void close_stdout_reader();  // the host stops reading: closes our end
   // The child's peak resident set size in bytes (wait4's ru_maxrss), known
   // once finish() has returned; -1 before.
   long long peak_rss_bytes() const { return peak_rss_bytes_; }
 
  private:
+  // One poll round: feeds standard input from `pending` (after `offset`)
+  // while any is left, and gathers what output is ready. False when nothing
+  // was ready within `timeout_ms`.
+  bool pump(std::string_view pending, std::size_t& offset, int timeout_ms);
+
+  bool terminal_input_;
   int pid_ = -1;
   int stdin_fd_ = -1;
   int stdout_fd_ = -1;

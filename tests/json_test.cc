@@ -1,0 +1,304 @@
+// The JSON layer: reading (every record of parse.tsv and parse_rules.tsv
+// through both paths: the exact one decides, and a value the fast one gives
+// must be the same value), UTF-8 validation (utf8.tsv), the White_Space trim
+// (white_space.tsv), the descriptions in decoder messages (found.tsv), and
+// the properties of the writer no table shows: escapes at every offset of a
+// word, floats that read back, appending, member lookup, streaming.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "json/decode.h"
+#include "json/exact_parse.h"
+#include "json/fast_parse.h"
+#include "json/parse.h"
+#include "json/text.h"
+#include "json/write.h"
+#include "support/vectors.h"
+
+namespace varnock::json {
+namespace {
+
+using namespace std::string_literals;
+
+// The text written for the value read, or the failure text; checks on the
+// way that the fast path refuses the text or agrees with the exact path.
+std::string outcome(std::string_view text) {
+  Result<Value> exact = exact_parse(text);
+  const std::optional<Value> fast = fast_parse(text);
+  if (fast) {
+    EXPECT_TRUE(exact.ok() && *fast == exact.value()) << "the paths differ on " << text;
+  }
+  return exact.ok() ? write(exact.value()) : "error: " + exact.failure();
+}
+
+void expect_every_record(const std::string& file) {
+  const auto records = test::read_vectors(file);
+  ASSERT_GT(records.size(), 100u);
+  for (const auto& record : records) {
+    const std::string where = file + " line " + std::to_string(record.line);
+    ASSERT_EQ(record.columns.size(), 3u) << where;
+    const std::string text = test::from_hex(record.columns[0]);
+    const std::string& kind = record.columns[1];
+    ASSERT_TRUE(kind == "OK" || kind == "ERR") << where;
+    EXPECT_TRUE(is_valid_utf8(text)) << where;
+    EXPECT_EQ(outcome(text), (kind == "OK" ? "" : "error: ") + record.columns[2]) << where;
+  }
+}
+
+TEST(ParseVectors, EveryRecordOfParseTsv) { expect_every_record("parse.tsv"); }
+
+TEST(ParseVectors, EveryRecordOfParseRulesTsv) { expect_every_record("parse_rules.tsv"); }
+
+TEST(ParsePaths, FastPathTakesOnlyWhatItCanRepresent) {
+  for (const auto& record : test::read_vectors("fast_path.tsv")) {
+    EXPECT_EQ(fast_parse(test::from_hex(record.columns[0])).has_value(),
+              record.columns[1] == "FAST")
+        << "fast_path.tsv line " << record.line;
+  }
+}
+
+// The fast path reads a text in place unless it ends near the end of a
+// page; either way what follows the text does not change its value.
+TEST(ParsePaths, FastPathReadsOnlyTheText) {
+  std::string bytes(3 * 4096, 'x');
+  const auto address = reinterpret_cast<std::uintptr_t>(bytes.data());
+  const std::size_t page_end = 2 * 4096 - address % 4096;
+  const std::string text = R"({"a":[1,"b"]})";
+  for (std::size_t end = page_end - 80; end <= page_end + 8; ++end) {
+    bytes.replace(end - text.size(), text.size(), text);
+    const std::optional<Value> value =
+        fast_parse(std::string_view(bytes).substr(end - text.size(), text.size()));
+    ASSERT_TRUE(value.has_value()) << end;
+    EXPECT_EQ(write(*value), text) << end;
+  }
+}
+
+// Plain string bytes are read a word at a time: a byte that ends a run must
+// be found at every offset in a word.
+TEST(ParseStrings, FindsTheEndOfAPlainRunAtEveryOffset) {
+  for (std::size_t at = 0; at < 20; ++at) {
+    const auto quoted = [at](std::string_view middle) {
+      std::string text = "\"";
+      text.append(at, 'a').append(middle).append(20 - at, 'b') += '"';
+      return text;
+    };
+    const std::string column = " at line 1 column " + std::to_string(at + 2);
+    EXPECT_EQ(outcome(quoted("\\n")), quoted("\\n")) << at;
+    EXPECT_EQ(outcome(quoted("\xC3\xA9")), quoted("\xC3\xA9")) << at;
+    EXPECT_EQ(outcome(quoted("\x01")),
+              "error: control character (\\u0000-\\u001F) found while parsing a string" + column);
+    EXPECT_EQ(outcome(quoted("\xC3(")), "error: invalid unicode code point" + column);
+  }
+}
+
+// The ASCII runs are checked a word at a time: every sequence must be judged
+// the same wherever it falls relative to the word boundaries, and whatever
+// length of ASCII follows it.
+TEST(Utf8, JudgesEachSequenceAtEveryOffset) {
+  const auto records = test::read_vectors("utf8.tsv");
+  ASSERT_GT(records.size(), 30u);
+  for (const auto& record : records) {
+    const std::string bytes = test::from_hex(record.columns[0]);
+    const bool valid = record.columns[1] == "VALID";
+    for (std::size_t before = 0; before < 40; ++before) {
+      for (std::size_t after : {0, 1, 7, 8, 15, 16, 17, 33}) {
+        EXPECT_EQ(is_valid_utf8(std::string(before, 'a') + bytes + std::string(after, 'z')), valid)
+            << record.columns[2] << " after " << before << " bytes, before " << after;
+      }
+    }
+  }
+}
+
+TEST(Utf8, RefusesABadByteAfterLongValidText) {
+  std::string text;
+  for (int i = 0; i < 1000; ++i) text += "abc \xC3\xA9 \xE2\x82\xAC ";
+  ASSERT_TRUE(is_valid_utf8(text));
+  EXPECT_FALSE(is_valid_utf8(text + "\xFF"));
+  EXPECT_FALSE(is_valid_utf8(text + "\xE2\x82"));
+}
+
+// Each White_Space character goes at either end, alone, repeated and in a
+// run of all of them; inner ones and every other character stay.
+TEST(Trim, RemovesWhiteSpaceAtEitherEndOnly) {
+  std::string all;
+  int spaces = 0;
+  for (const auto& record : test::read_vectors("white_space.tsv")) {
+    const std::string c = test::from_hex(record.columns[0]);
+    const std::string& name = record.columns[2];
+    if (record.columns[1] == "KEPT") {
+      EXPECT_EQ(trim_white_space(c), c) << name;
+      EXPECT_EQ(trim_white_space(" " + c + " "), c) << name;
+      continue;
+    }
+    all += c;
+    ++spaces;
+    EXPECT_EQ(trim_white_space(c + "x"), "x") << name;
+    EXPECT_EQ(trim_white_space("x" + c), "x") << name;
+    EXPECT_EQ(trim_white_space(c + c + "a b" + c + c), "a b") << name;
+    EXPECT_EQ(trim_white_space(c), "") << name;
+  }
+  ASSERT_EQ(spaces, 25) << "the White_Space characters";
+  EXPECT_EQ(trim_white_space(all + "a" + all + "b" + all), "a" + all + "b");
+  EXPECT_EQ(trim_white_space(all), "");
+  EXPECT_EQ(trim_white_space(""), "");
+}
+
+TEST(DescribeFound, EveryRecordOfFoundTsv) {
+  const auto records = test::read_vectors("found.tsv");
+  ASSERT_GT(records.size(), 30u);
+  for (const auto& record : records) {
+    Result<Value> value = parse(test::from_hex(record.columns[0]));
+    ASSERT_TRUE(value.ok()) << "found.tsv line " << record.line;
+    EXPECT_EQ(describe_found(value.value()), record.columns[1]) << "found.tsv line " << record.line;
+  }
+}
+
+// Runs without escapes are copied a word at a time: an escape must be found
+// at every offset from a word boundary, and the bytes next to the escaped
+// ones (0x20, '!', '#', '[', ']', DEL, any byte with the high bit set) are
+// copied as they are.
+TEST(WriteString, FindsEscapesAtEveryOffset) {
+  const std::vector<std::pair<std::string, std::string>> bytes = {
+      {"\"", "\\\""},   {"\\", "\\\\"},   {"\n", "\\n"},    {"\0"s, "\\u0000"}, {"\x1F", "\\u001f"},
+      {" ", " "},       {"!", "!"},       {"#", "#"},       {"[", "["},         {"]", "]"},
+      {"\x7F", "\x7F"}, {"\x80", "\x80"}, {"\xDC", "\xDC"}, {"\xFF", "\xFF"}};
+  for (std::size_t length = 1; length < 40; ++length) {
+    for (std::size_t at = 0; at < length; ++at) {
+      for (const auto& [raw, escaped] : bytes) {
+        std::string text(length, 'x');
+        text.replace(at, 1, raw);
+        std::string out = "x:";
+        write_string(text, out);
+        EXPECT_EQ(
+            out, "x:\"" + std::string(at, 'x') + escaped + std::string(length - at - 1, 'x') + "\"")
+            << "length " << length << " at " << at;
+      }
+    }
+  }
+}
+
+// The exponent of the first digit of a written float.
+int exponent_of_first_digit(const std::string& text) {
+  std::size_t e = text.find('e');
+  if (e != std::string::npos) return std::atoi(text.c_str() + e + 1);
+  std::size_t first = text.find_first_not_of("-0.");
+  std::size_t point = text.find('.');
+  if (first == std::string::npos) return 0;
+  return first < point ? static_cast<int>(point - first - 1) : -static_cast<int>(first - point);
+}
+
+// Reads back to the same bits, positional (with a point) exactly when the
+// first digit's exponent is -5 to 15, else with a signed exponent.
+void expect_reads_back_in_its_form(double number) {
+  std::string text;
+  write_float(number, text);
+  const double back = std::strtod(text.c_str(), nullptr);
+  EXPECT_EQ(std::memcmp(&back, &number, sizeof back), 0) << text;
+  const int exponent = exponent_of_first_digit(text);
+  const bool positional = text.find('e') == std::string::npos;
+  EXPECT_EQ(positional, exponent >= -5 && exponent <= 15) << text;
+  const bool marked =
+      positional ? text.find('.') != std::string::npos
+                 : text.find("e+") != std::string::npos || text.find("e-") != std::string::npos;
+  EXPECT_TRUE(marked) << text;
+}
+
+// Random bit patterns, and numbers near the thresholds of the two forms.
+TEST(WriteFloat, ReadsBackExactlyInItsForm) {
+  std::mt19937_64 random(20240611);
+  for (int i = 0; i < 20000; ++i) {
+    const std::uint64_t bits = random();
+    double number;
+    std::memcpy(&number, &bits, sizeof number);
+    if (std::isfinite(number)) expect_reads_back_in_its_form(number);
+  }
+  std::uniform_real_distribution<double> mantissa(1.0, 10.0);
+  for (int exponent = -8; exponent <= 18; ++exponent) {
+    for (int i = 0; i < 300; ++i) {
+      const double number = mantissa(random) * std::pow(10.0, exponent);
+      expect_reads_back_in_its_form(number);
+      expect_reads_back_in_its_form(-number);
+    }
+  }
+}
+
+TEST(WriteValue, AppendsWithWriteTo) {
+  std::string out = "[";
+  write_to(Value(Value::Array{Value(false)}), out);
+  EXPECT_EQ(out, "[[false]");
+}
+
+TEST(Member, FindsOnlyMembersOfObjects) {
+  Value object(Value::Object{{"id", Value(std::uint64_t{1})}, {"name", Value("x")}});
+  ASSERT_NE(member(object, "id"), nullptr);
+  EXPECT_EQ(*member(object, "id"), Value(std::uint64_t{1}));
+  for (const char* name : {"missing", "Id"}) EXPECT_EQ(member(object, name), nullptr);
+  for (const Value& other : {Value(), Value("id"), Value(Value::Array{Value("id")})}) {
+    EXPECT_EQ(member(other, "id"), nullptr);
+  }
+  *member(object, "name") = Value(false);
+  EXPECT_EQ(write(object), R"({"id":1,"name":false})");
+}
+
+// Concatenates the pieces a StreamWriter hands to its sink.
+std::string streamed(const Value& value, std::size_t chunk_size, std::size_t* pieces = nullptr) {
+  std::string text;
+  std::size_t count = 0;
+  StreamWriter writer(
+      [&](std::string_view piece) {
+        text.append(piece);
+        ++count;
+        return true;
+      },
+      chunk_size);
+  EXPECT_TRUE(writer.write(value));
+  EXPECT_TRUE(writer.flush());
+  if (pieces != nullptr) *pieces = count;
+  return text;
+}
+
+TEST(StreamWriter, GivesTheSameTextAsWriteForAnyPieceSize) {
+  std::string long_text;
+  for (int i = 0; i < 500; ++i) long_text += "ab\"c\\d\n\x01\xC3\xA9/";
+  Value::Object inner;
+  inner.emplace("z", Value(long_text));
+  inner.emplace("a", Value(Value::Array{Value(1.5), Value(nullptr), Value(long_text)}));
+  const Value value(Value::Object{{"payload", Value(std::move(inner))},
+                                  {"id", Value("edit-1-0")},
+                                  {"empty", Value(Value::Object{})},
+                                  {"list", Value(Value::Array{})}});
+  for (std::size_t chunk : {1u, 2u, 3u, 7u, 64u, 1000u, 100000u}) {
+    EXPECT_EQ(streamed(value, chunk), write(value)) << "chunk " << chunk;
+  }
+  const Value long_string(std::string(100000, 'x'));
+  std::size_t pieces = 0;
+  EXPECT_EQ(streamed(long_string, 1000, &pieces), write(long_string));
+  EXPECT_GE(pieces, 100u);
+}
+
+TEST(StreamWriter, StopsWhenTheSinkRefuses) {
+  const Value value(Value::Array{Value(std::string(5000, 'x')), Value(std::string(5000, 'y'))});
+  int calls = 0;
+  StreamWriter writer(
+      [&](std::string_view) {
+        ++calls;
+        return false;
+      },
+      100);
+  EXPECT_FALSE(writer.write(value));
+  EXPECT_FALSE(writer.write_raw("\n"));
+  EXPECT_FALSE(writer.flush());
+  EXPECT_EQ(calls, 1);
+}
+
+}  // namespace
+}  // namespace varnock::json
