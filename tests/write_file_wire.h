@@ -19,7 +19,6 @@
 namespace varnock::test {
 
 inline constexpr const char* kAcceptedMessage = "file written and accepted by reviewer";
-inline constexpr const char* kNoBrokerMessage = "not written: no review broker is connected";
 inline constexpr const char* kRejected = "The request has been rejected.";
 inline constexpr const char* kClosedBeforeDecision = "broker closed connection before decision";
 
@@ -29,23 +28,13 @@ inline std::string quoted(const std::string& text) {
   return out;
 }
 
-// The request line of a write_file call with any `arguments`.
-inline std::string write_file_call(std::int64_t id, json::Value arguments) {
-  json::Value::Object params{{"name", json::Value("write_file")},
-                             {"arguments", std::move(arguments)}};
-  json::Value::Object request{{"id", json::Value(id)},
-                              {"jsonrpc", json::Value("2.0")},
-                              {"method", json::Value("tools/call")},
-                              {"params", json::Value(std::move(params))}};
-  return json::write(json::Value(std::move(request))) + "\n";
-}
-
+// The request line of a write_file call.
 inline std::string write_file_call(std::int64_t id, const std::string& path,
                                    const std::string& content, const std::string& explanation) {
-  return write_file_call(
-      id, json::Value(json::Value::Object{{"path", json::Value(path)},
-                                          {"content", json::Value(content)},
-                                          {"explanationInMarkdown", json::Value(explanation)}}));
+  return "{\"id\":" + std::to_string(id) +
+         ",\"jsonrpc\":\"2.0\",\"method\":\"tools/call\",\"params\":{\"arguments\":{"
+         "\"content\":" + quoted(content) + ",\"explanationInMarkdown\":" + quoted(explanation) +
+         ",\"path\":" + quoted(path) + "},\"name\":\"write_file\"}}\n";
 }
 
 // The receipt text, members in declared order.
