@@ -1,11 +1,14 @@
-// The review desk's diff model on a 10 MiB text with 1 % of its lines
-// changed: GNU diff alone, and the whole model the page receives.
+// What the reviewer does with a 10 MiB text with 1 % of its lines changed
+// before the person sees it: the scan for hidden characters, the escaped
+// copy the terminal shows, GNU diff alone, and the whole model the page
+// receives.
 #include <benchmark/benchmark.h>
 
 #include <string>
 
 #include "desk/diff_model.h"
 #include "desk/line_diff.h"
+#include "visible_text.h"
 
 namespace {
 
@@ -28,6 +31,22 @@ const Texts& ten_mebibytes() {
   }();
   return texts;
 }
+
+void BM_HiddenCharacterScan10MiB(benchmark::State& state) {
+  const Texts& texts = ten_mebibytes();
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(varnock::review::holds_hidden_characters(texts.after, false));
+  }
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(texts.after.size()));
+}
+BENCHMARK(BM_HiddenCharacterScan10MiB)->Unit(benchmark::kMillisecond);
+
+void BM_VisibleText10MiB(benchmark::State& state) {
+  const Texts& texts = ten_mebibytes();
+  for (auto _ : state) benchmark::DoNotOptimize(varnock::review::visible_text(texts.after));
+  state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(texts.after.size()));
+}
+BENCHMARK(BM_VisibleText10MiB)->Unit(benchmark::kMillisecond);
 
 void BM_ChangedRuns10MiB(benchmark::State& state) {
   const Texts& texts = ten_mebibytes();

@@ -57,18 +57,35 @@ void append_escape(std::string& out, char32_t c) {
   }
 }
 
+// The end of the run from `i` of bytes that are shown as they are without a
+// look at their neighbours: printable ASCII, and LF and TAB when lines are
+// kept. Most text is such runs, so they are skipped a byte at a time with no
+// decoding.
+std::size_t plain_run_end(std::string_view text, std::size_t i, bool keep_lines) {
+  for (; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const bool plain =
+        (byte >= 0x20 && byte < 0x7F) || (keep_lines && (byte == '\n' || byte == '\t'));
+    if (!plain) break;
+  }
+  return i;
+}
+
 // Walks `text`, escaping into `out` when it is given; without `out`, stops
 // at the first character that would be escaped. Gives whether there was one.
 bool visible(std::string_view text, bool keep_lines, std::string* out) {
   bool hidden = false;
   for (std::size_t i = 0; i < text.size();) {
+    const std::size_t run_end = plain_run_end(text, i, keep_lines);
+    if (out != nullptr) out->append(text.substr(i, run_end - i));
+    i = run_end;
+    if (i == text.size()) break;
     const auto lead = static_cast<unsigned char>(text[i]);
     std::string_view sequence = text.substr(i, sequence_length(lead));
     const bool broken = lead >= 0x80 && (sequence.size() == 1 || !json::is_valid_utf8(sequence));
     if (broken) sequence = sequence.substr(0, 1);
     const char32_t c = broken ? 0 : decode(sequence);
-    const bool kept = keep_lines && (c == '\n' || c == '\t');
-    const bool escaped = broken || (!kept && is_hidden_character(c));
+    const bool escaped = broken || is_hidden_character(c);
     hidden = hidden || escaped;
     i += sequence.size();
     if (out == nullptr) {
