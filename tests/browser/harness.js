@@ -89,7 +89,6 @@ export async function startReviewer({ terminal = false, journal } = {}) {
     url,
     origin: new URL(url).origin,
     socket,
-    output: output.text,
     printed: output.printed,
     // Types `text` on the terminal (with `terminal` only).
     type: (text) => child.stdin.write(text),
