@@ -161,11 +161,8 @@ TEST(ReviewHostile, AtTheDescriptorLimitItServesWhatItHasAndAcceptsLater) {
     clients.push_back(std::make_unique<RawServer>(socket));
     ASSERT_TRUE(clients.back()->send(hello_line() + raw_proposal("p", "/x", "", "y")));
   }
-  int answered = 0;
-  for (int i = 0; i < 8; ++i) answered += clients[i]->read_line() == decision("p", false);
-  EXPECT_EQ(answered, 8);
-  for (int i = 0; i < 8; ++i) clients[i]->close();
-  for (int i = 8; i < 24; ++i) {
+  for (int i = 0; i < 24; ++i) {  // from the ninth on, each waits for an earlier one to leave
+    if (i >= 8) clients[i - 8]->close();
     EXPECT_EQ(clients[i]->read_line(), decision("p", false)) << "client " << i;
   }
 }
