@@ -28,23 +28,15 @@ std::vector<char*> pointers(std::vector<std::string>& strings) {
   return out;
 }
 
-bool names_journal(const std::vector<std::string>& args) {
-  for (const std::string& arg : args) {
-    if (arg.starts_with("--journal") || arg == "--no-journal") return true;
-  }
-  return false;
-}
-
 }  // namespace
 
 ReviewerProcess::ReviewerProcess(std::vector<std::string> args,
                                  const std::map<std::string, std::string>& environment,
                                  std::vector<std::string> prefix) {
-  if (!names_journal(args)) args.push_back("--no-journal");
   args.insert(args.begin(), VARNOCK_REVIEW_BINARY);
   args.insert(args.begin(), prefix.begin(), prefix.end());
-  args.insert(args.begin(), {"env", "-u", "XDG_RUNTIME_DIR"});
-  for (const auto& [name, value] : environment) args.insert(args.begin() + 3, name + "=" + value);
+  args.insert(args.begin(), {"env", "-u", "XDG_RUNTIME_DIR", "XDG_STATE_HOME=" + files_.path()});
+  for (const auto& [name, value] : environment) args.insert(args.begin() + 4, name + "=" + value);
   std::vector<char*> argv = pointers(args);
   const int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
   const int null_fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -62,7 +54,6 @@ ReviewerProcess::ReviewerProcess(std::vector<std::string> args,
     ::_exit(127);
   }
   for (const int fd : {null_fd, out_fd, err_fd}) ::close(fd);
-  out_reader_.reset(::open(files_.file("out").c_str(), O_RDONLY | O_CLOEXEC));
 }
 
 ReviewerProcess::~ReviewerProcess() {
@@ -75,26 +66,28 @@ bool ReviewerProcess::ended() {
 }
 
 std::optional<std::string> ReviewerProcess::read_line(int timeout_ms) {
+  return text_to_line_with("", timeout_ms);
+}
+
+bool ReviewerProcess::wait_for(std::string_view needle, int timeout_ms) {
+  return text_to_line_with(needle, timeout_ms).has_value();
+}
+
+std::optional<std::string> ReviewerProcess::text_to_line_with(std::string_view needle,
+                                                               int timeout_ms) {
   for (int waited = 0;; waited += 10) {
     const bool last_look = ended() || waited >= timeout_ms;
-    catch_up();
-    const std::size_t end = out_.find('\n', taken_);
+    const std::string out = this->out();
+    const std::size_t at = out.find(needle, taken_);
+    const std::size_t end = at == std::string::npos ? at : out.find('\n', at);
     if (end != std::string::npos) {
-      std::string line = out_.substr(taken_, end - taken_);
+      std::string text = out.substr(taken_, end - taken_);
       taken_ = end + 1;
-      return line;
+      return text;
     }
     if (last_look) return std::nullopt;
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
-}
-
-bool ReviewerProcess::wait_for(std::string_view needle, int timeout_ms) {
-  for (std::optional<std::string> line = read_line(timeout_ms); line;
-       line = read_line(timeout_ms)) {
-    if (line->find(needle) != std::string::npos) return true;
-  }
-  return false;
 }
 
 std::string ReviewerProcess::socket_path() {
@@ -116,20 +109,6 @@ int ReviewerProcess::stop(int signal) {
   pid_ = -1;
   return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
 }
-
-void ReviewerProcess::catch_up() {
-  char chunk[65536];
-  for (ssize_t count; (count = read_some(out_reader_.get(), chunk, sizeof chunk)) > 0;) {
-    out_.append(chunk, static_cast<std::size_t>(count));
-  }
-}
-
-std::string ReviewerProcess::out() {
-  catch_up();
-  return out_;
-}
-
-std::string ReviewerProcess::err() { return files_.read("err"); }
 
 ssize_t read_more(int fd, std::string& into, int timeout_ms) {
   pollfd wanted{fd, POLLIN, 0};
@@ -193,9 +172,7 @@ std::string accepted_response(const std::string& path) {
 std::string rejected_response() { return error_response(1, kRejected) + "\n"; }
 
 std::string real_path(const std::string& path) {
-  std::error_code error;
-  const std::filesystem::path real = std::filesystem::canonical(path, error);
-  return error ? path : real.string();
+  return std::filesystem::weakly_canonical(path).string();
 }
 
 bool exists(const std::string& path) {
@@ -220,10 +197,11 @@ ScopedDirectory::~ScopedDirectory() {
   if (error) ADD_FAILURE() << "cannot return to " << saved_;
 }
 
-bool ReviewerFixture::start(const char* answer, std::vector<std::string> extra) {
+bool ReviewerFixture::start(const char* answer, std::vector<std::string> extra,
+                            const std::map<std::string, std::string>& environment) {
   std::vector<std::string> args = {"--socket", socket, "--auto", answer};
   args.insert(args.end(), extra.begin(), extra.end());
-  reviewer.emplace(args);
+  reviewer.emplace(args, environment);
   const std::string announced = reviewer->socket_path();
   EXPECT_EQ(announced, socket) << reviewer->err();
   return announced == socket;

@@ -17,10 +17,11 @@
 
 namespace varnock::test {
 
-// varnock-review with `args` (and --no-journal unless a journal option is
-// given), run through `prefix` when not empty (e.g. {"prlimit", ...}), with
-// XDG_RUNTIME_DIR removed from the environment unless `environment` sets it.
-// Its output goes to files (at most 64 MiB), so it never waits for the test.
+// varnock-review with `args`, run through `prefix` when not empty (e.g.
+// {"prlimit", ...}), with XDG_RUNTIME_DIR removed from the environment and
+// XDG_STATE_HOME (where its journal goes) a scratch directory, unless
+// `environment` sets them. Its output goes to files (at most 64 MiB), so it
+// never waits for the test.
 class ReviewerProcess {
  public:
   explicit ReviewerProcess(std::vector<std::string> args,
@@ -33,7 +34,7 @@ class ReviewerProcess {
   // The next line of standard output, without LF; nullopt at the end or
   // after `timeout_ms`.
   std::optional<std::string> read_line(int timeout_ms = 30000);
-  // Reads lines until one contains `needle`; false if none comes.
+  // Reads lines until one holds `needle`; false if none comes in `timeout_ms`.
   bool wait_for(std::string_view needle, int timeout_ms = 30000);
   // The socket path from the first line, "VARNOCK_SOCKET=<path>".
   std::string socket_path();
@@ -41,21 +42,20 @@ class ReviewerProcess {
   // the signal that ended it.
   int stop(int signal = 15);
   // Everything written so far to standard output and error.
-  std::string out();
-  std::string err();
+  std::string out() const { return files_.read("out"); }
+  std::string err() const { return files_.read("err"); }
 
  private:
   // Reaps the program if it has ended; true once it has.
   bool ended();
-  // Appends to out_ what the program has written since.
-  void catch_up();
+  // Waits for a line holding `needle` in what read_line has not handed out,
+  // and gives all of that up to the line's end, which it hands out.
+  std::optional<std::string> text_to_line_with(std::string_view needle, int timeout_ms);
 
   TempDir files_;  // its standard output and error ("out", "err")
   pid_t pid_ = -1;
   int status_ = -1;        // as waitpid gives it, once ended
-  UniqueFd out_reader_;    // reads "out" as it grows
-  std::string out_;        // what was read of it
-  std::size_t taken_ = 0;  // bytes of out_ handed out by read_line
+  std::size_t taken_ = 0;  // bytes of "out" handed out by read_line
 };
 
 // Waits up to `timeout_ms` for bytes on `fd` and appends them to `into`:
@@ -120,9 +120,11 @@ struct ReviewerFixture {
   std::string socket = sockets.file("review.sock");
   std::optional<ReviewerProcess> reviewer;
 
-  // Starts varnock-review --auto `answer` with `extra` options; false (with
-  // a test failure) when it did not announce the socket.
-  bool start(const char* answer, std::vector<std::string> extra = {});
+  // Starts varnock-review --auto `answer` with `extra` options and
+  // `environment`; false (with a test failure) when it did not announce the
+  // socket.
+  bool start(const char* answer, std::vector<std::string> extra = {},
+             const std::map<std::string, std::string>& environment = {});
 };
 
 }  // namespace varnock::test

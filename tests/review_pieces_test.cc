@@ -1,15 +1,17 @@
 // varnock-review's pure decisions in process: where a path leads beneath a
 // workspace (both ways of resolving), whether the present file still holds
 // what the agent read, the apply, what the display escapes, the line
-// bounds, the command line, and the core's first-answer-wins contract.
+// bounds and the command line. (That the first answer of the terminal or the
+// desk wins is the browser test's, with both answering the built program.)
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdint>
 #include <filesystem>
+#include <iterator>
 #include <map>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -17,7 +19,6 @@
 #include "beneath.h"
 #include "line_limits.h"
 #include "options.h"
-#include "review_core.h"
 #include "support/temp_dir.h"
 #include "support/vectors.h"
 #include "target.h"
@@ -69,25 +70,19 @@ class BeneathTest : public ::testing::TestWithParam<ResolveMethod> {
   Workspace workspace_;
 };
 
-// The paths and what they give are in tests/vectors/review/beneath.tsv; the
-// two without bound are made here.
+// The paths and what they give are in tests/vectors/review/beneath.tsv.
 TEST_P(BeneathTest, PathsResolveInsideOrAreRefusedWithTheirReason) {
   const std::map<std::string, std::string_view> reasons = {{"outside", kOutside},
                                                            {"not-regular", kNotRegular},
                                                            {"not-a-name", kNotAFileName},
                                                            {"too-long", kTooLong}};
-  std::vector<std::pair<std::string, std::string>> cases = {
-      {std::string(kMaxPathBytes + 1, 'a'), "refused: too-long"}, {"f", "refused: too-long"}};
-  for (std::size_t i = 0; i < kMaxPathDepth; ++i) cases.back().first.insert(0, "d/");
   for (const test::VectorRecord& record : test::read_vectors("review/beneath.tsv")) {
     std::string path = test::unescape(record.columns.at(0));
     if (path.starts_with("{WS}")) path.replace(0, 4, workspace_.name);
-    cases.emplace_back(path, record.columns.at(1));
-  }
-  for (auto [path, expected] : cases) {
+    std::string expected = record.columns.at(1);
     if (expected.starts_with("refused: "))
       expected = "refused: " + std::string(reasons.at(expected.substr(9)));
-    EXPECT_EQ(resolve(path), expected) << path;
+    EXPECT_EQ(resolve(path), expected) << "beneath.tsv line " << record.line;
   }
 }
 
@@ -140,115 +135,52 @@ TEST(ReviewDisplay, HiddenAndControlCharactersAreEscapedAndFlagged) {
   }
 }
 
+// The lines and their counts are in tests/vectors/review/values.tsv.
 TEST(ReviewLimits, JsonValuesAreCountedOutsideStrings) {
-  const std::pair<std::string, std::size_t> cases[] = {
-      {R"({"type":"hello","pid":1})", 5},
-      {R"({"a":"[,{:}]\"[,"})", 3},
-      {"[1,2,3]", 4},
-      {"[" + std::string(1000, '['), kMaxValuesPerLine + 1},
-  };
-  for (const auto& [line, count] : cases) {
-    EXPECT_EQ(count_json_values(line, kMaxValuesPerLine), count) << line;
+  for (const test::VectorRecord& record : test::read_vectors("review/values.tsv")) {
+    EXPECT_EQ(count_json_values(test::unescape(record.columns.at(0)), kMaxValuesPerLine),
+              std::stoul(record.columns.at(1)))
+        << "values.tsv line " << record.line;
   }
 }
 
+// The options that differ from the defaults, as options.tsv writes them.
+std::string describe(const ReviewOptions& o) {
+  std::string out;
+  const auto add = [&out](bool differs, const std::string& text) {
+    if (differs) out += (out.empty() ? "" : " ") + text;
+  };
+  add(!o.socket_path.empty(), "socket=" + o.socket_path);
+  add(!o.workspace.empty(), "workspace=" + o.workspace);
+  add(!o.journal.empty(), "journal=" + o.journal);
+  add(o.no_journal, "no-journal");
+  add(o.auto_answer != AutoAnswer::kNone,
+      o.auto_answer == AutoAnswer::kAccept ? "auto=accept" : "auto=reject");
+  add(o.limits.max_line != LineLimits{}.max_line, "max-line=" + std::to_string(o.limits.max_line));
+  add(o.limits.memory_budget != LineLimits{}.memory_budget,
+      "budget=" + std::to_string(o.limits.memory_budget));
+  add(o.web.has_value(), o.web ? "web=" + o.web->host + ":" + std::to_string(o.web->port) : "");
+  add(o.open_browser, "open");
+  add(o.web_allow_remote, "allow-remote");
+  add(o.show_help, "help");
+  add(o.show_version, "version");
+  return out;
+}
+
+// The command lines are in tests/vectors/review/options.tsv.
 TEST(ReviewOptions, CommandLine) {
-  const std::vector<std::string_view> args = {
-      "--socket=/s", "--workspace", "/w",         "--auto", "accept",
-      "--journal",   "/j",          "--max-line", "2M",     "--memory-budget=1G"};
-  Result<ReviewOptions> options = parse_options(args);
-  ASSERT_TRUE(options.ok()) << options.failure();
-  EXPECT_EQ(options.value().socket_path, "/s");
-  EXPECT_EQ(options.value().workspace, "/w");
-  EXPECT_EQ(options.value().journal, "/j");
-  EXPECT_EQ(options.value().auto_answer, AutoAnswer::kAccept);
-  EXPECT_EQ(options.value().limits.max_line, 2u << 20);
-  EXPECT_EQ(options.value().limits.memory_budget, 1u << 30);
-  const std::vector<std::vector<std::string_view>> refused = {
-      {"--auto", "maybe"},      {"--socket"},        {"--bogus"},
-      {"--max-line", "12X"},    {"--max-line", "0"}, {"--no-journal", "--journal", "/j"},
-      {"--memory-budget", "-1"}};
-  for (const auto& bad : refused) EXPECT_FALSE(parse_options(bad).ok()) << bad[0];
+  for (const test::VectorRecord& record : test::read_vectors("review/options.tsv")) {
+    std::istringstream words(record.columns.at(0));
+    const std::vector<std::string> strings{std::istream_iterator<std::string>(words), {}};
+    const std::vector<std::string_view> args(strings.begin(), strings.end());
+    Result<ReviewOptions> options = parse_options(args);
+    EXPECT_EQ(options.ok() ? describe(options.value()) : "refused", record.columns.at(1))
+        << record.columns[0];
+  }
   EXPECT_EQ(parse_answer(" Yes \n"), Answer::kAccept);
   EXPECT_EQ(parse_answer("r"), Answer::kReject);
   EXPECT_EQ(parse_answer("H"), Answer::kHistory);
   EXPECT_EQ(parse_answer("ok"), Answer::kUnclear);
-}
-
-TEST(ReviewOptions, WebAddresses) {
-  struct Case {
-    std::vector<std::string_view> args;
-    std::string host;
-    std::uint16_t port;
-    bool open;
-  };
-  const std::vector<Case> cases = {
-      {{"--web"}, "127.0.0.1", 0, false},
-      {{"--web", "127.0.0.2:8080"}, "127.0.0.2", 8080, false},
-      {{"--web", "8080", "--open"}, "127.0.0.1", 8080, true},
-      {{"--web=[::1]:8080"}, "::1", 8080, false},
-      {{"--web", "--open"}, "127.0.0.1", 0, true},
-      // Parsed here; refused when the desk starts (no --web-allow-remote).
-      {{"--web", "0.0.0.0:1"}, "0.0.0.0", 1, false},
-  };
-  for (const Case& c : cases) {
-    Result<ReviewOptions> options = parse_options(c.args);
-    ASSERT_TRUE(options.ok()) << c.args.back() << ": " << options.failure();
-    ASSERT_TRUE(options.value().web.has_value()) << c.args.back();
-    EXPECT_EQ(options.value().web->host, c.host) << c.args.back();
-    EXPECT_EQ(options.value().web->port, c.port) << c.args.back();
-    EXPECT_EQ(options.value().open_browser, c.open) << c.args.back();
-    EXPECT_FALSE(options.value().web_allow_remote) << c.args.back();
-  }
-  const std::vector<std::vector<std::string_view>> refused = {
-      {"--open"}, {"--web-allow-remote"}, {"--web=host:"}, {"--web=70000"}, {"--web", "1.2.3.4:x"}};
-  for (const auto& bad : refused) EXPECT_FALSE(parse_options(bad).ok()) << bad.back();
-}
-
-// A front end that records what it is told.
-class RecordingFrontEnd : public FrontEnd {
- public:
-  void proposal_queued(const QueuedProposal& p) override { events.push_back("queued " + p.id); }
-  void proposal_decided(const QueuedProposal& p) override {
-    events.push_back("decided " + p.id + " by " + p.answered_by);
-  }
-  void proposal_withdrawn(const QueuedProposal& p) override {
-    events.push_back("withdrawn " + p.id);
-  }
-  void notice(std::string_view) override {}
-  std::vector<std::string> events;
-};
-
-TEST(ReviewCoreContract, TheFirstAnswerWinsAndEveryFrontEndIsTold) {
-  TempDir ws;
-  Workspace workspace = open_at(ws.path());
-  Journal journal;
-  ReviewCore core(journal);
-  RecordingFrontEnd terminal, desk;
-  core.subscribe(terminal);
-  core.subscribe(desk);
-  std::vector<std::string> sent;
-  ServerInfo server{1, workspace.name, 42, std::nullopt, "t"};
-  core.server_ready(server, workspace, [&](std::string_view line) { sent.emplace_back(line); });
-  core.receive(1, {"p-1", {"a.txt", "", "A", "why"}});
-  core.receive(1, {"p-2", {"/etc/passwd", "", "B", "why"}});
-  core.receive(1, {"p-3", {"c.txt", "", "C", "why"}});
-  ASSERT_EQ(core.waiting().size(), 2u) << "the refused one is not waiting";
-  const std::uint64_t first = core.waiting()[0]->number;
-  EXPECT_TRUE(core.answer(first, true, "desk"));
-  EXPECT_FALSE(core.answer(first, false, "terminal"));
-  core.server_gone(1);
-  EXPECT_TRUE(core.waiting().empty());
-  EXPECT_EQ(ws.read("a.txt"), "A");
-  const std::vector<std::string> expected = {"queued p-1", "queued p-2", "queued p-3",
-                                             "decided p-1 by desk", "withdrawn p-3"};
-  EXPECT_EQ(terminal.events, expected);
-  EXPECT_EQ(desk.events, expected);
-  const std::vector<std::string> decisions = {R"({"type":"decision","id":"p-2","accepted":false})",
-                                              R"({"type":"decision","id":"p-1","accepted":true})"};
-  EXPECT_EQ(sent, decisions);
-  ASSERT_EQ(core.history().size(), 3u);
-  EXPECT_EQ(core.history().back().state, ProposalState::kWithdrawn);
 }
 
 }  // namespace

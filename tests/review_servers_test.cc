@@ -1,15 +1,27 @@
 // varnock-review with real varnock-mcp servers: each server's edits land in
-// its own working directory, the file shown is the file written, and what
-// cannot be applied is refused before anyone is asked, and journalled.
+// its own working directory, the file shown is the file written, what
+// cannot be applied is refused before anyone is asked, decisions are
+// journalled, and who may connect; the socket, the command line, and the
+// person answering at a terminal.
 #include <gtest/gtest.h>
+#include <linux/securebits.h>
+#include <pty.h>
+#include <signal.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
+#include <future>
+#include <sstream>
 #include <thread>
+#include <tuple>
 
 #include "base/unix_socket.h"
 #include "review_harness.h"
+#include "varnock/version.h"
 #include "write_file_wire.h"
 
 namespace varnock::test {
@@ -53,14 +65,14 @@ TEST(ReviewServers, TheResolvedTargetIsShownAndWritten) {
 }
 
 // What cannot be applied is refused without asking, with its reason, and
-// nothing changes; the table is what the agent can cause.
-TEST(ReviewServers, WhatCannotBeAppliedIsRefusedBeforeAsking) {
+// journalled; nothing changes. The table is what the agent can cause.
+TEST(ReviewServers, WhatCannotBeAppliedIsRefusedBeforeAskingAndJournalled) {
   ReviewerFixture fixture;
-  ASSERT_TRUE(fixture.start("accept", {"--journal", fixture.sockets.file("j/journal.jsonl")}));
+  const std::string journal = fixture.sockets.file("j/journal.jsonl");
+  ASSERT_TRUE(fixture.start("accept", {"--journal", journal}));
   TempDir outside;
   outside.write("secret.txt", "secret\n");
   fixture.root.write("ws/data.bin", std::string("\xff\xfe\x00\x01", 4));
-  fixture.root.write("ws/dir/inner.txt", "x");
   const std::string ws = fixture.root.file("ws");
   ASSERT_EQ(::symlink(outside.path().c_str(), (ws + "/out").c_str()), 0);
   ASSERT_EQ(::symlink(outside.file("secret.txt").c_str(), (ws + "/leak.txt").c_str()), 0);
@@ -81,41 +93,62 @@ TEST(ReviewServers, WhatCannotBeAppliedIsRefusedBeforeAsking) {
     EXPECT_TRUE(fixture.reviewer->wait_for("Refused without asking: "));
     EXPECT_NE(fixture.reviewer->out().rfind(reason), std::string::npos) << path;
   }
+  fixture.reviewer->stop();
   EXPECT_EQ(outside.snapshot(), outside_before);
   EXPECT_EQ(fixture.root.snapshot(), ws_before);
-  EXPECT_FALSE(exists(ws + "/d"));
   EXPECT_EQ(fixture.reviewer->out().find("Changes:"), std::string::npos) << "nothing was asked";
+  std::istringstream lines(fixture.sockets.read("j/journal.jsonl"));
+  for (const auto& [path, reason] : cases) {
+    std::string line;
+    EXPECT_TRUE(std::getline(lines, line) && line.find(R"("decision":"refused")") != line.npos &&
+                line.find(reason) != line.npos)
+        << path << ": " << line;
+  }
 }
 
-// Every decision is one JSON line in a journal only the user can read.
-TEST(ReviewServers, DecisionsAreJournalled) {
+// Every decision is appended as one JSON line to a journal only the user
+// can read, by default under $XDG_STATE_HOME; --no-journal keeps none.
+TEST(ReviewServers, DecisionsAreAppendedToAPrivateJournal) {
   ReviewerFixture fixture;
-  const std::string journal = fixture.sockets.file("state/journal.jsonl");
-  ASSERT_TRUE(fixture.start("accept", {"--journal", journal}));
-  fixture.root.write("ws/old.txt", "old\n");
+  const std::map<std::string, std::string> state = {{"XDG_STATE_HOME", fixture.sockets.path()}};
+  fixture.root.write("ws/.keep", "");
   const std::string ws = fixture.root.file("ws");
-  EXPECT_EQ(edit_through_server(fixture.socket, ws, "new.txt", "1234\n").out,
-            accepted_response("new.txt"));
-  {
-    RawServer stale(fixture.socket);
-    ASSERT_TRUE(stale.send(hello_line() + raw_proposal("p-1", "old.txt", "not old\n", "x")));
-    EXPECT_EQ(stale.read_line(), decision("p-1", false));
+  for (const std::vector<std::string>& journal :
+       {std::vector<std::string>{}, {"--no-journal"}, {}}) {
+    ASSERT_TRUE(fixture.start("accept", journal, state));
+    EXPECT_EQ(edit_through_server(fixture.socket, ws, "new.txt", "1234\n").out,
+              accepted_response("new.txt"));
+    fixture.reviewer->stop();
   }
-  fixture.reviewer->stop();
+  const std::string journal = fixture.sockets.file("varnock-review/journal.jsonl");
   EXPECT_EQ(mode_of(journal) & 0777, 0600u);
-  const std::string text = fixture.sockets.read("state/journal.jsonl");
-  const std::string first = text.substr(0, text.find('\n'));
-  const std::string second = text.substr(std::min(first.size() + 1, text.size()));
+  const std::string text = fixture.sockets.read("varnock-review/journal.jsonl");
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
   const std::string members[] = {R"("decision":"accepted")",
                                  "\"workspace\":" + quoted(real_path(ws)), R"("after_bytes":5)",
                                  R"("thread_id":"t-e2e")"};
   for (const std::string& member : members) {
-    EXPECT_NE(first.find(member), std::string::npos) << member << " in " << text;
+    EXPECT_NE(text.find(member), text.rfind(member)) << member << " twice in " << text;
   }
-  EXPECT_TRUE(second.find(R"("decision":"refused")") != std::string::npos &&
-              second.find(R"("reason":"the file has changed since the agent read it")") !=
-                  std::string::npos)
-      << text;
+}
+
+// A server run by another user is refused when it connects, and the person
+// is told; the test connects as user 65534.
+TEST(ReviewServers, AServerOfAnotherUserIsRefused) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can connect as another user";
+  ReviewerFixture fixture;
+  ASSERT_TRUE(fixture.start("accept"));
+  const pid_t child = ::fork();
+  if (child == 0) {  // it keeps its capabilities, so it can still reach the socket
+    ::prctl(PR_SET_SECUREBITS, SECBIT_NO_SETUID_FIXUP);
+    if (::seteuid(65534) != 0) ::_exit(2);
+    RawServer stranger(fixture.socket);
+    ::_exit(stranger.connected() && stranger.closed_by_reviewer() ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_EQ(status, 0);
+  EXPECT_TRUE(fixture.reviewer->wait_for("it belongs to user 65534, not to you"));
 }
 
 // With --workspace, a server working elsewhere is refused at hello, and the
@@ -132,16 +165,6 @@ TEST(ReviewServers, WorkspaceOptionLimitsWhereServersMayWork) {
   EXPECT_FALSE(exists(fixture.root.file("elsewhere/x.txt")));
   EXPECT_EQ(edit_through_server(fixture.socket, fixture.root.file("allowed"), "x.txt", "x\n").out,
             accepted_response("x.txt"));
-}
-
-// The pid shown is the kernel's; a hello that claims another is shown too.
-TEST(ReviewServers, ThePidComesFromTheKernel) {
-  ReviewerFixture fixture;
-  ASSERT_TRUE(fixture.start("reject"));
-  RawServer liar(fixture.socket);
-  ASSERT_TRUE(liar.send(hello_line("1")));
-  EXPECT_TRUE(fixture.reviewer->wait_for("(pid " + std::to_string(::getpid()) +
-                                         ", hello said pid 1, thread \"t-raw\""));
 }
 
 // Started by a service manager on the first connection, the reviewer serves
@@ -164,7 +187,8 @@ TEST(ReviewServers, SocketActivation) {
 }
 
 // What may already be at the socket path: a stale socket is taken over, a
-// live reviewer's is not, and any other file is left alone.
+// live reviewer's is not, and any other file is left alone; and the other
+// command lines that end at once.
 TEST(ReviewServers, TheSocketPathIsTakenOverOnlyFromTheDead) {
   TempDir dir;
   {  // a socket file nobody listens on, as a killed reviewer leaves it
@@ -174,26 +198,96 @@ TEST(ReviewServers, TheSocketPathIsTakenOverOnlyFromTheDead) {
   ReviewerProcess taker({"--socket", dir.file("stale"), "--auto", "reject"});
   EXPECT_EQ(taker.socket_path(), dir.file("stale"));
   dir.write("plain", "not a socket");
-  const std::pair<std::vector<std::string>, const char*> refusals[] = {
-      {{"--socket", dir.file("stale"), "--auto", "accept"},
+  const std::tuple<std::vector<std::string>, int, std::string> ends[] = {
+      {{"--socket", dir.file("stale"), "--auto", "accept"}, 1,
        "another reviewer is already listening"},
-      {{"--socket", dir.file("plain"), "--auto", "reject"}, "not a socket"},
-      {{"--socket", dir.file("t")}, "--auto"}};
-  for (const auto& [args, message] : refusals) {
-    ReviewerProcess refused(args);
-    EXPECT_EQ(refused.stop(0), 1);
-    EXPECT_NE(refused.err().find(message), std::string::npos) << refused.err();
+      {{"--socket", dir.file("plain"), "--auto", "reject"}, 1, "not a socket"},
+      {{"--socket", dir.file("t")}, 1, "--auto"},
+      {{"--socket", dir.file("t"), "--web", "0.0.0.0:1"}, 1,
+       "refusing to serve the desk on 0.0.0.0, which is not a loopback address, without "
+       "--web-allow-remote"},
+      {{"--version"}, 0, "varnock-review " + std::string(kVersion) + "\n"}};
+  for (const auto& [args, status, message] : ends) {
+    ReviewerProcess ended(args);
+    EXPECT_EQ(ended.stop(0), status) << message;
+    EXPECT_NE((ended.out() + ended.err()).find(message), std::string::npos) << ended.err();
   }
   EXPECT_EQ(dir.read("plain"), "not a socket");
   EXPECT_FALSE(exists(dir.file("t")));
 }
 
-TEST(ReviewServers, VersionIsTheProjectVersion) {
-  ReviewerProcess reviewer({"--version"});
-  const std::string line = reviewer.read_line().value_or("");
-  EXPECT_TRUE(line.starts_with("varnock-review ") && line.size() > 15 && std::isdigit(line[15]))
-      << line;
-  EXPECT_EQ(reviewer.stop(0), 0);
+// The person at the terminal: varnock-review on a pseudo-terminal of its
+// own, asked about each proposal in turn, answering there.
+// varnock-review whose controlling terminal is a pseudo-terminal the test
+// holds the other side of.
+class TerminalReviewer {
+ public:
+  explicit TerminalReviewer(const std::string& socket) {
+    pid_ = ::forkpty(&master_, nullptr, nullptr, nullptr);
+    if (pid_ == 0) {
+      ::execl(VARNOCK_REVIEW_BINARY, VARNOCK_REVIEW_BINARY, "--socket", socket.c_str(),
+              "--no-journal", static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+  }
+  ~TerminalReviewer() {
+    ::kill(pid_, SIGTERM);
+    ::waitpid(pid_, nullptr, 0);
+    ::close(master_);
+  }
+
+  // Reads the screen until `needle` appears after what was read before.
+  bool wait_for(const std::string& needle) {
+    std::size_t found;
+    while ((found = screen_.find(needle, seen_)) == std::string::npos) {
+      if (read_more(master_, screen_, 30000) <= 0) return false;
+    }
+    seen_ = found + needle.size();
+    return true;
+  }
+  void type(const std::string& text) {
+    ASSERT_EQ(::write(master_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  }
+  void signal(int number) { ::kill(pid_, number); }
+  const std::string& screen() const { return screen_; }
+
+ private:
+  pid_t pid_ = -1;
+  int master_ = -1;
+  std::string screen_;
+  std::size_t seen_ = 0;
+};
+
+TEST(ReviewTerminal, ThePersonAnswersEachProposalInTurn) {
+  TempDir sockets, ws;
+  const std::string socket = sockets.file("s");
+  std::future<std::string> edits[3];  // outlive the reviewer, which ends them
+  const auto edit = [&](const std::string& path) {
+    return std::async(std::launch::async,
+                      [&, path] { return edit_through_server(socket, ws.path(), path, path).out; });
+  };
+  TerminalReviewer reviewer(socket);
+  ASSERT_TRUE(reviewer.wait_for("VARNOCK_SOCKET=" + socket)) << reviewer.screen();
+  edits[0] = edit("first.txt");
+  ASSERT_TRUE(reviewer.wait_for("Accept this edit to first.txt?")) << reviewer.screen();
+  reviewer.type("maybe\n");
+  ASSERT_TRUE(reviewer.wait_for("Please answer a (accept), r (reject) or h (history)"));
+  reviewer.type("a\n");
+  EXPECT_EQ(edits[0].get(), accepted_response("first.txt"));
+  EXPECT_EQ(ws.read("first.txt"), "first.txt");
+  edits[1] = edit("second.txt");
+  ASSERT_TRUE(reviewer.wait_for("Accept this edit to second.txt?")) << reviewer.screen();
+  reviewer.type("h\n");
+  ASSERT_TRUE(reviewer.wait_for("Accepted (by terminal): first.txt is written."));
+  reviewer.type("r\n");
+  EXPECT_EQ(edits[1].get(), rejected_response());
+  EXPECT_FALSE(exists(ws.file("second.txt")));
+  edits[2] = edit("third.txt");
+  ASSERT_TRUE(reviewer.wait_for("Accept this edit to third.txt?")) << reviewer.screen();
+  reviewer.signal(SIGTERM);
+  EXPECT_TRUE(reviewer.wait_for("Withdrawn: third.txt (the reviewer stopped before an answer)"))
+      << reviewer.screen();
+  EXPECT_FALSE(exists(ws.file("third.txt")));
 }
 
 }  // namespace

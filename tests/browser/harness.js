@@ -1,5 +1,5 @@
-// Starting the desk fixture, the built varnock-review and varnock-mcp, and
-// Debian's chromium for the browser tests and the screenshot. Nothing here
+// Starting the built varnock-review and varnock-mcp, and Debian's chromium,
+// for the browser tests (and bench/desk's measure.js). Nothing here
 // downloads a browser; every request that would leave the desk's origin is
 // aborted and recorded.
 import { spawn } from 'node:child_process';
@@ -15,35 +15,6 @@ const CHROMIUM_ARGS = [
   '--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
   '--disable-background-networking', '--disable-component-update', '--disable-sync',
 ];
-
-// The fixture program: its URL, and the lines it prints after that.
-export async function startFixture() {
-  const path = process.env.DESK_FIXTURE;
-  if (!path) throw new Error('DESK_FIXTURE must name the built desk_fixture program');
-  const child = spawn(path, [], { stdio: ['pipe', 'pipe', 'inherit'] });
-  const lines = createInterface({ input: child.stdout });
-  const seen = [];
-  const waiters = [];
-  const url = await new Promise((resolve, reject) => {
-    child.on('exit', (code) => reject(new Error(`desk_fixture exited with ${code}`)));
-    lines.on('line', (line) => {
-      if (line.startsWith('Review desk: ')) return resolve(line.slice('Review desk: '.length));
-      seen.push(line);
-      for (const waiter of waiters.splice(0)) waiter();
-    });
-  });
-  return {
-    url,
-    origin: new URL(url).origin,
-    send: (command) => child.stdin.write(`${command}\n`),
-    // Resolves when the fixture has printed `line`.
-    printed: (line) => new Promise((resolve) => {
-      const check = () => (seen.includes(line) ? resolve() : waiters.push(check));
-      check();
-    }),
-    stop: () => child.stdin.end(),
-  };
-}
 
 // Collects a child's output as it comes (carriage returns from a terminal
 // dropped). `printed(text)` resolves with the line holding `text` once it
@@ -118,7 +89,6 @@ export async function startReviewer({ terminal = false, journal } = {}) {
     url,
     origin: new URL(url).origin,
     socket,
-    output: output.text,
     printed: output.printed,
     // Types `text` on the terminal (with `terminal` only).
     type: (text) => child.stdin.write(text),

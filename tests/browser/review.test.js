@@ -1,11 +1,10 @@
 // The review desk of the built varnock-review in a real browser, with real
 // varnock-mcp servers proposing edits: answers reach the agent and the
-// workspace, hostile text stays text, a departed server's proposal cannot
-// be accepted, servers queue, the terminal and the desk decide once, and
-// refused requests decide nothing.
+// workspace, the diff and the explanation render, hostile text stays text,
+// a departed server's proposal cannot be accepted, servers queue, the
+// terminal and the desk decide once, and refused requests decide nothing.
 import assert from 'node:assert/strict';
-import { spawnSync } from 'node:child_process';
-import { existsSync, readFileSync } from 'node:fs';
+import { existsSync, readFileSync, writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { makeTempDir, rawRequest, startBrowser, startReviewer, startServer } from './harness.js';
@@ -13,6 +12,8 @@ import { makeTempDir, rawRequest, startBrowser, startReviewer, startServer } fro
 const RECEIPT = (path) =>
   JSON.stringify({ received: true, path, message: 'file written and accepted by reviewer' });
 const REJECTED = { code: -32602, message: 'The request has been rejected.' };
+// Markup an agent may send, each put in the path, the explanation and the new text.
+const ATTACKS = JSON.parse(readFileSync(new URL('../vectors/desk/hostile.json', import.meta.url)));
 
 // A reviewer, a browser on its desk, and the servers started against it.
 async function openDesk(options) {
@@ -50,9 +51,10 @@ const heading = (page, name) => page.getByRole('heading', { name, exact: true })
 // proposal until the person moves on.
 async function pick(page, path) {
   await page.locator('#queue button', { hasText: path }).click();
-  await heading(page, path);
+  await page.locator('#path', { hasText: path }).waitFor();
 }
 const accept = (page) => page.getByRole('button', { name: 'Accept', exact: true });
+const region = (page, name) => page.getByRole('region', { name });
 
 // Resolves with 'pending' unless `promise` has settled by now.
 const settled = (promise) => Promise.race([promise.then(() => 'settled'),
@@ -67,18 +69,35 @@ after(async () => {
 });
 
 describe('answering from the desk', () => {
-  test('a proposal appears without reload and is accepted; the next is rejected with r', async () => {
+  test('a proposal appears without reload, renders, and is accepted; the next is rejected with r', async () => {
     const { page } = desk;
     const server = await desk.server();
-    const table = 'Adds notes.\n\n| field | type |\n|---|---|\n| total | long |\n';
-    const first = server.writeFile('notes.txt', 'hello\n', table);
+    const old = Array.from({ length: 40 }, (_, i) => `line ${i + 1}\n`).join('');
+    writeFileSync(join(server.workspace, 'notes.txt'), old);
+    const table = 'Adds ~~nothing~~.\n\n| field | type |\n|---|---|\n| total | long |\n';
+    const first = server.writeFile('notes.txt', old.replace('line 20\n', 'line twenty\n'), table);
     await heading(page, 'notes.txt');
-    const explanation = page.getByRole('region', { name: 'Explanation' });
-    assert.equal(await explanation.locator('table th').first().textContent(), 'field');
-    assert.equal(await explanation.locator('table td').nth(1).textContent(), 'long');
+    const explanation = region(page, 'Explanation');
+    const changes = region(page, 'Changes');
+    assert.deepEqual(await explanation.locator('th, td').allTextContents(), ['field', 'type', 'total', 'long']);
+    assert.equal(await explanation.locator('del').textContent(), 'nothing');
+    assert.deepEqual(await changes.locator('mark').allTextContents(), ['20', 'twenty']);
+    // Unchanged runs fold, open on demand, and the other views draw them.
+    const rows = await changes.locator('.row').count();
+    await changes.getByRole('button', { name: /^show \d+ lines$/ }).first().click();
+    await changes.locator('.row').nth(rows).waitFor();
+    await page.getByRole('button', { name: 'Whole file' }).click();
+    await changes.locator('.no', { hasText: /^40$/ }).first().waitFor();
+    assert.equal(await changes.locator('.fold').count(), 0, 'the whole file, unfolded');
+    await page.getByRole('button', { name: 'Unified' }).click();
+    await changes.locator('.kind', { hasText: '-' }).first().waitFor();
+    await page.getByRole('button', { name: 'Changes' }).click();
+    await changes.getByRole('button', { name: /^show \d+ lines$/ }).first().waitFor();
+    await page.keyboard.press('j');
+    assert.equal(await page.evaluate(() => document.activeElement.classList.contains('hunk-start')), true);
     await accept(page).click();
     assert.deepEqual((await first).result, { content: [{ type: 'text', text: RECEIPT('notes.txt') }] });
-    assert.equal(readFileSync(join(server.workspace, 'notes.txt'), 'utf8'), 'hello\n');
+    assert.match(readFileSync(join(server.workspace, 'notes.txt'), 'utf8'), /^line 19\nline twenty\n/m);
     await page.getByText('#1 accepted.').waitFor();
 
     const second = server.writeFile('other.txt', 'no\n', 'Another file.');
@@ -131,79 +150,77 @@ describe('hostile text', () => {
   test('markup in the path, explanation and content neither runs nor loads', async () => {
     const { page } = desk;
     const server = await desk.server();
-    const path = '<img src=x onerror="window.__pwned=1">.txt';
-    const explanation = [
-      'Looks harmless.', '',
-      '<script>window.__pwned=2</script>', '',
-      '<img src=x onerror="window.__pwned=3">', '',
-      '[click](javascript:window.__pwned=4)', '',
-      '<iframe src="/x"></iframe>', '',
-      '![pixel](/x)',
-    ].join('\n');
-    const reply = server.writeFile(path, '<script>window.__pwned=5</script>\n', explanation);
-    await pick(page, path);
-    const region = page.getByRole('region', { name: 'Explanation' });
-    await region.getByText('Looks harmless.').waitFor();
-    assert.match(await page.getByRole('region', { name: 'Changes' }).textContent(),
-      /<script>window.__pwned=5<\/script>/);
-    assert.equal(await page.locator('iframe, img, object, embed').count(), 0);
+    const path = `${ATTACKS.join('/')}/hidden\u200b\u202e.txt`;
+    const reply = server.writeFile(path, `${ATTACKS.join('\n')}\n`, `Looks harmless.\n\n${ATTACKS.join('\n\n')}`);
+    await pick(page, 'hidden');
+    assert.equal(await page.locator('#path').textContent(), `${ATTACKS.join('/')}/hidden⟨U+200B⟩⟨U+202E⟩.txt`);
+    await page.locator('#notices li', { hasText: 'hidden characters in the path' }).first().waitFor();
+    await region(page, 'Explanation').getByText('Looks harmless.').waitFor();
+    const changes = await region(page, 'Changes').textContent();
+    for (const attack of ATTACKS) assert.ok(changes.includes(attack), `shown as text: ${attack}`);
+    assert.equal(await page.locator('iframe, img, object, embed, svg').count(), 0);
     assert.equal(await page.locator('script').count(), 1, 'only desk.js');
-    const hrefs = await region.locator('a').evaluateAll((links) => links.map((a) => a.getAttribute('href')));
+    const hrefs = await page.locator('a[href]').evaluateAll((links) => links.map((a) => a.getAttribute('href')));
     for (const href of hrefs) assert.doesNotMatch(href, /^\s*(javascript|vbscript|data):/i);
     await page.getByRole('button', { name: 'Reject', exact: true }).click();
     assert.deepEqual((await reply).error, REJECTED);
     assert.equal(await page.evaluate(() => window.__pwned), undefined);
     assert.deepEqual(desk.dialogs, []);
-    assert.equal(desk.requests.filter((p) => p === '/x' || p.endsWith('/x')).length, 0, 'requests to /x');
+    assert.deepEqual(desk.requests.filter((p) => p.endsWith('/x')), [], 'requests to /x');
+  });
+
+  test('a request that would leave the desk is aborted and recorded', async () => {
+    const probe = await desk.browser.context.newPage();
+    await assert.rejects(probe.goto('http://203.0.113.7/probe'));
+    await probe.close();
+    assert.deepEqual(desk.browser.leaks.splice(0), ['http://203.0.113.7/probe']);
   });
 });
 
 describe('strangers', () => {
-  test('refused requests decide nothing; the token is long and new each run', async () => {
+  test('the token becomes a cookie; refused requests decide nothing; an answer from elsewhere shows', async () => {
     const { page, reviewer } = desk;
+    assert.equal(new URL(page.url()).search, '', 'the token left the address bar');
+    const [cookie, ...others] = await desk.browser.context.cookies();
+    assert.deepEqual([others.length, cookie.httpOnly, cookie.sameSite], [0, true, 'Strict']);
+    const token = new URL(reviewer.url).searchParams.get('token');
+    assert.ok(token.length >= 32, `a 128-bit token: ${token}`);
     const server = await desk.server();
     const reply = server.writeFile('guarded.txt', 'mine\n', 'Guarded.');
     await pick(page, 'guarded.txt');
     const number = await page.locator('#queue [aria-current="true"]').getAttribute('data-number');
-    const [cookie] = await desk.browser.context.cookies();
     const withCookie = { Cookie: `${cookie.name}=${cookie.value}` };
     const { origin, port } = new URL(reviewer.url);
     const answer = `/api/proposals/${number}/answer`;
+    const upgrade = { Connection: 'Upgrade', Upgrade: 'websocket', 'Sec-WebSocket-Version': '13',
+      'Sec-WebSocket-Key': 'dGhlIHNhbXBsZSBub25jZQ==' };
     const cases = [
-      ['no token', { Origin: origin }, 401],
-      ['a foreign Host', { ...withCookie, Origin: origin, Host: `desk.example:${port}` }, 403],
-      ['a foreign Origin', { ...withCookie, Origin: 'http://evil.example' }, 403],
-      ['no Origin', withCookie, 403],
+      ['the page without the token', '/', {}, 'GET', 401],
+      ['a wrong token', '/?token=0000', {}, 'GET', 401],
+      ['the state without the token', '/api/state', {}, 'GET', 401],
+      ['an answer without the token', answer, { Origin: origin }, 'POST', 401],
+      ['a foreign Host', answer, { ...withCookie, Origin: origin, Host: `desk.example:${port}` }, 'POST', 403],
+      ['a foreign Origin', answer, { ...withCookie, Origin: 'http://evil.example' }, 'POST', 403],
+      ['no Origin', answer, withCookie, 'POST', 403],
+      ['an upgrade from a foreign Origin', '/events', { ...withCookie, ...upgrade, Origin: 'http://evil.example' }, 'GET', 403],
+      ['the state with the cookie', '/api/state', withCookie, 'GET', 200],
     ];
-    for (const [name, headers, status] of cases) {
-      assert.equal(await rawRequest(reviewer.url, answer, headers, 'POST'), status, name);
+    for (const [name, path, headers, method, status] of cases) {
+      assert.equal(await rawRequest(reviewer.url, path, headers, method), status, name);
     }
     assert.equal(await settled(reply), 'pending');
     assert.equal(existsSync(join(server.workspace, 'guarded.txt')), false);
-    assert.equal(await accept(page).isDisabled(), false);
-
-    const token = new URL(reviewer.url).searchParams.get('token');
-    assert.ok(token.length >= 32, `a 128-bit token: ${token}`);
     const other = await startReviewer();
     try {
       assert.notEqual(new URL(other.url).searchParams.get('token'), token);
-      assert.equal(await rawRequest(other.url, '/', { Cookie: withCookie.Cookie }), 401, 'another run\'s cookie');
+      assert.equal(await rawRequest(other.url, '/', withCookie), 401, 'another run\'s cookie');
     } finally {
       await other.stop();
     }
-    await accept(page).click();
+    assert.equal(await rawRequest(reviewer.url, answer, { ...withCookie, Origin: origin }, 'POST'), 200);
     assert.match((await reply).result.content[0].text, /file written and accepted/);
-  });
-
-  test('a non-loopback address without --web-allow-remote is refused at start', () => {
-    const dir = makeTempDir('desk-refused-');
-    const run = spawnSync(process.env.VARNOCK_REVIEW,
-      ['--web', '0.0.0.0:1', '--socket', join(dir, 's.sock'), '--no-journal'],
-      { input: '', encoding: 'utf8', timeout: 30000 });
-    assert.notEqual(run.status, 0);
-    assert.match(run.stderr,
-      /refusing to serve the desk on 0\.0\.0\.0, which is not a loopback address, without --web-allow-remote/);
-    assert.doesNotMatch(run.stdout, /Review desk: /);
+    await page.getByText(`#${number} was answered elsewhere.`).waitFor();
+    assert.equal(await accept(page).isDisabled(), true);
   });
 });
 

@@ -1,7 +1,7 @@
-// Serves the review desk over scripted proposals, for the browser tests and
-// for looking at the page by hand. Prints "Review desk: URL", then reads
+// Serves the review desk over scripted proposals, for measure.js,
+// screenshot.js and looking at the page by hand. Prints "Review desk: URL", then reads
 // commands, one a line, from standard input:
-//   queue NAME       queue the scripted proposal NAME (see kScripts)
+//   queue NAME       queue the scripted proposal NAME (see desk_scripts.h)
 //   withdraw N       proposal N's server went away
 //   decide N         another front end accepted proposal N
 // and prints "answer N accept" or "answer N reject" when the page answers.

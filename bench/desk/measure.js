@@ -3,13 +3,15 @@
 // and Accept can be pressed, and how many table rows that took; and how
 // long the event took to reach the page after the proposal was sent (the
 // write_file call, or the fixture's queue command). Prints the
-// figures; asserts nothing. Run against the desk fixture:
+// figures; asserts nothing. It uses the browser tests' harness (npm ci in
+// tests/browser first). Run against the desk fixture:
 //   DESK_FIXTURE=... node measure.js
 // or against the built reviewer with a real server proposing the edit:
 //   VARNOCK_REVIEW=... VARNOCK_MCP=... node measure.js
 import { writeFileSync } from 'node:fs';
 import { join } from 'node:path';
-import { makeTempDir, startBrowser, startFixture, startReviewer, startServer } from './harness.js';
+import { makeTempDir, startBrowser, startReviewer, startServer } from '../../tests/browser/harness.js';
+import { startFixture } from './fixture.js';
 
 // 163 840 lines of 64 bytes; every hundredth line changes one word.
 function bigTexts() {

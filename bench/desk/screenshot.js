@@ -1,7 +1,9 @@
 // Takes docs/desk.png: the desk with a realistic proposal, as a person
-// sees it. Run: DESK_FIXTURE=... node screenshot.js [path]
+// sees it, with the browser tests' harness (npm ci in tests/browser first).
+// Run: DESK_FIXTURE=... node bench/desk/screenshot.js [path]
 import { fileURLToPath } from 'node:url';
-import { startBrowser, startFixture } from './harness.js';
+import { startBrowser } from '../../tests/browser/harness.js';
+import { startFixture } from './fixture.js';
 
 const output = process.argv[2] || fileURLToPath(new URL('../../docs/desk.png', import.meta.url));
 const fixture = await startFixture();

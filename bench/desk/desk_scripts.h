@@ -15,9 +15,8 @@ struct Script {
   std::vector<std::string> notices;
 };
 
-// From tests/vectors/desk/scripts.json: "realistic", a small edit to a C
-// file explained with a Markdown table; "hostile", markup and scripts in the
-// path, the explanation and the text; "second-server", a small edit (the
+// From bench/desk/scripts.json: "realistic", a small edit to a C file
+// explained with a Markdown table; "second-server", a small edit (the
 // fixture gives it another server). Made here: "big", a 10 MiB text with
 // 1 % of its lines changed.
 // Any other name gives an empty new file.
