@@ -1,17 +1,14 @@
-// Measures how long the desk takes to show a 10 MiB proposal with 1 % of
-// its lines changed, from the moment it is queued until the diff is drawn
-// and Accept can be pressed, and how many table rows that took; and how
-// long the event took to reach the page after the proposal was sent (the
-// write_file call, or the fixture's queue command). Prints the
+// Measures how long the desk of the built varnock-review takes to show a
+// 10 MiB proposal with 1 % of its lines changed, made by a real varnock-mcp:
+// from the write_file call to the proposal's event on the page, from the
+// event until the first rows are drawn and Accept can be pressed, and until
+// every row is drawn; then the frame times while scrolling. Prints the
 // figures; asserts nothing. It uses the browser tests' harness (npm ci in
-// tests/browser first). Run against the desk fixture:
-//   DESK_FIXTURE=... node measure.js
-// or against the built reviewer with a real server proposing the edit:
-//   VARNOCK_REVIEW=... VARNOCK_MCP=... node measure.js
+// tests/browser first).
+//   VARNOCK_REVIEW=... VARNOCK_MCP=... node bench/desk/measure.js
 import { writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { makeTempDir, startBrowser, startReviewer, startServer } from '../../tests/browser/harness.js';
-import { startFixture } from './fixture.js';
 
 // 163 840 lines of 64 bytes; every hundredth line changes one word.
 function bigTexts() {
@@ -25,19 +22,9 @@ function bigTexts() {
   return { before: before.join(''), after: after.join('') };
 }
 
-// Queues the big proposal and takes an answer, through the fixture or
-// through a real varnock-mcp whose workspace holds the old text.
+// Proposes the big edit through a real varnock-mcp whose workspace holds
+// the old text, and takes the answer.
 async function startSource() {
-  if (!process.env.VARNOCK_REVIEW) {
-    const fixture = await startFixture();
-    return {
-      url: fixture.url,
-      origin: fixture.origin,
-      queue: () => fixture.send('queue big'),
-      answered: (number) => fixture.printed(`answer ${number} reject`),
-      stop: async () => fixture.stop(),
-    };
-  }
   const reviewer = await startReviewer();
   const workspace = makeTempDir('desk-measure-');
   const texts = bigTexts();

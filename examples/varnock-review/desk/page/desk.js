@@ -62,6 +62,11 @@ async function request(path, options = {}) {
 
 // ---- the queue and the history ----
 
+// "pid N", and the thread when the server names one (hosts often do not).
+function describeServer(server) {
+  return `pid ${server.pid}${server.thread_id ? ` · thread ${server.thread_id}` : ''}`;
+}
+
 function serverKey(server) {
   return `${server.workspace}\u0000${server.pid}\u0000${server.thread_id}`;
 }
@@ -76,10 +81,10 @@ function renderQueue() {
     groups.get(key).push(proposal);
   }
   for (const proposals of groups.values()) {
-    const { workspace, pid, thread_id: thread } = proposals[0].server;
+    const { server } = proposals[0];
     const group = element('section', { class: 'group' });
     const heading = element('h3');
-    appendVisible(heading, `${workspace} · pid ${pid} · thread ${thread}`);
+    appendVisible(heading, `${server.workspace} · ${describeServer(server)}`);
     group.append(heading);
     for (const proposal of proposals) {
       const button = element('button', { type: 'button', 'data-number': proposal.number });
@@ -167,7 +172,7 @@ function renderMeta(proposal) {
   };
   if (proposal.target && proposal.target !== proposal.path) fact('Target', proposal.target);
   fact('Workspace', proposal.server.workspace);
-  fact('Server', `pid ${proposal.server.pid} · thread ${proposal.server.thread_id}`);
+  fact('Server', describeServer(proposal.server));
   fact('Size', `${proposal.before_size} → ${proposal.after_size} bytes`);
   if (proposal.new_file) notices.push('new file');
   notices.push(...proposal.notices);
