@@ -145,7 +145,9 @@ class SignalStorm {
 class BackgroundSend {
  public:
   BackgroundSend(TestBroker& broker, std::string bytes, std::size_t chunk)
-      : thread_([&broker, bytes = std::move(bytes), chunk] { broker.send(bytes, chunk, chunk > 0 ? 1 : 0); }) {}
+      : thread_([&broker, bytes = std::move(bytes), chunk] {
+          broker.send(bytes, chunk, chunk > 0 ? 1 : 0);
+        }) {}
   ~BackgroundSend() { thread_.join(); }
   BackgroundSend(const BackgroundSend&) = delete;
   BackgroundSend& operator=(const BackgroundSend&) = delete;
@@ -269,10 +271,9 @@ TEST_F(HostileBroker, LinesBeforeTheDecisionAreSkipped) {
               std::string(kFlood, 'p');
     return "\t" + garbage + " \r\n";
   });
-  EXPECT_TRUE(same_bytes(err_after_start(), kInvalidBrokerLine + "ok\u00e9\n" +
-                                                kInvalidBrokerLine + arrays + "\n" +
-                                                kInvalidBrokerLine + objects + "\n" +
-                                                kInvalidBrokerLine + garbage + "\n"));
+  EXPECT_TRUE(same_bytes(err_after_start(), kInvalidBrokerLine + "ok\u00e9\n" + kInvalidBrokerLine +
+                                                arrays + "\n" + kInvalidBrokerLine + objects +
+                                                "\n" + kInvalidBrokerLine + garbage + "\n"));
 }
 
 // The broker goes away while the server is blocked writing a 64 MiB

@@ -1,12 +1,9 @@
 #include "review_harness.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -21,93 +18,36 @@
 namespace varnock::test {
 namespace {
 
-std::vector<char*> pointers(std::vector<std::string>& strings) {
-  std::vector<char*> out;
-  for (std::string& s : strings) out.push_back(s.data());
-  out.push_back(nullptr);
-  return out;
+ProcessOptions reviewer_options(const TempDir& files, std::vector<std::string> args,
+                                const std::map<std::string, std::string>& environment,
+                                std::vector<std::string> prefix) {
+  ProcessOptions options;
+  args.insert(args.begin(), VARNOCK_REVIEW_BINARY);
+  args.insert(args.begin(), prefix.begin(), prefix.end());
+  options.program = args.front();
+  options.arguments.assign(args.begin() + 1, args.end());
+  options.environment = environment;
+  options.environment.emplace("XDG_STATE_HOME", files.path());
+  options.output_directory = files.path();
+  return options;
 }
 
 }  // namespace
 
 ReviewerProcess::ReviewerProcess(std::vector<std::string> args,
                                  const std::map<std::string, std::string>& environment,
-                                 std::vector<std::string> prefix) {
-  args.insert(args.begin(), VARNOCK_REVIEW_BINARY);
-  args.insert(args.begin(), prefix.begin(), prefix.end());
-  args.insert(args.begin(), {"env", "-u", "XDG_RUNTIME_DIR", "XDG_STATE_HOME=" + files_.path()});
-  for (const auto& [name, value] : environment) args.insert(args.begin() + 4, name + "=" + value);
-  std::vector<char*> argv = pointers(args);
-  const int flags = O_WRONLY | O_CREAT | O_CLOEXEC;
-  const int null_fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
-  const int out_fd = ::open(files_.file("out").c_str(), flags, 0600);
-  const int err_fd = ::open(files_.file("err").c_str(), flags, 0600);
-  pid_ = ::fork();
-  if (pid_ == 0) {
-    ::setsid();
-    const rlimit most{64 << 20, 64 << 20};  // a runaway writer cannot fill the disk
-    ::setrlimit(RLIMIT_FSIZE, &most);
-    ::dup2(null_fd, 0);
-    ::dup2(out_fd, 1);
-    ::dup2(err_fd, 2);
-    ::execvp(argv[0], argv.data());
-    ::_exit(127);
-  }
-  for (const int fd : {null_fd, out_fd, err_fd}) ::close(fd);
-}
-
-ReviewerProcess::~ReviewerProcess() {
-  if (pid_ > 0) stop(SIGTERM);
-}
-
-bool ReviewerProcess::ended() {
-  if (status_ < 0 && ::waitpid(pid_, &status_, WNOHANG) <= 0) status_ = -1;
-  return status_ >= 0;
-}
-
-std::optional<std::string> ReviewerProcess::read_line(int timeout_ms) {
-  return text_to_line_with("", timeout_ms);
-}
-
-bool ReviewerProcess::wait_for(std::string_view needle, int timeout_ms) {
-  return text_to_line_with(needle, timeout_ms).has_value();
-}
-
-std::optional<std::string> ReviewerProcess::text_to_line_with(std::string_view needle,
-                                                               int timeout_ms) {
-  for (int waited = 0;; waited += 10) {
-    const bool last_look = ended() || waited >= timeout_ms;
-    const std::string out = this->out();
-    const std::size_t at = out.find(needle, taken_);
-    const std::size_t end = at == std::string::npos ? at : out.find('\n', at);
-    if (end != std::string::npos) {
-      std::string text = out.substr(taken_, end - taken_);
-      taken_ = end + 1;
-      return text;
-    }
-    if (last_look) return std::nullopt;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-}
+                                 std::vector<std::string> prefix)
+    : process_(reviewer_options(files_, std::move(args), environment, std::move(prefix))) {}
 
 std::string ReviewerProcess::socket_path() {
-  std::optional<std::string> line = read_line();
   const std::string prefix = "VARNOCK_SOCKET=";
-  if (!line || !line->starts_with(prefix)) return "<no socket line: " + line.value_or("") + ">";
-  return line->substr(prefix.size());
+  if (!process_.wait_for(prefix)) return "<no socket line: " + out() + ">";
+  return process_.read_line().value_or("<no socket line>");
 }
 
 int ReviewerProcess::stop(int signal) {
-  if (signal != 0 && !ended()) ::kill(pid_, signal);
-  for (int waited = 0; !ended(); waited += 10) {
-    if (waited == 30000) {
-      ADD_FAILURE() << "varnock-review did not end; killing it";
-      ::kill(pid_, SIGKILL);
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  pid_ = -1;
-  return WIFEXITED(status_) ? WEXITSTATUS(status_) : 128 + WTERMSIG(status_);
+  if (signal != 0) process_.signal(signal);
+  return process_.finish();
 }
 
 ssize_t read_more(int fd, std::string& into, int timeout_ms) {

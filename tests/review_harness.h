@@ -3,6 +3,7 @@
 // varnock-mcp servers in chosen directories.
 #pragma once
 
+#include <signal.h>
 #include <sys/types.h>
 
 #include <map>
@@ -18,44 +19,32 @@
 namespace varnock::test {
 
 // varnock-review with `args`, run through `prefix` when not empty (e.g.
-// {"prlimit", ...}), with XDG_RUNTIME_DIR removed from the environment and
-// XDG_STATE_HOME (where its journal goes) a scratch directory, unless
-// `environment` sets them. Its output goes to files (at most 64 MiB), so it
-// never waits for the test.
+// {"prlimit", ...}), in an environment of PATH, `environment` and
+// XDG_STATE_HOME (where its journal goes) a scratch directory. Its output
+// goes to files, so it never waits for the test.
 class ReviewerProcess {
  public:
   explicit ReviewerProcess(std::vector<std::string> args,
                            const std::map<std::string, std::string>& environment = {},
                            std::vector<std::string> prefix = {});
-  ~ReviewerProcess();  // SIGTERM and wait
-  ReviewerProcess(const ReviewerProcess&) = delete;
-  ReviewerProcess& operator=(const ReviewerProcess&) = delete;
+  ~ReviewerProcess() { process_.signal(SIGTERM); }
 
-  // The next line of standard output, without LF; nullopt at the end or
-  // after `timeout_ms`.
-  std::optional<std::string> read_line(int timeout_ms = 30000);
-  // Reads lines until one holds `needle`; false if none comes in `timeout_ms`.
-  bool wait_for(std::string_view needle, int timeout_ms = 30000);
+  // Reads output until `needle`; false if it does not come in `timeout_ms`.
+  bool wait_for(std::string_view needle, int timeout_ms = 30000) {
+    return process_.wait_for(needle, timeout_ms);
+  }
   // The socket path from the first line, "VARNOCK_SOCKET=<path>".
   std::string socket_path();
   // Sends `signal` (none when 0) and waits; gives the exit code, or 128 +
   // the signal that ended it.
-  int stop(int signal = 15);
+  int stop(int signal = SIGTERM);
   // Everything written so far to standard output and error.
   std::string out() const { return files_.read("out"); }
   std::string err() const { return files_.read("err"); }
 
  private:
-  // Reaps the program if it has ended; true once it has.
-  bool ended();
-  // Waits for a line holding `needle` in what read_line has not handed out,
-  // and gives all of that up to the line's end, which it hands out.
-  std::optional<std::string> text_to_line_with(std::string_view needle, int timeout_ms);
-
-  TempDir files_;  // its standard output and error ("out", "err")
-  pid_t pid_ = -1;
-  int status_ = -1;        // as waitpid gives it, once ended
-  std::size_t taken_ = 0;  // bytes of "out" handed out by read_line
+  TempDir files_;  // its standard output and error ("out", "err"), and its state
+  ServerProcess process_;
 };
 
 // Waits up to `timeout_ms` for bytes on `fd` and appends them to `into`:

@@ -5,7 +5,6 @@
 // person answering at a terminal.
 #include <gtest/gtest.h>
 #include <linux/securebits.h>
-#include <pty.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
@@ -172,8 +171,9 @@ TEST(ReviewServers, WorkspaceOptionLimitsWhereServersMayWork) {
 TEST(ReviewServers, SocketActivation) {
   TempDir dir;
   const std::string socket = dir.file("activated.sock");
-  ReviewerProcess manager({"--auto", "accept"}, {},
-                          {"systemd-socket-activate", "-l", socket, "-E", "PATH"});
+  ReviewerProcess manager(
+      {"--auto", "accept"}, {},
+      {"systemd-socket-activate", "-l", socket, "-E", "PATH", "-E", "XDG_STATE_HOME"});
   for (int i = 0; i < 500 && !exists(socket); ++i) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
@@ -199,11 +199,13 @@ TEST(ReviewServers, TheSocketPathIsTakenOverOnlyFromTheDead) {
   EXPECT_EQ(taker.socket_path(), dir.file("stale"));
   dir.write("plain", "not a socket");
   const std::tuple<std::vector<std::string>, int, std::string> ends[] = {
-      {{"--socket", dir.file("stale"), "--auto", "accept"}, 1,
+      {{"--socket", dir.file("stale"), "--auto", "accept"},
+       1,
        "another reviewer is already listening"},
       {{"--socket", dir.file("plain"), "--auto", "reject"}, 1, "not a socket"},
       {{"--socket", dir.file("t")}, 1, "--auto"},
-      {{"--socket", dir.file("t"), "--web", "0.0.0.0:1"}, 1,
+      {{"--socket", dir.file("t"), "--web", "0.0.0.0:1"},
+       1,
        "refusing to serve the desk on 0.0.0.0, which is not a loopback address, without "
        "--web-allow-remote"},
       {{"--version"}, 0, "varnock-review " + std::string(kVersion) + "\n"}};
@@ -218,46 +220,6 @@ TEST(ReviewServers, TheSocketPathIsTakenOverOnlyFromTheDead) {
 
 // The person at the terminal: varnock-review on a pseudo-terminal of its
 // own, asked about each proposal in turn, answering there.
-// varnock-review whose controlling terminal is a pseudo-terminal the test
-// holds the other side of.
-class TerminalReviewer {
- public:
-  explicit TerminalReviewer(const std::string& socket) {
-    pid_ = ::forkpty(&master_, nullptr, nullptr, nullptr);
-    if (pid_ == 0) {
-      ::execl(VARNOCK_REVIEW_BINARY, VARNOCK_REVIEW_BINARY, "--socket", socket.c_str(),
-              "--no-journal", static_cast<char*>(nullptr));
-      ::_exit(127);
-    }
-  }
-  ~TerminalReviewer() {
-    ::kill(pid_, SIGTERM);
-    ::waitpid(pid_, nullptr, 0);
-    ::close(master_);
-  }
-
-  // Reads the screen until `needle` appears after what was read before.
-  bool wait_for(const std::string& needle) {
-    std::size_t found;
-    while ((found = screen_.find(needle, seen_)) == std::string::npos) {
-      if (read_more(master_, screen_, 30000) <= 0) return false;
-    }
-    seen_ = found + needle.size();
-    return true;
-  }
-  void type(const std::string& text) {
-    ASSERT_EQ(::write(master_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-  }
-  void signal(int number) { ::kill(pid_, number); }
-  const std::string& screen() const { return screen_; }
-
- private:
-  pid_t pid_ = -1;
-  int master_ = -1;
-  std::string screen_;
-  std::size_t seen_ = 0;
-};
-
 TEST(ReviewTerminal, ThePersonAnswersEachProposalInTurn) {
   TempDir sockets, ws;
   const std::string socket = sockets.file("s");
@@ -266,27 +228,32 @@ TEST(ReviewTerminal, ThePersonAnswersEachProposalInTurn) {
     return std::async(std::launch::async,
                       [&, path] { return edit_through_server(socket, ws.path(), path, path).out; });
   };
-  TerminalReviewer reviewer(socket);
-  ASSERT_TRUE(reviewer.wait_for("VARNOCK_SOCKET=" + socket)) << reviewer.screen();
+  ProcessOptions options;
+  options.program = VARNOCK_REVIEW_BINARY;
+  options.arguments = {"--socket", socket, "--no-journal"};
+  options.terminal = true;
+  ServerProcess reviewer(options);
+  ASSERT_TRUE(reviewer.wait_for("VARNOCK_SOCKET=" + socket)) << reviewer.out();
   edits[0] = edit("first.txt");
-  ASSERT_TRUE(reviewer.wait_for("Accept this edit to first.txt?")) << reviewer.screen();
-  reviewer.type("maybe\n");
+  ASSERT_TRUE(reviewer.wait_for("Accept this edit to first.txt?")) << reviewer.out();
+  reviewer.write("maybe\n");
   ASSERT_TRUE(reviewer.wait_for("Please answer a (accept), r (reject) or h (history)"));
-  reviewer.type("a\n");
+  reviewer.write("a\n");
   EXPECT_EQ(edits[0].get(), accepted_response("first.txt"));
   EXPECT_EQ(ws.read("first.txt"), "first.txt");
   edits[1] = edit("second.txt");
-  ASSERT_TRUE(reviewer.wait_for("Accept this edit to second.txt?")) << reviewer.screen();
-  reviewer.type("h\n");
+  ASSERT_TRUE(reviewer.wait_for("Accept this edit to second.txt?")) << reviewer.out();
+  reviewer.write("h\n");
   ASSERT_TRUE(reviewer.wait_for("Accepted (by terminal): first.txt is written."));
-  reviewer.type("r\n");
+  reviewer.write("r\n");
   EXPECT_EQ(edits[1].get(), rejected_response());
   EXPECT_FALSE(exists(ws.file("second.txt")));
   edits[2] = edit("third.txt");
-  ASSERT_TRUE(reviewer.wait_for("Accept this edit to third.txt?")) << reviewer.screen();
+  ASSERT_TRUE(reviewer.wait_for("Accept this edit to third.txt?")) << reviewer.out();
   reviewer.signal(SIGTERM);
   EXPECT_TRUE(reviewer.wait_for("Withdrawn: third.txt (the reviewer stopped before an answer)"))
-      << reviewer.screen();
+      << reviewer.out();
+  EXPECT_EQ(reviewer.finish(), 0);
   EXPECT_FALSE(exists(ws.file("third.txt")));
 }
 

@@ -33,7 +33,8 @@ inline std::string write_file_call(std::int64_t id, const std::string& path,
                                    const std::string& content, const std::string& explanation) {
   return "{\"id\":" + std::to_string(id) +
          ",\"jsonrpc\":\"2.0\",\"method\":\"tools/call\",\"params\":{\"arguments\":{"
-         "\"content\":" + quoted(content) + ",\"explanationInMarkdown\":" + quoted(explanation) +
+         "\"content\":" +
+         quoted(content) + ",\"explanationInMarkdown\":" + quoted(explanation) +
          ",\"path\":" + quoted(path) + "},\"name\":\"write_file\"}}\n";
 }
 

@@ -14,8 +14,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
-#include <utility>
+#include <thread>
 
 #include "base/io.h"
 #include "support/temp_dir.h"
@@ -51,40 +53,47 @@ std::vector<char*> c_strings(std::vector<std::string>& strings) {
   return pointers;
 }
 
-// A new pseudo-terminal: ends[0] the terminal, ends[1] its master side.
-void open_terminal(int ends[2]) {
-  ends[1] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (ends[1] < 0 || grantpt(ends[1]) != 0 || unlockpt(ends[1]) != 0) {
+// The master side of a new pseudo-terminal; the child opens the terminal
+// itself by `name`, after it has a session of its own, so that it becomes
+// its controlling terminal.
+int open_terminal(std::string& name) {
+  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
     throw std::runtime_error("no pseudo-terminal");
   }
-  ends[0] = open(ptsname(ends[1]), O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (ends[0] < 0) throw std::runtime_error("cannot open the pseudo-terminal");
+  name = ptsname(master);
+  return master;
 }
 
-// The child's standard descriptors become pipes (or stay closed when asked),
-// every other descriptor is closed, and it moves to the working directory.
-// `parent_ends` receives our ends, non-blocking so that one poll loop can
-// feed the child while draining it; `child_ends` the ends to close after
-// the spawn.
+// What becomes of the child's standard descriptors: closed, a file in the
+// output directory, the pseudo-terminal, or a pipe whose other end the
+// parent keeps in `parent_ends` (non-blocking, so that one poll loop can
+// feed the child while draining it). `child_ends` receives the ends to close
+// after the spawn.
 void plan_descriptors(const ProcessOptions& options, posix_spawn_file_actions_t& actions,
-                      int* parent_ends[3], std::vector<int>& child_ends) {
+                      int* parent_ends[3], std::string& terminal, std::vector<int>& child_ends) {
   const auto& closed = options.closed_descriptors;
   for (int fd = 0; fd < 3; ++fd) {
     if (std::find(closed.begin(), closed.end(), fd) != closed.end()) {
       posix_spawn_file_actions_addclose(&actions, fd);
-      continue;
+    } else if (options.terminal && fd < 2) {
+      if (fd == 0) *parent_ends[0] = open_terminal(terminal);
+      if (fd == 1) *parent_ends[1] = fcntl(*parent_ends[0], F_DUPFD_CLOEXEC, 3);
+      posix_spawn_file_actions_addopen(&actions, fd, terminal.c_str(), O_RDWR, 0);
+      fcntl(*parent_ends[fd], F_SETFL, O_NONBLOCK);
+    } else if (!options.output_directory.empty() && fd > 0) {
+      const std::string file = options.output_directory + (fd == 1 ? "/out" : "/err");
+      posix_spawn_file_actions_addopen(&actions, fd, file.c_str(), O_WRONLY | O_CREAT | O_APPEND,
+                                       0600);
+    } else {
+      int ends[2];
+      if (pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
+      const bool child_reads = fd == 0;
+      child_ends.push_back(ends[child_reads ? 0 : 1]);
+      *parent_ends[fd] = ends[child_reads ? 1 : 0];
+      fcntl(*parent_ends[fd], F_SETFL, O_NONBLOCK);
+      posix_spawn_file_actions_adddup2(&actions, child_ends.back(), fd);
     }
-    int ends[2];
-    if (fd == 0 && options.terminal_input) {
-      open_terminal(ends);
-    } else if (pipe2(ends, O_CLOEXEC) != 0) {
-      throw std::runtime_error("pipe2 failed");
-    }
-    const bool child_reads = fd == 0;
-    child_ends.push_back(ends[child_reads ? 0 : 1]);
-    *parent_ends[fd] = ends[child_reads ? 1 : 0];
-    fcntl(*parent_ends[fd], F_SETFL, O_NONBLOCK);
-    posix_spawn_file_actions_adddup2(&actions, child_ends.back(), fd);
   }
   posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   if (!options.working_directory.empty()) {
@@ -93,10 +102,10 @@ void plan_descriptors(const ProcessOptions& options, posix_spawn_file_actions_t&
 }
 
 // The test ignores SIGPIPE (a write to a child that has gone must fail with
-// EPIPE, not end the test); the child gets the default action back and an
-// empty signal mask, as a host would start it.
-void plan_signals(posix_spawnattr_t& attributes) {
-  static const bool ignored = (signal(SIGPIPE, SIG_IGN), true);
+// EPIPE, not end the test); the child gets the default action back, an
+// empty signal mask and a session of its own, as a host would start it.
+void plan_attributes(posix_spawnattr_t& attributes) {
+  static const bool ignored = (::signal(SIGPIPE, SIG_IGN), true);
   (void)ignored;
   sigset_t defaults;
   sigemptyset(&defaults);
@@ -105,7 +114,8 @@ void plan_signals(posix_spawnattr_t& attributes) {
   sigemptyset(&empty_mask);
   posix_spawnattr_setsigdefault(&attributes, &defaults);
   posix_spawnattr_setsigmask(&attributes, &empty_mask);
-  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+  posix_spawnattr_setflags(&attributes,
+                           POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSID);
 }
 
 int remaining_ms(Clock::time_point deadline) {
@@ -113,7 +123,8 @@ int remaining_ms(Clock::time_point deadline) {
   return static_cast<int>(std::max<long long>(0, left.count()));
 }
 
-// Appends what `fd` has to `sink`; closes `fd` at end of file or error.
+// Appends what `fd` has to `sink`; closes `fd` at end of file or error (a
+// pseudo-terminal whose program has gone reads as EIO).
 void drain_into(int& fd, std::string& sink) {
   char block[65536];
   ssize_t n = read_some(fd, block, sizeof block);
@@ -124,26 +135,33 @@ void drain_into(int& fd, std::string& sink) {
   }
 }
 
+// The bytes of `path` from `offset` on.
+std::string file_bytes(const std::string& path, std::size_t offset) {
+  std::ifstream in(path, std::ios::binary);
+  in.seekg(static_cast<std::streamoff>(offset));
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 }  // namespace
 
-ServerProcess::ServerProcess(const ProcessOptions& options)
-    : terminal_input_(options.terminal_input) {
+ServerProcess::ServerProcess(const ProcessOptions& options) : options_(options) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   int* parent_ends[3] = {&stdin_fd_, &stdout_fd_, &stderr_fd_};
+  std::string terminal;
   std::vector<int> child_ends;
-  plan_descriptors(options, actions, parent_ends, child_ends);
+  plan_descriptors(options, actions, parent_ends, terminal, child_ends);
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
-  plan_signals(attributes);
+  plan_attributes(attributes);
 
   std::vector<std::string> arguments = {options.program};
   arguments.insert(arguments.end(), options.arguments.begin(), options.arguments.end());
   std::vector<std::string> environment = child_environment(options);
   std::vector<char*> argv = c_strings(arguments);
   std::vector<char*> envp = c_strings(environment);
-  const int error = posix_spawn(&pid_, options.program.c_str(), &actions, &attributes,
-                                argv.data(), envp.data());
+  const int error =
+      posix_spawnp(&pid_, options.program.c_str(), &actions, &attributes, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   for (int& fd : child_ends) close_fd(fd);
@@ -159,10 +177,49 @@ ServerProcess::~ServerProcess() {
   close_fd(stderr_fd_);
 }
 
+bool ServerProcess::read_files() {
+  if (options_.output_directory.empty()) return false;
+  const std::string more = file_bytes(options_.output_directory + "/out", out_file_size_);
+  out_file_size_ += more.size();
+  out_ += more;
+  std::string err = file_bytes(options_.output_directory + "/err", 0);
+  const bool new_err = err.size() != err_.size();
+  err_ = std::move(err);
+  return !more.empty() || new_err;
+}
+
+bool ServerProcess::reaped(int timeout_ms) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  while (exit_status_ < 0) {
+    int status = 0;
+    rusage usage{};
+    const pid_t ended = wait4(pid_, &status, timeout_ms < 0 ? 0 : WNOHANG, &usage);
+    if (ended == pid_) {
+      exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      peak_rss_bytes_ = static_cast<long long>(usage.ru_maxrss) * 1024;
+    } else if ((ended < 0 && errno != EINTR) || (timeout_ms >= 0 && Clock::now() >= deadline)) {
+      return false;
+    } else if (ended == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
+  return true;
+}
+
 bool ServerProcess::pump(std::string_view pending, std::size_t& offset, int timeout_ms) {
-  pollfd fds[3] = {{offset < pending.size() ? stdin_fd_ : -1, POLLOUT, 0},
-                   {stdout_fd_, POLLIN, 0},
-                   {stderr_fd_, POLLIN, 0}};
+  const bool feeding = stdin_fd_ >= 0 && offset < pending.size();
+  if (!feeding && !options_.output_directory.empty()) {
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+    for (;;) {
+      if (read_files()) return true;
+      if (reaped(0)) return read_files();
+      if (Clock::now() >= deadline) return false;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+  }
+  if (!feeding && stdout_fd_ < 0 && stderr_fd_ < 0) return false;
+  pollfd fds[3] = {
+      {feeding ? stdin_fd_ : -1, POLLOUT, 0}, {stdout_fd_, POLLIN, 0}, {stderr_fd_, POLLIN, 0}};
   const int ready = poll(fds, 3, timeout_ms);
   if (ready < 0 && errno == EINTR) return true;
   if (ready <= 0) return false;
@@ -171,8 +228,8 @@ bool ServerProcess::pump(std::string_view pending, std::size_t& offset, int time
     if (n > 0) offset += static_cast<std::size_t>(n);
     if (n < 0 && errno != EINTR && errno != EAGAIN) close_fd(stdin_fd_);  // the reader has gone
   }
-  if (fds[1].revents != 0) drain_into(stdout_fd_, out_buffer_);
-  if (fds[2].revents != 0) drain_into(stderr_fd_, err_buffer_);
+  if (fds[1].revents != 0) drain_into(stdout_fd_, out_);
+  if (fds[2].revents != 0) drain_into(stderr_fd_, err_);
   return true;
 }
 
@@ -181,20 +238,41 @@ void ServerProcess::write(const std::string& bytes) {
   while (stdin_fd_ >= 0 && offset < bytes.size()) pump(bytes, offset, -1);
 }
 
+void ServerProcess::signal(int number) {
+  if (exit_status_ < 0) kill(pid_, number);
+}
+
 std::optional<std::string> ServerProcess::read_line(int timeout_ms) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   std::size_t none = 0;
   for (;;) {
-    out_lines_.append(std::exchange(out_buffer_, std::string()));
-    if (std::optional<std::string> line = out_lines_.take_line()) {
-      line->pop_back();
+    const std::size_t end = out_.find('\n', scanned_);
+    if (end != std::string::npos) {
+      std::string line = out_.substr(0, end);
+      out_.erase(0, end + 1);
+      scanned_ = 0;
       return line;
     }
-    if (stdout_fd_ < 0) {
-      std::string rest = out_lines_.take_rest();
-      return rest.empty() ? std::nullopt : std::optional<std::string>(rest);
+    scanned_ = out_.size();
+    if (!pump({}, none, remaining_ms(deadline))) {
+      const bool ended = options_.output_directory.empty() ? stdout_fd_ < 0 : exit_status_ >= 0;
+      if (!ended || out_.empty()) return std::nullopt;
+      return out();
     }
-    if (!pump({}, none, remaining_ms(deadline))) return std::nullopt;
+  }
+}
+
+bool ServerProcess::wait_for(std::string_view needle, int timeout_ms) {
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  std::size_t none = 0;
+  for (bool more = true;; more = pump({}, none, remaining_ms(deadline))) {
+    const std::size_t at = out_.find(needle);
+    if (at != std::string::npos) {
+      out_.erase(0, at + needle.size());
+      scanned_ = 0;
+      return true;
+    }
+    if (!more) return false;
   }
 }
 
@@ -202,35 +280,32 @@ int ServerProcess::finish(int timeout_ms) {
   if (exit_status_ >= 0) return exit_status_;
   // A terminal's input ends with the EOF character the test types; closing
   // it early would hang it up under the program.
-  if (!terminal_input_) close_fd(stdin_fd_);
+  if (!options_.terminal) close_fd(stdin_fd_);
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   std::size_t none = 0;
-  while (stdout_fd_ >= 0 || stderr_fd_ >= 0) {
-    if (!pump({}, none, remaining_ms(deadline))) {
-      kill(pid_, SIGKILL);
-      break;
-    }
+  while (pump({}, none, remaining_ms(deadline))) {
+  }
+  if (!reaped(remaining_ms(deadline))) {
+    kill(pid_, SIGKILL);
+    reaped(-1);
   }
   close_fd(stdin_fd_);
-  int status = 0;
-  rusage usage{};
-  while (wait4(pid_, &status, 0, &usage) < 0 && errno == EINTR) {
-  }
-  exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  peak_rss_bytes_ = static_cast<long long>(usage.ru_maxrss) * 1024;
   return exit_status_;
 }
 
 std::string ServerProcess::err() {
   std::size_t none = 0;
-  while (stderr_fd_ >= 0 && pump({}, none, 0)) {
+  if (!read_files()) {
+    while (stderr_fd_ >= 0 && pump({}, none, 0)) {
+    }
   }
-  return err_buffer_;
+  return err_;
 }
 
 std::string ServerProcess::out() {
-  out_lines_.append(std::exchange(out_buffer_, std::string()));
-  return out_lines_.take_rest();
+  read_files();
+  scanned_ = 0;
+  return std::exchange(out_, std::string());
 }
 
 void ServerProcess::close_stdout_reader() { close_fd(stdout_fd_); }

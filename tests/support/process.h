@@ -1,6 +1,7 @@
-// Runs a built program (varnock-mcp unless told otherwise) as a host would:
-// pipes on its standard streams, a chosen environment and working directory.
-// The one process harness of the tests.
+// Runs a built program (varnock-mcp unless told otherwise) as a host, a
+// service manager or a person at a terminal would: a chosen environment and
+// working directory, and pipes, files or a pseudo-terminal on its standard
+// streams. The one process harness of the tests.
 #pragma once
 
 #include <map>
@@ -9,12 +10,11 @@
 #include <string_view>
 #include <vector>
 
-#include "base/line_reader.h"
-
 namespace varnock::test {
 
 struct ProcessOptions {
-  // The program and its arguments.
+  // The program and its arguments; a program without a slash is looked up
+  // in PATH.
   std::string program = VARNOCK_MCP_BINARY;
   std::vector<std::string> arguments;
   // Environment of the child; nothing is inherited (PATH and the sanitizer
@@ -24,9 +24,13 @@ struct ProcessOptions {
   std::string working_directory;
   // Standard descriptors to leave closed in the child (0, 1 and/or 2).
   std::vector<int> closed_descriptors;
-  // Standard input is a new pseudo-terminal instead of a pipe: what is
-  // written is typed at it (end the input with the EOF character, '\x04').
-  bool terminal_input = false;
+  // Standard input and output are a new pseudo-terminal, the program's
+  // controlling terminal: what the test writes is typed there (end the
+  // input with the EOF character, '\x04'), and what it reads is the screen.
+  bool terminal = false;
+  // When set, standard output and error go to the files "out" and "err" in
+  // this directory, so that the program never waits for the test to read.
+  std::string output_directory;
 };
 
 struct ProcessOutput {
@@ -45,27 +49,32 @@ ProcessOutput run_server(const std::string& input, const ProcessOptions& options
 // and gives its standard output.
 std::string serve_without_broker(const std::string& input);
 
-// An interactive run: write lines, read response lines one at a time.
+// A running program: write to it, read its output as it comes, signal it,
+// and wait for its end. The program runs in a session of its own.
 class ServerProcess {
  public:
   explicit ServerProcess(const ProcessOptions& options = {});
-  ~ServerProcess();  // closes stdin, waits (kills after 30 s)
+  ~ServerProcess();  // finish(): closes stdin, waits (kills after 30 s)
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;
 
   int pid() const { return pid_; }
   void write(const std::string& bytes);
+  void signal(int number);
   // The next line on standard output without its LF; nullopt at end of
   // output or after `timeout_ms`.
   std::optional<std::string> read_line(int timeout_ms = 30000);
-  // Closes standard input and waits for the exit, killing the program when
-  // its output has not ended after `timeout_ms`; returns the exit status.
-  // Remaining standard output can then be read with read_line.
+  // Waits until standard output, after what was read before, holds
+  // `needle`, and reads through it; false at the end or after `timeout_ms`.
+  bool wait_for(std::string_view needle, int timeout_ms = 30000);
+  // Closes standard input (unless it is a terminal) and waits for the exit,
+  // killing the program when it has not ended after `timeout_ms`; gives the
+  // exit status. Remaining standard output can then be read with read_line.
   int finish(int timeout_ms = 30000);
   // Everything the program has written to standard error so far (after
   // finish(): all of it).
   std::string err();
-  // Standard output not yet read as lines (after finish(): all of it).
+  // Standard output not yet read (after finish(): all that is left).
   std::string out();
   void close_stdout_reader();  // the host stops reading: closes our end
   // The child's peak resident set size in bytes (wait4's ru_maxrss), known
@@ -73,19 +82,26 @@ class ServerProcess {
   long long peak_rss_bytes() const { return peak_rss_bytes_; }
 
  private:
-  // One poll round: feeds standard input from `pending` (after `offset`)
-  // while any is left, and gathers what output is ready. False when nothing
-  // was ready within `timeout_ms`.
+  // Feeds standard input from `pending` (after `offset`) while any is left,
+  // and gathers the output there is, waiting up to `timeout_ms` for some.
+  // False when nothing came and nothing more will, or the time ran out.
   bool pump(std::string_view pending, std::size_t& offset, int timeout_ms);
+  // Reads what the output files hold beyond what was read; false when
+  // nothing was new.
+  bool read_files();
+  // Reaps the program if it has ended (waiting up to `timeout_ms`); true
+  // once it has.
+  bool reaped(int timeout_ms);
 
-  bool terminal_input_;
+  ProcessOptions options_;
   int pid_ = -1;
   int stdin_fd_ = -1;
   int stdout_fd_ = -1;
   int stderr_fd_ = -1;
-  std::string out_buffer_;  // standard output not yet cut into lines
-  LineSplitter out_lines_;
-  std::string err_buffer_;
+  std::string out_;          // standard output read so far and not handed out
+  std::size_t scanned_ = 0;  // bytes of out_ known to hold no LF
+  std::size_t out_file_size_ = 0;
+  std::string err_;
   int exit_status_ = -1;
   long long peak_rss_bytes_ = -1;
 };
