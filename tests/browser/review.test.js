@@ -153,9 +153,11 @@ describe('hostile text', () => {
     const reply = server.writeFile(path, `${ATTACKS.join('\n')}\n`, `Looks harmless.\n\n${ATTACKS.join('\n\n')}`);
     await pick(page, 'hidden');
     assert.equal(await page.locator('#path').textContent(), `${ATTACKS.join('/')}/hidden⟨U+200B⟩⟨U+202E⟩.txt`);
-    await page.locator('#notices li', { hasText: 'hidden characters in the path' }).first().waitFor();
     await region(page, 'Explanation').getByText('Looks harmless.').waitFor();
     const changes = await region(page, 'Changes').textContent();
+    // Found by the reviewer and by the page alike, and said once.
+    assert.deepEqual(await page.locator('#notices li', { hasText: 'hidden characters' }).allTextContents(),
+      ['hidden characters in the path']);
     for (const attack of ATTACKS) assert.ok(changes.includes(attack), `shown as text: ${attack}`);
     assert.equal(await page.locator('iframe, img, object, embed, svg').count(), 0);
     assert.equal(await page.locator('script').count(), 1, 'only desk.js');

@@ -180,10 +180,12 @@ function renderMeta(proposal) {
   renderNotices([]);
 }
 
+// The reviewer's notices and the page's own, each once (both find hidden
+// characters).
 function renderNotices(extra) {
   const list = $('notices');
   list.replaceChildren();
-  for (const notice of [...desk.notices, ...extra]) {
+  for (const notice of new Set([...desk.notices, ...extra])) {
     const item = element('li');
     appendVisible(item, notice);
     list.append(item);
