@@ -123,7 +123,10 @@ describe('with a review broker', { timeout: 60000 }, () => {
       await session.client.callTool(writeFile('notes.txt', '- why')),
       receipt('notes.txt', 'file written and accepted by reviewer'),
     );
-    await assertToolError(session.client.callTool(writeFile('notes.txt', 'please reject')), 'The request has been rejected.');
+    await assertToolError(
+      session.client.callTool(writeFile('notes.txt', 'please reject')),
+      'The request has been rejected.',
+    );
     assert.deepEqual(broker.proposals.map((proposal) => proposal.payload.before), ['old\n', 'old\n']);
     assert.deepEqual(session.errors, []);
   });
