@@ -88,7 +88,7 @@ TEST_P(BeneathTest, PathsResolveInsideOrAreRefusedWithTheirReason) {
 
 TEST_P(BeneathTest, ApplyWritesTheResolvedFileAndKeepsItsMode) {
   ASSERT_EQ(::chmod(tree_.file("ws/file.txt").c_str(), 0751), 0);
-  Result<std::string> applied = apply_proposal(workspace_, "inner.txt", "old", "new");
+  Result<std::string> applied = apply_proposal(workspace_, "inner.txt", "file.txt", "old", "new");
   ASSERT_TRUE(applied.ok()) << applied.failure();
   EXPECT_EQ(tree_.read("ws/file.txt"), "new");
   struct stat st;
@@ -96,11 +96,14 @@ TEST_P(BeneathTest, ApplyWritesTheResolvedFileAndKeepsItsMode) {
   EXPECT_TRUE(S_ISLNK(st.st_mode));
   ASSERT_EQ(::stat(tree_.file("ws/file.txt").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 07777, 0751u);
-  ASSERT_TRUE(apply_proposal(workspace_, "a/b/c.txt", "", "made").ok());
+  ASSERT_TRUE(apply_proposal(workspace_, "a/b/c.txt", "a/b/c.txt", "", "made").ok());
   EXPECT_EQ(tree_.read("ws/a/b/c.txt"), "made");
   const std::string before = tree_.snapshot();
-  Result<std::string> stale = apply_proposal(workspace_, "file.txt", "old", "again");
+  Result<std::string> stale = apply_proposal(workspace_, "file.txt", "file.txt", "old", "again");
   EXPECT_EQ(stale.ok() ? "" : stale.failure(), kChanged);
+  // The link was shown leading to one file and now leads to another.
+  Result<std::string> turned = apply_proposal(workspace_, "inner.txt", "a/b/c.txt", "new", "x");
+  EXPECT_EQ(turned.ok() ? "" : turned.failure(), kRetargeted);
   EXPECT_EQ(tree_.snapshot(), before) << "no temporary file is left either";
 }
 

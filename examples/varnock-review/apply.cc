@@ -23,10 +23,12 @@ Status still_current(int directory, const std::string& name, std::string_view be
 }  // namespace
 
 Result<std::string> apply_proposal(const Workspace& workspace, std::string_view path,
-                                   std::string_view before, std::string_view after) {
+                                   std::string_view shown, std::string_view before,
+                                   std::string_view after) {
   Result<Target> target = resolve_target(workspace, path);
   if (!target.ok()) return fail(std::move(target).failure());
   Target& found = target.value();
+  if (found.shown != shown) return fail(std::string(kRetargeted));
   Result<std::optional<PresentFile>> present = read_present(found.directory.get(), found.name);
   if (!present.ok()) return fail(std::move(present).failure());
   const std::string_view reason = compare_present(present.value(), before);

@@ -18,9 +18,11 @@ namespace varnock::review {
 // renamed over the target within that directory, which is then synced. No
 // path text is used after the walk, so no rename or link made meanwhile can
 // send the content elsewhere. A failure (one of the reasons of target.h, or
-// a system failure text) means nothing changed. On success gives a warning
-// for the person, usually empty.
+// a system failure text) means nothing changed. The file found must be
+// `shown`, the one the person was shown (a link may have been turned
+// meanwhile). On success gives a warning for the person, usually empty.
 Result<std::string> apply_proposal(const Workspace& workspace, std::string_view path,
-                                   std::string_view before, std::string_view after);
+                                   std::string_view shown, std::string_view before,
+                                   std::string_view after);
 
 }  // namespace varnock::review

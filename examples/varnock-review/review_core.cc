@@ -153,8 +153,8 @@ bool ReviewCore::answer(std::uint64_t number, bool accept, std::string_view who)
   auto server = servers_.find(proposal.server.number);
   if (accept && server == servers_.end()) proposal.outcome = std::string(kWithdrawn);
   if (accept && server != servers_.end()) {
-    Result<std::string> applied =
-        apply_proposal(*server->second.workspace, proposal.path, proposal.before, proposal.after);
+    Result<std::string> applied = apply_proposal(*server->second.workspace, proposal.path,
+                                                 proposal.target, proposal.before, proposal.after);
     proposal.state = applied.ok() ? ProposalState::kAccepted : ProposalState::kRejected;
     proposal.outcome = applied.ok() ? std::move(applied).value() : std::move(applied).failure();
   }

@@ -20,6 +20,7 @@ const std::string_view kOutside = "the path leads outside the workspace";
 const std::string_view kNotRegular = "the path names something other than a regular file";
 const std::string_view kTooLong = "the path is too long or too deep";
 const std::string_view kNotAFileName = "the path does not name a file";
+const std::string_view kRetargeted = "the path now leads to another file than the one shown";
 
 namespace {
 

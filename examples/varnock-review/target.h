@@ -22,6 +22,7 @@ extern const std::string_view kOutside;       // leads out of the workspace
 extern const std::string_view kNotRegular;    // a directory, device, FIFO ...
 extern const std::string_view kTooLong;       // too long or too deep to create
 extern const std::string_view kNotAFileName;  // empty, NUL, ends in "/" or "."
+extern const std::string_view kRetargeted;    // now leads to another file than the one shown
 
 // Bounds on a proposal's path, so one proposal cannot create thousands of
 // directories or walk for long.
