@@ -11,7 +11,7 @@ namespace varnock::desk {
 class Listener : public std::enable_shared_from_this<Listener> {
  public:
   Listener(boost::asio::io_context& io, std::shared_ptr<DeskHub> hub)
-      : acceptor_(io), hub_(std::move(hub)) {}
+      : acceptor_(io), retry_(io), hub_(std::move(hub)) {}
 
   Status listen(const tcp::endpoint& endpoint) {
     beast::error_code error;
@@ -27,7 +27,8 @@ class Listener : public std::enable_shared_from_this<Listener> {
     acceptor_.async_accept(
         [self = shared_from_this()](beast::error_code error, tcp::socket socket) {
           if (error == boost::asio::error::operation_aborted || !self->acceptor_.is_open()) return;
-          if (!error && self->hub_->has_room()) {
+          if (error) return self->accept_later();
+          if (self->hub_->has_room()) {
             auto session = std::make_shared<HttpSession>(std::move(socket), self->hub_);
             self->hub_->add(session);
             session->start();
@@ -36,9 +37,19 @@ class Listener : public std::enable_shared_from_this<Listener> {
         });
   }
 
+  // A failed accept (out of descriptors, most often) would fail again at
+  // once: try again in a second instead of spinning.
+  void accept_later() {
+    retry_.expires_after(std::chrono::seconds(1));
+    retry_.async_wait([self = shared_from_this()](beast::error_code waited) {
+      if (!waited && self->acceptor_.is_open()) self->accept_next();
+    });
+  }
+
   void stop() {
     beast::error_code ignored;
     acceptor_.close(ignored);
+    retry_.cancel();
   }
 
   tcp::endpoint endpoint() const { return acceptor_.local_endpoint(); }
@@ -51,6 +62,7 @@ class Listener : public std::enable_shared_from_this<Listener> {
 
  private:
   tcp::acceptor acceptor_;
+  boost::asio::steady_timer retry_;
   std::shared_ptr<DeskHub> hub_;
 };
 
