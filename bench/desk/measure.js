@@ -92,7 +92,9 @@ try {
       `event, all ${marks.rows} rows ${marks.drawn.toFixed(0)} ms; frames scrolling like a ` +
       `wheel: ${scroll.wheel}; in jumps: ${scroll.jump}`);
     // Rejected, so the workspace keeps the old text for the next round.
-    await page.evaluate((n) => fetch(`/api/proposals/${n}/answer`, { method: 'POST', body: 'reject' }), number);
+    await page.evaluate((n) => fetch(`/api/proposals/${n}/answer`, {
+      method: 'POST', body: 'reject', headers: { 'X-Desk-Token': sessionStorage.getItem('desk-token') },
+    }), number);
     await source.answered(number);
   }
 } finally {

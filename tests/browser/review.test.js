@@ -138,8 +138,9 @@ describe('answering from the desk', () => {
     await page.getByText(`#${number} was withdrawn`).waitFor();
     assert.equal(await accept(page).isDisabled(), true);
     await page.keyboard.press('a');
-    const answer = await page.evaluate(async (n) => (await fetch(`/api/proposals/${n}/answer`,
-      { method: 'POST', body: 'accept' })).json(), number);
+    const answer = await page.evaluate(async (n) => (await fetch(`/api/proposals/${n}/answer`, {
+      method: 'POST', body: 'accept', headers: { 'X-Desk-Token': sessionStorage.getItem('desk-token') },
+    })).json(), number);
     assert.deepEqual(answer, { decided: false });
     assert.equal(existsSync(join(server.workspace, 'gone.txt')), false);
   });
@@ -179,9 +180,11 @@ describe('hostile text', () => {
 });
 
 describe('strangers', () => {
-  test('the token becomes a cookie; refused requests decide nothing; an answer from elsewhere shows', async () => {
+  test('the token leaves the address; the cookie fetches only the page; refused requests decide nothing; an answer from elsewhere shows', async () => {
     const { page, reviewer } = desk;
     assert.equal(new URL(page.url()).search, '', 'the token left the address bar');
+    await page.reload();
+    await page.getByText('Connected.').waitFor();
     const [cookie, ...others] = await desk.browser.context.cookies();
     assert.deepEqual([others.length, cookie.httpOnly, cookie.sameSite], [0, true, 'Strict']);
     const token = new URL(reviewer.url).searchParams.get('token');
@@ -190,7 +193,10 @@ describe('strangers', () => {
     const reply = server.writeFile('guarded.txt', 'mine\n', 'Guarded.');
     await pick(page, 'guarded.txt');
     const number = await page.locator('#queue [aria-current="true"]').getAttribute('data-number');
+    // A cookie reaches every server on this host whatever its port: it must
+    // not be enough to read or answer the queue.
     const withCookie = { Cookie: `${cookie.name}=${cookie.value}` };
+    const withToken = { 'X-Desk-Token': token };
     const { origin, port } = new URL(reviewer.url);
     const answer = `/api/proposals/${number}/answer`;
     const upgrade = { Connection: 'Upgrade', Upgrade: 'websocket', 'Sec-WebSocket-Version': '13',
@@ -198,13 +204,16 @@ describe('strangers', () => {
     const cases = [
       ['the page without the token', '/', {}, 'GET', 401],
       ['a wrong token', '/?token=0000', {}, 'GET', 401],
+      ['the page with the cookie', '/', withCookie, 'GET', 200],
       ['the state without the token', '/api/state', {}, 'GET', 401],
-      ['an answer without the token', answer, { Origin: origin }, 'POST', 401],
-      ['a foreign Host', answer, { ...withCookie, Origin: origin, Host: `desk.example:${port}` }, 'POST', 403],
-      ['a foreign Origin', answer, { ...withCookie, Origin: 'http://evil.example' }, 'POST', 403],
-      ['no Origin', answer, withCookie, 'POST', 403],
-      ['an upgrade from a foreign Origin', '/events', { ...withCookie, ...upgrade, Origin: 'http://evil.example' }, 'GET', 403],
-      ['the state with the cookie', '/api/state', withCookie, 'GET', 200],
+      ['the state with the cookie alone', '/api/state', withCookie, 'GET', 401],
+      ['an answer with the cookie alone', answer, { ...withCookie, Origin: origin }, 'POST', 401],
+      ['an upgrade with the cookie alone', '/events', { ...withCookie, ...upgrade, Origin: origin }, 'GET', 401],
+      ['a foreign Host', answer, { ...withToken, Origin: origin, Host: `desk.example:${port}` }, 'POST', 403],
+      ['a foreign Origin', answer, { ...withToken, Origin: 'http://evil.example' }, 'POST', 403],
+      ['no Origin', answer, withToken, 'POST', 403],
+      ['an upgrade from a foreign Origin', `/events?token=${token}`, { ...upgrade, Origin: 'http://evil.example' }, 'GET', 403],
+      ['the state with the token', '/api/state', withToken, 'GET', 200],
     ];
     for (const [name, path, headers, method, status] of cases) {
       assert.equal(await rawRequest(reviewer.url, path, headers, method), status, name);
@@ -218,7 +227,7 @@ describe('strangers', () => {
     } finally {
       await other.stop();
     }
-    assert.equal(await rawRequest(reviewer.url, answer, { ...withCookie, Origin: origin }, 'POST'), 200);
+    assert.equal(await rawRequest(reviewer.url, answer, { ...withToken, Origin: origin }, 'POST'), 200);
     assert.match((await reply).result.content[0].text, /file written and accepted/);
     await page.getByText(`#${number} was answered elsewhere.`).waitFor();
     assert.equal(await accept(page).isDisabled(), true);

@@ -20,11 +20,11 @@ TEST(RequestCheck, Table) {
   for (const test::VectorRecord& record : test::read_vectors("desk/requests.tsv")) {
     std::vector<std::string_view> c(record.columns.begin(), record.columns.end());
     for (std::string_view& column : c) column = column == "-" ? "" : column;
-    const RequestFacts request{c.at(1), c.at(2), c.at(3),         c.at(4),
-                               c.at(5), c.at(6), c.at(7) == "yes"};
+    const RequestFacts request{c.at(1), c.at(2), c.at(3), c.at(4),
+                               c.at(5), c.at(6), c.at(7), c.at(8) == "yes"};
     const Verdict verdict = check_request(request, kDesk);
-    EXPECT_EQ(verdict.status, std::stoi(record.columns.at(8))) << c[0];
-    EXPECT_EQ(verdict.set_cookie, c.at(9) == "yes") << c[0];
+    EXPECT_EQ(verdict.status, std::stoi(record.columns.at(9))) << c[0];
+    EXPECT_EQ(verdict.set_cookie, c.at(10) == "yes") << c[0];
   }
 }
 

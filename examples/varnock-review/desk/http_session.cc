@@ -27,6 +27,7 @@ RequestFacts facts_of(const Request& request) {
           header(request, http::field::host),
           header(request, http::field::origin),
           header(request, http::field::cookie),
+          header(request, beast::string_view("X-Desk-Token")),
           header(request, beast::string_view("Sec-Fetch-Site")),
           websocket::is_upgrade(request)};
 }

@@ -65,10 +65,15 @@ Verdict check_request(const RequestFacts& request, const DeskIdentity& desk) {
   if (request.method != "GET" && request.method != "POST") {
     return {405, "method not allowed"};
   }
-  if (same_secret(cookie_value(request.cookie, desk.cookie_name), desk.token)) return {};
-  if (target_path(request.target) == "/" &&
+  if (same_secret(request.token_header, desk.token)) return {};
+  const std::string_view path = target_path(request.target);
+  const bool page_file = !path.starts_with("/api/") && path != "/events";
+  if (page_file && same_secret(cookie_value(request.cookie, desk.cookie_name), desk.token)) {
+    return {};
+  }
+  if ((path == "/" || path == "/events") &&
       same_secret(query_value(request.target, "token"), desk.token)) {
-    return {200, "", true};
+    return {200, "", path == "/"};
   }
   return {401, "missing or wrong token"};
 }

@@ -24,6 +24,7 @@ struct RequestFacts {
   std::string_view host;
   std::string_view origin;
   std::string_view cookie;
+  std::string_view token_header;  // X-Desk-Token
   std::string_view sec_fetch_site;
   bool websocket_upgrade = false;
 };
@@ -38,9 +39,13 @@ struct Verdict {
 // another name that resolves to the loopback address gets 403); a request
 // from another site's page (Sec-Fetch-Site cross-site or same-site) gets
 // 403; a WebSocket upgrade or any method but GET must carry the desk's
-// own Origin (403); only GET and POST are known (405); the
-// token must come in the cookie, or, for the page itself ("/"), in the
-// address as "?token=..." (401 otherwise).
+// own Origin (403); only GET and POST are known (405); then the token
+// (401 without it). What reads or answers the queue needs the token itself:
+// in the X-Desk-Token header, or, for the event socket (which cannot send
+// headers), in the address as "?token=...". A cookie reaches every server
+// on this host, whatever its port, so the cookie only fetches the page's
+// own files, which are the same for everyone; the page itself ("/") also
+// takes the token in the address, and then hands out the cookie.
 Verdict check_request(const RequestFacts& request, const DeskIdentity& desk);
 
 // The path of `target` without its query.

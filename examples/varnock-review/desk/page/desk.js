@@ -1,11 +1,21 @@
 // The review desk's page. Everything the agent wrote reaches the document
 // as text nodes (textContent, createTextNode); the one exception is the
 // explanation's HTML, which the server rendered from Markdown in cmark-gfm's
-// safe mode. The secret token lives in an HttpOnly cookie set on the first
-// load, so the address bar is cleared of it at once.
+// safe mode.
 'use strict';
 
-history.replaceState(null, '', '/');
+// The secret token comes in the address on the first load; the address bar
+// is cleared of it at once, and it is kept for this tab in sessionStorage,
+// which belongs to this origin alone, port included. Every request for the
+// queue carries it in a header, the event socket in its address. (The
+// HttpOnly cookie the first load sets only fetches the page's own files: a
+// cookie reaches every server on this host, whatever its port.)
+const TOKEN = (() => {
+  const fromAddress = new URLSearchParams(location.search).get('token');
+  if (fromAddress) sessionStorage.setItem('desk-token', fromAddress);
+  history.replaceState(null, '', '/');
+  return sessionStorage.getItem('desk-token') || '';
+})();
 
 const FOLD_CHUNK = 1000;         // lines fetched per "show" of a fold
 const FIRST_ROWS = 1500;         // rows drawn before the page may react again
@@ -54,7 +64,10 @@ function appendVisible(parent, text, kept = '\t') {
 }
 
 async function request(path, options = {}) {
-  const response = await fetch(path, { credentials: 'same-origin', cache: 'no-store', ...options });
+  const response = await fetch(path, {
+    credentials: 'same-origin', cache: 'no-store', ...options,
+    headers: { ...options.headers, 'X-Desk-Token': TOKEN },
+  });
   const body = await response.json().catch(() => ({}));
   if (!response.ok) throw new Error(body.error || `HTTP ${response.status}`);
   return body;
@@ -444,7 +457,7 @@ function moveToChange(step) {
 // ---- events ----
 
 function connectEvents() {
-  const socket = new WebSocket(`ws://${location.host}/events`);
+  const socket = new WebSocket(`ws://${location.host}/events?token=${encodeURIComponent(TOKEN)}`);
   socket.addEventListener('open', () => {
     $('connection').textContent = 'Connected.';
     refresh();
@@ -483,4 +496,8 @@ for (const name of ['changes', 'whole', 'unified']) {
 }
 window.matchMedia(NARROW).addEventListener('change', () => desk.view && renderDiff());
 document.addEventListener('keydown', onKey);
-connectEvents();
+if (TOKEN) {
+  connectEvents();
+} else {
+  $('connection').textContent = 'This tab has no token: open the address varnock-review printed.';
+}
