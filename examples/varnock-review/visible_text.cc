@@ -21,14 +21,6 @@ constexpr std::array<std::pair<char32_t, char32_t>, 31> kHiddenRanges{{
     {0x1D159, 0x1D159}, {0x1160, 0x1160},   {0xFFFC, 0xFFFC},
 }};
 
-// Bytes in the UTF-8 sequence that `lead` starts (1 for anything unusable).
-std::size_t sequence_length(unsigned char lead) {
-  if (lead >= 0xF0) return 4;
-  if (lead >= 0xE0) return 3;
-  if (lead >= 0xC0) return 2;
-  return 1;
-}
-
 char32_t decode(std::string_view sequence) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(sequence[i]); };
   constexpr unsigned char kLeadMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
@@ -81,9 +73,9 @@ bool visible(std::string_view text, bool keep_lines, std::string* out) {
     i = run_end;
     if (i == text.size()) break;
     const auto lead = static_cast<unsigned char>(text[i]);
-    std::string_view sequence = text.substr(i, sequence_length(lead));
-    const bool broken = lead >= 0x80 && (sequence.size() == 1 || !json::is_valid_utf8(sequence));
-    if (broken) sequence = sequence.substr(0, 1);
+    const std::size_t length = lead < 0x80 ? 1 : json::utf8_sequence_length(text.substr(i));
+    const bool broken = length == 0;
+    const std::string_view sequence = text.substr(i, broken ? 1 : length);
     const char32_t c = broken ? 0 : decode(sequence);
     const bool escaped = broken || is_hidden_character(c);
     hidden = hidden || escaped;
