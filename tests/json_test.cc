@@ -231,12 +231,6 @@ TEST(WriteFloat, ReadsBackExactlyInItsForm) {
   }
 }
 
-TEST(WriteValue, AppendsWithWriteTo) {
-  std::string out = "[";
-  write_to(Value(Value::Array{Value(false)}), out);
-  EXPECT_EQ(out, "[[false]");
-}
-
 TEST(Member, FindsOnlyMembersOfObjects) {
   Value object(Value::Object{{"id", Value(std::uint64_t{1})}, {"name", Value("x")}});
   ASSERT_NE(member(object, "id"), nullptr);

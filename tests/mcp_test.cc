@@ -1,4 +1,5 @@
-// The mcp layer: the write_file records, the broker protocol's lines, the
+// The mcp layer: the write_file records, the broker protocol's lines (their
+// exact bytes are pinned at the wire: startup_wire and review_wire), the
 // workspace path guard (judged from inside a scratch workspace), and the
 // write-file service with its checks and the snapshot of the file.
 #include <gtest/gtest.h>
@@ -61,39 +62,16 @@ TEST(DecodeWriteFilePayload, MovesTheStringsOutOfTheValue) {
   EXPECT_EQ(payload.value().content.size(), 1u << 20);
 }
 
-TEST(EncodeReceipt, MembersInDeclaredOrder) {
-  EXPECT_EQ(
-      encode_receipt({true, "notes.txt", "file written and accepted by reviewer"}),
-      R"({"received":true,"path":"notes.txt","message":"file written and accepted by reviewer"})");
-  EXPECT_EQ(encode_receipt({false, "a\"b\\c\n", "m\u00e9"}),
-            "{\"received\":false,\"path\":\"a\\\"b\\\\c\\n\",\"message\":\"m\u00e9\"}");
-}
-
 json::Value parsed(const std::string& text) {
   Result<json::Value> value = json::parse(text);
   EXPECT_TRUE(value.ok()) << text << ": " << (value.ok() ? "" : value.failure());
   return value.ok() ? std::move(value).value() : json::Value();
 }
 
-TEST(HelloLine, SortedMembersAndALineFeed) {
-  EXPECT_EQ(hello_line(731, "t-9"), R"({"pid":731,"role":"main","threadId":"t-9","type":"hello"})"
-                                    "\n");
-}
-
 TEST(DecisionLine, TypeIdAcceptedInThatOrder) {
   EXPECT_EQ(decision_line("e\"1", false), R"({"type":"decision","id":"e\"1","accepted":false})");
   EXPECT_TRUE(is_decision_for(parsed(decision_line("edit-7", true)), "edit-7"));
   EXPECT_TRUE(decision_accepts(parsed(decision_line("edit-7", true))));
-}
-
-TEST(ProposalMessage, SortedMembersAndThePayloadObject) {
-  json::Value message =
-      proposal_message("edit-1764936000500000000-0",
-                       VarnockEditProposal{"notes.txt", "", "hello\n", "- adds a greeting"});
-  EXPECT_EQ(
-      json::write(message),
-      R"({"id":"edit-1764936000500000000-0","payload":{"after":"hello\n","before":"",)"
-      R"("explanationInMarkdown":"- adds a greeting","path":"notes.txt"},"type":"proposal"})");
 }
 
 // Every record of broker_lines.tsv.

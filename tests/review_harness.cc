@@ -126,17 +126,6 @@ mode_t mode_of(const std::string& path) {
   return st.st_mode;
 }
 
-ScopedDirectory::ScopedDirectory(const std::string& path)
-    : saved_(std::filesystem::current_path()) {
-  std::filesystem::current_path(path);
-}
-
-ScopedDirectory::~ScopedDirectory() {
-  std::error_code error;
-  std::filesystem::current_path(saved_, error);
-  if (error) ADD_FAILURE() << "cannot return to " << saved_;
-}
-
 bool ReviewerFixture::start(const char* answer, std::vector<std::string> extra,
                             const std::map<std::string, std::string>& environment) {
   std::vector<std::string> args = {"--socket", socket, "--auto", answer};

@@ -89,19 +89,6 @@ std::string real_path(const std::string& path);
 bool exists(const std::string& path);
 mode_t mode_of(const std::string& path);
 
-// Makes `path` the test process's working directory until destroyed, so
-// that raw connections from the test have it as their workspace.
-class ScopedDirectory {
- public:
-  explicit ScopedDirectory(const std::string& path);
-  ~ScopedDirectory();
-  ScopedDirectory(const ScopedDirectory&) = delete;
-  ScopedDirectory& operator=(const ScopedDirectory&) = delete;
-
- private:
-  std::string saved_;
-};
-
 // A scratch workspace and socket directory, and a reviewer on that socket.
 struct ReviewerFixture {
   TempDir root;  // workspaces live here

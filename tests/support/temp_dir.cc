@@ -97,13 +97,14 @@ std::string TempDir::snapshot() const {
   return snapshot;
 }
 
-ScratchWorkspace::ScratchWorkspace() : previous_(working_directory()) {
-  if (chdir(path().c_str()) != 0) throw std::runtime_error("cannot enter " + path());
-  cwd_ = working_directory();
+ScopedDirectory::ScopedDirectory(const std::string& path) : saved_(working_directory()) {
+  if (chdir(path.c_str()) != 0) throw std::runtime_error("cannot enter " + path);
 }
 
-ScratchWorkspace::~ScratchWorkspace() {
-  if (chdir(previous_.c_str()) != 0) std::abort();
+ScopedDirectory::~ScopedDirectory() {
+  if (chdir(saved_.c_str()) != 0) std::abort();
 }
+
+ScratchWorkspace::ScratchWorkspace() : inside_(path()), cwd_(working_directory()) {}
 
 }  // namespace varnock::test

@@ -26,18 +26,30 @@ class TempDir {
   std::string path_;
 };
 
+// Makes `path` the process's working directory while it lives; the
+// previous working directory comes back at the end.
+class ScopedDirectory {
+ public:
+  explicit ScopedDirectory(const std::string& path);
+  ~ScopedDirectory();
+  ScopedDirectory(const ScopedDirectory&) = delete;
+  ScopedDirectory& operator=(const ScopedDirectory&) = delete;
+
+ private:
+  std::string saved_;
+};
+
 // A scratch directory that is the process's working directory while it
-// lives; the previous working directory comes back at the end.
+// lives.
 class ScratchWorkspace : public TempDir {
  public:
   ScratchWorkspace();
-  ~ScratchWorkspace();
 
   // The workspace as the system reports it (getcwd).
   const std::string& cwd() const { return cwd_; }
 
  private:
-  std::string previous_;
+  ScopedDirectory inside_;
   std::string cwd_;
 };
 
