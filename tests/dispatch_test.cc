@@ -2,6 +2,8 @@
 // scripted review step, compared byte for byte with tests/vectors/dispatch.tsv
 // and server.tsv.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <string>
 #include <string_view>
@@ -40,14 +42,20 @@ std::string without_line_ending(std::string line) {
   return line;
 }
 
-// Answers lines in a workspace holding the files dispatch.tsv reads, which
-// must come out of every call unchanged.
+// Answers lines in a workspace holding the files dispatch.tsv reads (text,
+// not text, not files at all, and a file that claims no size), which must
+// come out of every call unchanged.
 class Dispatch : public ::testing::Test {
  protected:
   void SetUp() override {
     workspace_.write("notes.txt", "old \u00e9\r\n");
     workspace_.write(" notes.txt ", "with blanks");
     workspace_.write("latin1.txt", "caf\xe9");
+    workspace_.write("nul.txt", std::string("a\0b", 3));
+    workspace_.write("dir/inside.txt", "x");
+    ASSERT_EQ(mkfifo("fifo", 0600), 0);  // must not wait for a writer
+    ASSERT_EQ(symlink("/dev/zero", "zero"), 0);
+    ASSERT_EQ(symlink("/proc/sys/kernel/ostype", "ostype"), 0);  // claims size 0
     before_ = workspace_.snapshot();
   }
   void TearDown() override { EXPECT_EQ(workspace_.snapshot(), before_); }
@@ -103,17 +111,6 @@ TEST_F(Dispatch, BlankAndInvalidLines) {
     SCOPED_TRACE("quiet_lines.tsv line " + std::to_string(record.line));
     EXPECT_EQ(answer(unescape(record.columns.at(0)), {}), record.columns.at(1));
   }
-}
-
-TEST(RequestReview, WithoutBrokerGivesTheNotWrittenReceiptAtOnce) {
-  mcp::VarnockMcpToolResult prepared;
-  prepared.receipt = {true, "a.txt", "file written and accepted by reviewer"};
-  prepared.proposal = mcp::VarnockEditProposal{"a.txt", "", "x", "why"};
-  Result<std::string> outcome = request_review(nullptr, std::move(prepared));
-  ASSERT_TRUE(outcome.ok());
-  EXPECT_EQ(
-      outcome.value(),
-      R"({"received":true,"path":"a.txt","message":"not written: no review broker is connected"})");
 }
 
 }  // namespace

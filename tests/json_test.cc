@@ -3,15 +3,12 @@
 // must be the same value), UTF-8 validation (utf8.tsv), the White_Space trim
 // (white_space.tsv), the descriptions in decoder messages (found.tsv), and
 // the properties of the writer no table shows: escapes at every offset of a
-// word, floats that read back, appending, member lookup, streaming.
+// word, and streaming. (Number forms are parse.tsv's; that every value reads
+// back is the round-trip fuzzer's.)
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
 #include <optional>
-#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -118,14 +115,6 @@ TEST(Utf8, JudgesEachSequenceAtEveryOffset) {
   }
 }
 
-TEST(Utf8, RefusesABadByteAfterLongValidText) {
-  std::string text;
-  for (int i = 0; i < 1000; ++i) text += "abc \xC3\xA9 \xE2\x82\xAC ";
-  ASSERT_TRUE(is_valid_utf8(text));
-  EXPECT_FALSE(is_valid_utf8(text + "\xFF"));
-  EXPECT_FALSE(is_valid_utf8(text + "\xE2\x82"));
-}
-
 // Each White_Space character goes at either end, alone, repeated and in a
 // run of all of them; inner ones and every other character stay.
 TEST(Trim, RemovesWhiteSpaceAtEitherEndOnly) {
@@ -186,80 +175,22 @@ TEST(WriteString, FindsEscapesAtEveryOffset) {
   }
 }
 
-// The exponent of the first digit of a written float.
-int exponent_of_first_digit(const std::string& text) {
-  std::size_t e = text.find('e');
-  if (e != std::string::npos) return std::atoi(text.c_str() + e + 1);
-  std::size_t first = text.find_first_not_of("-0.");
-  std::size_t point = text.find('.');
-  if (first == std::string::npos) return 0;
-  return first < point ? static_cast<int>(point - first - 1) : -static_cast<int>(first - point);
-}
-
-// Reads back to the same bits, positional (with a point) exactly when the
-// first digit's exponent is -5 to 15, else with a signed exponent.
-void expect_reads_back_in_its_form(double number) {
-  std::string text;
-  write_float(number, text);
-  const double back = std::strtod(text.c_str(), nullptr);
-  EXPECT_EQ(std::memcmp(&back, &number, sizeof back), 0) << text;
-  const int exponent = exponent_of_first_digit(text);
-  const bool positional = text.find('e') == std::string::npos;
-  EXPECT_EQ(positional, exponent >= -5 && exponent <= 15) << text;
-  const bool marked =
-      positional ? text.find('.') != std::string::npos
-                 : text.find("e+") != std::string::npos || text.find("e-") != std::string::npos;
-  EXPECT_TRUE(marked) << text;
-}
-
-// Random bit patterns, and numbers near the thresholds of the two forms.
-TEST(WriteFloat, ReadsBackExactlyInItsForm) {
-  std::mt19937_64 random(20240611);
-  for (int i = 0; i < 20000; ++i) {
-    const std::uint64_t bits = random();
-    double number;
-    std::memcpy(&number, &bits, sizeof number);
-    if (std::isfinite(number)) expect_reads_back_in_its_form(number);
-  }
-  std::uniform_real_distribution<double> mantissa(1.0, 10.0);
-  for (int exponent = -8; exponent <= 18; ++exponent) {
-    for (int i = 0; i < 300; ++i) {
-      const double number = mantissa(random) * std::pow(10.0, exponent);
-      expect_reads_back_in_its_form(number);
-      expect_reads_back_in_its_form(-number);
-    }
-  }
-}
-
-TEST(Member, FindsOnlyMembersOfObjects) {
-  Value object(Value::Object{{"id", Value(std::uint64_t{1})}, {"name", Value("x")}});
-  ASSERT_NE(member(object, "id"), nullptr);
-  EXPECT_EQ(*member(object, "id"), Value(std::uint64_t{1}));
-  for (const char* name : {"missing", "Id"}) EXPECT_EQ(member(object, name), nullptr);
-  for (const Value& other : {Value(), Value("id"), Value(Value::Array{Value("id")})}) {
-    EXPECT_EQ(member(other, "id"), nullptr);
-  }
-  *member(object, "name") = Value(false);
-  EXPECT_EQ(write(object), R"({"id":1,"name":false})");
-}
-
 // Concatenates the pieces a StreamWriter hands to its sink.
-std::string streamed(const Value& value, std::size_t chunk_size, std::size_t* pieces = nullptr) {
+std::string streamed(const Value& value, std::size_t chunk_size, std::size_t& pieces) {
   std::string text;
-  std::size_t count = 0;
   StreamWriter writer(
       [&](std::string_view piece) {
         text.append(piece);
-        ++count;
+        ++pieces;
         return true;
       },
       chunk_size);
-  EXPECT_TRUE(writer.write(value));
-  EXPECT_TRUE(writer.flush());
-  if (pieces != nullptr) *pieces = count;
+  EXPECT_TRUE(writer.write(value) && writer.flush());
   return text;
 }
 
+// The proposal is streamed to the broker in pieces of any size; a long
+// string is cut into pieces, never held whole.
 TEST(StreamWriter, GivesTheSameTextAsWriteForAnyPieceSize) {
   std::string long_text;
   for (int i = 0; i < 500; ++i) long_text += "ab\"c\\d\n\x01\xC3\xA9/";
@@ -267,31 +198,13 @@ TEST(StreamWriter, GivesTheSameTextAsWriteForAnyPieceSize) {
   inner.emplace("z", Value(long_text));
   inner.emplace("a", Value(Value::Array{Value(1.5), Value(nullptr), Value(long_text)}));
   const Value value(Value::Object{{"payload", Value(std::move(inner))},
-                                  {"id", Value("edit-1-0")},
                                   {"empty", Value(Value::Object{})},
                                   {"list", Value(Value::Array{})}});
   for (std::size_t chunk : {1u, 2u, 3u, 7u, 64u, 1000u, 100000u}) {
-    EXPECT_EQ(streamed(value, chunk), write(value)) << "chunk " << chunk;
+    std::size_t pieces = 0;
+    EXPECT_EQ(streamed(value, chunk, pieces), write(value)) << "chunk " << chunk;
+    EXPECT_GE(pieces, 2 * (long_text.size() / chunk)) << "each long string in pieces";
   }
-  const Value long_string(std::string(100000, 'x'));
-  std::size_t pieces = 0;
-  EXPECT_EQ(streamed(long_string, 1000, &pieces), write(long_string));
-  EXPECT_GE(pieces, 100u);
-}
-
-TEST(StreamWriter, StopsWhenTheSinkRefuses) {
-  const Value value(Value::Array{Value(std::string(5000, 'x')), Value(std::string(5000, 'y'))});
-  int calls = 0;
-  StreamWriter writer(
-      [&](std::string_view) {
-        ++calls;
-        return false;
-      },
-      100);
-  EXPECT_FALSE(writer.write(value));
-  EXPECT_FALSE(writer.write_raw("\n"));
-  EXPECT_FALSE(writer.flush());
-  EXPECT_EQ(calls, 1);
 }
 
 }  // namespace
