@@ -57,12 +57,6 @@ void append_filled(std::string& out, std::string_view pattern, std::size_t size)
   out.append(size % pattern.size(), 'z');
 }
 
-std::string filled(std::string_view pattern, std::size_t size) {
-  std::string out;
-  append_filled(out, pattern, size);
-  return out;
-}
-
 std::string parse_error(const std::string& reader_text) {
   return R"({"error":{"code":-32700,"message":"invalid JSON-RPC message: )" + reader_text +
          R"("},"id":null,"jsonrpc":"2.0"})";
@@ -172,10 +166,6 @@ TEST(HostileInput, NestingBombsFailAtTheLimit) {
        parse_error("recursion limit exceeded at line 1 column 128")},
       {"open objects", repeat(R"({"a":)", kBomb),
        parse_error("recursion limit exceeded at line 1 column 636")},
-      {"closed arrays", repeat("[", kBomb) + repeat("]", kBomb),
-       parse_error("recursion limit exceeded at line 1 column 128")},
-      {"arrays and objects", repeat(R"([{"a":)", kBomb / 2),
-       parse_error("recursion limit exceeded at line 1 column 380")},
       {"id one level too deep", R"({"id":)" + repeat("[", 127) + repeat("]", 127) + "}",
        parse_error("recursion limit exceeded at line 1 column 133")},
       {"id at the limit", R"({"id":)" + deep_id + R"(,"method":"ping"})",
@@ -307,27 +297,17 @@ TEST_F(HostileBroker, VanishesWhileAHugeProposalIsBeingWritten) {
 // request line, while it writes the proposal to the broker, and while it
 // waits two seconds for the decision. Nothing is lost or repeated.
 TEST_F(HostileBroker, SignalsWhileReadingWritingAndWaiting) {
-  const struct {
-    const char* name;
-    std::vector<int> signals;
-  } storms[] = {
-      {"SIGSTOP and SIGCONT", {SIGSTOP, SIGCONT}},
-      {"SIGWINCH", {SIGWINCH}},
-      {"SIGCHLD", {SIGCHLD}},
-  };
-  const std::string content = filled("line \u00e9 \"x\"\t\\\n", std::size_t{8} << 20);
-  std::uint64_t sequence = 0;
-  for (const auto& storm : storms) {
-    SCOPED_TRACE(storm.name);
-    const std::string path = "file-" + std::to_string(sequence) + ".txt";
-    SignalStorm signals(server_->pid(), storm.signals);
-    const std::string line = propose(10, path, content, "- why");
+  std::string content;
+  append_filled(content, "line \u00e9 \"x\"\t\\\n", std::size_t{8} << 20);
+  {
+    SignalStorm signals(server_->pid(), {SIGSTOP, SIGCONT, SIGWINCH, SIGCHLD});
+    const std::string line = propose(10, "file.txt", content, "- why");
     const std::string id = id_of(line);
-    EXPECT_TRUE(is_proposal_id(id, sequence++)) << id;
-    EXPECT_TRUE(same_bytes(line, proposal_line(id, path, "", content, "- why")));
+    EXPECT_TRUE(is_proposal_id(id, 0)) << id;
+    EXPECT_TRUE(same_bytes(line, proposal_line(id, "file.txt", "", content, "- why")));
     std::this_thread::sleep_for(std::chrono::seconds(2));  // the reviewer thinks
     broker_->send(TestBroker::decision(id, true), 1);
-    EXPECT_EQ(response(), result_response(10, receipt(path, kAcceptedMessage)));
+    EXPECT_EQ(response(), result_response(10, receipt("file.txt", kAcceptedMessage)));
   }
   EXPECT_EQ(err_after_start(), "");
   EXPECT_EQ(workspace_.snapshot(), "");

@@ -4,7 +4,6 @@
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -65,21 +64,6 @@ TEST(StdinLines, AssemblesLinesWrittenInTinyPieces) {
   const Lines expected = {"{\"id\":1}", "", "second line", "last"};
   EXPECT_EQ(lines_of(input, 1), expected);
   EXPECT_EQ(lines_of(input, 3, /*non_blocking=*/true), expected);
-}
-
-// A failed read loses the line it interrupted: here the writer closes its
-// socket while data it was sent is still unread, so the reader gets the
-// bytes already on their way, then ECONNRESET once, then end of input.
-TEST(StdinLines, AFailedReadDropsTheLineItInterrupted) {
-  int ends[2];
-  ASSERT_EQ(socketpair(AF_UNIX, SOCK_STREAM, 0, ends), 0);
-  ASSERT_EQ(write(ends[0], "first\npart", 10), 10);
-  ASSERT_EQ(write(ends[1], "unread", 6), 6);
-  close(ends[0]);
-  StdinLines reader(ends[1]);
-  EXPECT_EQ(reader.read_line(), std::optional<std::string_view>("first"));
-  EXPECT_EQ(reader.read_line(), std::nullopt);
-  close(ends[1]);
 }
 
 // An error that repeats on every read (here EISDIR, or EBADF) ends the input
