@@ -240,7 +240,7 @@ class HostileBroker : public BrokerWireTest {
 // A decision for another proposal than `id`.
 std::string stale(std::string id) {
   id.back() = id.back() == '7' ? '8' : '7';
-  return TestBroker::decision(id, false);
+  return decision(id, false) + "\n";
 }
 
 // Lines before the decision are each read and skipped, with a notice when
@@ -306,7 +306,7 @@ TEST_F(HostileBroker, SignalsWhileReadingWritingAndWaiting) {
     EXPECT_TRUE(is_proposal_id(id, 0)) << id;
     EXPECT_TRUE(same_bytes(line, proposal_line(id, "file.txt", "", content, "- why")));
     std::this_thread::sleep_for(std::chrono::seconds(2));  // the reviewer thinks
-    broker_->send(TestBroker::decision(id, true), 1);
+    broker_->send(decision(id, true) + "\n", 1);
     EXPECT_EQ(response(), result_response(10, receipt("file.txt", kAcceptedMessage)));
   }
   EXPECT_EQ(err_after_start(), "");

@@ -1,19 +1,11 @@
 #include "review_harness.h"
 
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <algorithm>
-#include <chrono>
 #include <filesystem>
-#include <thread>
-
-#include "base/io.h"
-#include "base/unix_socket.h"
-#include "write_file_wire.h"
 
 namespace varnock::test {
 namespace {
@@ -50,38 +42,6 @@ int ReviewerProcess::stop(int signal) {
   return process_.finish();
 }
 
-ssize_t read_more(int fd, std::string& into, int timeout_ms) {
-  pollfd wanted{fd, POLLIN, 0};
-  if (::poll(&wanted, 1, timeout_ms) <= 0) return -1;
-  char chunk[4096];
-  const ssize_t count = read_some(fd, chunk, sizeof chunk);
-  if (count > 0) into.append(chunk, static_cast<std::size_t>(count));
-  return std::max<ssize_t>(count, 0);
-}
-
-RawServer::RawServer(const std::string& socket_path) {
-  Result<UniqueFd> connected = connect_unix(socket_path);
-  if (connected.ok()) fd_ = std::move(connected).value();
-}
-
-bool RawServer::send(std::string_view bytes) { return send_all(fd_.get(), bytes) == 0; }
-
-std::string RawServer::read_line(int timeout_ms) {
-  std::size_t end;
-  while ((end = buffer_.find('\n')) == std::string::npos) {
-    if (read_more(fd_.get(), buffer_, timeout_ms) <= 0) return "";
-  }
-  std::string line = buffer_.substr(0, end + 1);
-  buffer_.erase(0, end + 1);
-  return line;
-}
-
-bool RawServer::closed_by_reviewer(int timeout_ms) {
-  ssize_t count;
-  while ((count = read_more(fd_.get(), buffer_, timeout_ms)) > 0) buffer_.clear();
-  return count == 0;
-}
-
 std::string hello_line(std::string_view pid) {
   return R"({"pid":)" + std::string(pid) + R"(,"role":"main","threadId":"t-raw","type":"hello"})" +
          "\n";
@@ -90,11 +50,6 @@ std::string hello_line(std::string_view pid) {
 std::string raw_proposal(const std::string& id, const std::string& path, const std::string& before,
                          const std::string& after, const std::string& explanation) {
   return proposal_line(id, path, before, after, explanation) + "\n";
-}
-
-std::string decision(const std::string& id, bool accepted) {
-  return R"({"type":"decision","id":)" + quoted(id) + R"(,"accepted":)" +
-         (accepted ? "true" : "false") + "}\n";
 }
 
 ProcessOutput edit_through_server(const std::string& socket, const std::string& cwd,

@@ -1,6 +1,6 @@
 // Driving the built varnock-review: the program on pipes in its own session
-// (no terminal), raw connections in the place of a server, and real
-// varnock-mcp servers in chosen directories.
+// (no terminal), raw connections (support/broker's Connection) in the place
+// of a server, and real varnock-mcp servers in chosen directories.
 #pragma once
 
 #include <signal.h>
@@ -12,9 +12,10 @@
 #include <string_view>
 #include <vector>
 
-#include "base/unique_fd.h"
+#include "support/broker.h"
 #include "support/process.h"
 #include "support/temp_dir.h"
+#include "write_file_wire.h"
 
 namespace varnock::test {
 
@@ -47,35 +48,10 @@ class ReviewerProcess {
   ServerProcess process_;
 };
 
-// Waits up to `timeout_ms` for bytes on `fd` and appends them to `into`:
-// the count, 0 at the end of the stream (or a failed read), -1 if none came.
-ssize_t read_more(int fd, std::string& into, int timeout_ms);
-
-// The test in the place of a server: a raw connection to the reviewer.
-class RawServer {
- public:
-  explicit RawServer(const std::string& socket_path);
-  bool connected() const { return fd_.valid(); }
-  // Sends all of `bytes`; false when the reviewer closed the connection.
-  bool send(std::string_view bytes);
-  // The next line the reviewer sends, with its LF; "" at the end or after
-  // `timeout_ms`.
-  std::string read_line(int timeout_ms = 30000);
-  // True when the reviewer closes the connection within `timeout_ms`
-  // (whatever it sent before is discarded).
-  bool closed_by_reviewer(int timeout_ms = 30000);
-  void close() { fd_.reset(); }
-
- private:
-  UniqueFd fd_;
-  std::string buffer_;
-};
-
 std::string hello_line(std::string_view pid = "4242");
 // A proposal line with its LF.
 std::string raw_proposal(const std::string& id, const std::string& path, const std::string& before,
                          const std::string& after, const std::string& explanation = "why");
-std::string decision(const std::string& id, bool accepted);
 
 // One write_file call through a real varnock-mcp working in `cwd`; gives
 // its output (the response line).

@@ -39,7 +39,7 @@ TEST(ReviewHostile, SwappingADirectoryForALinkWritesNothingOutside) {
   ASSERT_EQ(::symlink(outside.path().c_str(), (ws + "/b").c_str()), 0);
   const std::string outside_before = outside.snapshot();
   ScopedDirectory inside(ws);
-  RawServer server(fixture.socket);
+  Connection server = Connection::to(fixture.socket);
   ASSERT_TRUE(server.send(hello_line()));
   int accepted = 0;
   std::atomic<bool> stop{false};
@@ -54,7 +54,7 @@ TEST(ReviewHostile, SwappingADirectoryForALinkWritesNothingOutside) {
     const std::string name = numbered(overwrite ? "a/k" : "a/n", i);
     const std::string id = numbered("p", i);
     ASSERT_TRUE(server.send(raw_proposal(id, name, overwrite ? "o" : "", "written")));
-    const std::string line = server.read_line();
+    const std::string line = server.read_line().value_or("<none>");
     ASSERT_TRUE(line == decision(id, true) || line == decision(id, false)) << line;
     accepted += line == decision(id, true) ? 1 : 0;
   }
@@ -77,7 +77,7 @@ TEST(ReviewHostile, AClientThatNeverReadsDelaysNoOne) {
   ReviewerFixture fixture;
   ASSERT_TRUE(fixture.start("accept"));
   fixture.root.write("ws/.keep", "");
-  RawServer silent(fixture.socket);
+  Connection silent = Connection::to(fixture.socket);
   ASSERT_TRUE(silent.send(hello_line()));
   std::string flood;
   for (int i = 0; i < 2000; ++i) flood += raw_proposal(numbered("p", i), "/nowhere", "", "x");
@@ -89,7 +89,7 @@ TEST(ReviewHostile, AClientThatNeverReadsDelaysNoOne) {
             accepted_response("fine.txt"));
   EXPECT_TRUE(fixture.reviewer->wait_for("it does not read its decisions"));
   flooder.join();
-  RawServer second(fixture.socket);
+  Connection second = Connection::to(fixture.socket);
   ASSERT_TRUE(second.send(hello_line()));
   EXPECT_EQ(fixture.reviewer->stop(SIGTERM), 0);
   EXPECT_FALSE(exists(fixture.socket));
@@ -104,7 +104,7 @@ TEST(ReviewHostile, AttackLinesAreShownEscapedAndCannotForgeTheScreen) {
     ReviewerFixture fixture;
     ASSERT_TRUE(fixture.start("accept"));
     ScopedDirectory inside(fixture.root.path());
-    RawServer client(fixture.socket);
+    Connection client = Connection::to(fixture.socket);
     ASSERT_TRUE(client.send(hello_line() + unescape(attack.columns.at(1)) + "\n"));
     client.read_line(2000);
     fixture.reviewer->stop();
@@ -122,20 +122,20 @@ TEST(ReviewHostile, AttackLinesAreShownEscapedAndCannotForgeTheScreen) {
 TEST(ReviewHostile, LinesOverALimitAreDroppedAndTheirConnectionClosed) {
   ReviewerFixture fixture;
   ASSERT_TRUE(fixture.start("reject", {"--max-line", "64K", "--memory-budget", "256K"}));
-  RawServer long_line(fixture.socket);
+  Connection long_line = Connection::to(fixture.socket);
   ASSERT_TRUE(long_line.send(hello_line()));
   long_line.send(std::string(100 << 10, 'x'));
-  EXPECT_TRUE(long_line.closed_by_reviewer());
+  EXPECT_TRUE(long_line.closed_by_peer());
   EXPECT_TRUE(fixture.reviewer->wait_for("a line over the limit of 64 KiB was dropped"));
-  std::vector<std::unique_ptr<RawServer>> holders;
+  std::vector<std::unique_ptr<Connection>> holders;
   bool refused = false;
   for (int i = 0; i < 8 && !refused; ++i) {
-    holders.push_back(std::make_unique<RawServer>(fixture.socket));
+    holders.push_back(std::make_unique<Connection>(Connection::to(fixture.socket)));
     holders.back()->send(hello_line() + std::string(60 << 10, 'y'));
     refused = fixture.reviewer->wait_for("memory budget", 2000);
   }
   EXPECT_TRUE(refused);
-  RawServer after(fixture.socket);
+  Connection after = Connection::to(fixture.socket);
   ASSERT_TRUE(after.send(hello_line() + raw_proposal("p", "/x", "", "y")));
   EXPECT_EQ(after.read_line(), decision("p", false));
 }
@@ -143,8 +143,8 @@ TEST(ReviewHostile, LinesOverALimitAreDroppedAndTheirConnectionClosed) {
 TEST(ReviewHostile, AConnectionWithoutHelloIsClosedAfterTenSeconds) {
   ReviewerFixture fixture;
   ASSERT_TRUE(fixture.start("reject"));
-  RawServer silent(fixture.socket);
-  EXPECT_TRUE(silent.closed_by_reviewer());
+  Connection silent = Connection::to(fixture.socket);
+  EXPECT_TRUE(silent.closed_by_peer());
   EXPECT_TRUE(fixture.reviewer->wait_for("it sent no hello within 10 s"));
 }
 
@@ -156,9 +156,9 @@ TEST(ReviewHostile, AtTheDescriptorLimitItServesWhatItHasAndAcceptsLater) {
   ReviewerProcess reviewer({"--socket", socket, "--auto", "reject"}, {},
                            {"prlimit", "--nofile=64:64"});
   ASSERT_EQ(reviewer.socket_path(), socket) << reviewer.err();
-  std::vector<std::unique_ptr<RawServer>> clients;
+  std::vector<std::unique_ptr<Connection>> clients;
   for (int i = 0; i < 24; ++i) {
-    clients.push_back(std::make_unique<RawServer>(socket));
+    clients.push_back(std::make_unique<Connection>(Connection::to(socket)));
     ASSERT_TRUE(clients.back()->send(hello_line() + raw_proposal("p", "/x", "", "y")));
   }
   for (int i = 0; i < 24; ++i) {  // from the ninth on, each waits for an earlier one to leave

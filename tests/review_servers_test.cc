@@ -141,8 +141,8 @@ TEST(ReviewServers, AServerOfAnotherUserIsRefused) {
   if (child == 0) {  // it keeps its capabilities, so it can still reach the socket
     ::prctl(PR_SET_SECUREBITS, SECBIT_NO_SETUID_FIXUP);
     if (::seteuid(65534) != 0) ::_exit(2);
-    RawServer stranger(fixture.socket);
-    ::_exit(stranger.connected() && stranger.closed_by_reviewer() ? 0 : 1);
+    Connection stranger = Connection::to(fixture.socket);
+    ::_exit(stranger.connected() && stranger.closed_by_peer() ? 0 : 1);
   }
   int status = -1;
   ASSERT_EQ(::waitpid(child, &status, 0), child);

@@ -27,7 +27,7 @@ TEST_F(ReviewWire, AcceptedProposalGivesTheReceipt) {
                       "\u00e9"
                       R"(\r\n","explanationInMarkdown":"- adds a greeting","path":"notes.txt"},)"
                       R"("type":"proposal"})");
-  broker_->send(TestBroker::decision(id, true));
+  broker_->send(decision(id, true) + "\n");
   EXPECT_EQ(response(),
             R"({"id":7,"jsonrpc":"2.0","result":{"content":[{"text":"{\"received\":true,)"
             R"(\"path\":\"notes.txt\",\"message\":\"file written and accepted by reviewer\"}",)"
@@ -42,7 +42,7 @@ TEST_F(ReviewWire, RejectionAndSequenceNumbers) {
   for (std::uint64_t sequence = 0; sequence < 3; ++sequence) {
     const std::string id = id_of(propose(10, "a.txt", "x", "why"));
     EXPECT_TRUE(is_proposal_id(id, sequence)) << id;
-    broker_->send(TestBroker::decision(id, sequence == 2));
+    broker_->send(decision(id, sequence == 2) + "\n");
     EXPECT_EQ(response(), sequence == 2 ? result_response(10, receipt("a.txt", kAcceptedMessage))
                                         : error_response(10, kRejected));
   }
@@ -59,7 +59,7 @@ TEST_F(ReviewWire, SkipsEverythingButTheMatchingDecision) {
       "\n \t \r\n\u00a0\u3000\n"
       "ok\n"
       "  {\"type\":\"decision\"  \r\n" +
-      TestBroker::decision(other, false) +
+      decision(other, false) + "\n" +
       decision_line(R"("type":"Decision","id":")" + id + R"(","accepted":false)") +
       decision_line(R"("id":")" + id + R"(","accepted":false)") +
       decision_line(R"("type":"decision","id":1,"accepted":false)") +
@@ -77,23 +77,23 @@ TEST_F(ReviewWire, SkipsEverythingButTheMatchingDecision) {
 // skipped by the next round trip.
 TEST_F(ReviewWire, TwoDecisionsAtOnce) {
   const std::string first = id_of(propose(1, "a.txt", "x", "why"));
-  broker_->send(TestBroker::decision(first, true) + TestBroker::decision(first, false));
+  broker_->send(decision(first, true) + "\n" + decision(first, false) + "\n");
   EXPECT_EQ(response(), result_response(1, receipt("a.txt", kAcceptedMessage)));
   const std::string second = id_of(propose(2, "b.txt", "y", "why"));
-  broker_->send(TestBroker::decision(first, true) + TestBroker::decision(second, false));
+  broker_->send(decision(first, true) + "\n" + decision(second, false) + "\n");
   EXPECT_EQ(response(), error_response(2, kRejected));
 }
 
 // An invalid line ends the call; the bytes after it serve the next call.
 TEST_F(ReviewWire, InvalidUtf8EndsTheCallAndTheRestIsKept) {
   const std::string first = id_of(propose(1, "a.txt", "x", "why"));
-  broker_->send("{\"type\":\"decision\",\"id\":\"\xff\"}\n" + TestBroker::decision(first, true) +
+  broker_->send("{\"type\":\"decision\",\"id\":\"\xff\"}\n" + decision(first, true) + "\n" +
                 "\xc3");
   EXPECT_EQ(response(),
             error_response(1, "broker read failed: stream did not contain valid UTF-8"));
   const std::string second = id_of(propose(2, "a.txt", "x", "why"));
   EXPECT_TRUE(is_proposal_id(second, 1)) << second;
-  broker_->send("\xa9\n" + TestBroker::decision(second, true));  // completes "é"
+  broker_->send("\xa9\n" + decision(second, true) + "\n");  // completes "é"
   EXPECT_EQ(response(), result_response(2, receipt("a.txt", kAcceptedMessage)));
   EXPECT_EQ(err_after_start(), "[varnock-mcp] ignoring invalid broker line: \u00e9\n");
 }
@@ -102,9 +102,7 @@ TEST_F(ReviewWire, InvalidUtf8EndsTheCallAndTheRestIsKept) {
 // the broker has gone, a call cannot be sent.
 TEST_F(ReviewWire, DecisionAsTheLastBytesBeforeClosing) {
   const std::string id = id_of(propose(1, "a.txt", "x", "why"));
-  std::string last = TestBroker::decision(id, true);
-  last.pop_back();
-  broker_->send(last);
+  broker_->send(decision(id, true));
   broker_->close_connection();
   broker_->stop_listening();
   EXPECT_EQ(response(), result_response(1, receipt("a.txt", kAcceptedMessage)));
@@ -117,7 +115,7 @@ TEST_F(ReviewWire, DecisionAsTheLastBytesBeforeClosing) {
 
 TEST_F(ReviewWire, ClosingBeforeTheDecision) {
   const std::string id = id_of(propose(1, "a.txt", "x", "why"));
-  broker_->send(TestBroker::decision(id + "0", true) + "{\"type\":\"decision\",\"id\":\"" + id);
+  broker_->send(decision(id + "0", true) + "\n" + "{\"type\":\"decision\",\"id\":\"" + id);
   broker_->close_connection();
   EXPECT_EQ(response(), error_response(1, kClosedBeforeDecision));
   EXPECT_EQ(
@@ -139,12 +137,12 @@ TEST_F(ReviewWire, PresentContentPastTheLimitIsEmpty) {
     const std::string line = propose(1, path, "x", "why");
     const std::string id = id_of(line);
     EXPECT_EQ(line, proposal_line(id, path, "", "x", "why"));
-    broker_->send(TestBroker::decision(id, true));
+    broker_->send(decision(id, true) + "\n");
     EXPECT_EQ(response(), result_response(1, receipt(path, kAcceptedMessage)));
   }
   const std::string line = propose(2, "notes.txt", "x", "why");
   EXPECT_EQ(line, proposal_line(id_of(line), "notes.txt", "kept", "x", "why"));
-  broker_->send(TestBroker::decision(id_of(line), false));
+  broker_->send(decision(id_of(line), false) + "\n");
   EXPECT_EQ(response(), error_response(2, kRejected));
 }
 

@@ -64,6 +64,12 @@ inline std::string proposal_line(const std::string& id, const std::string& path,
          ",\"path\":" + quoted(path) + "},\"type\":\"proposal\"}";
 }
 
+// A decision line as a broker writes it, without its line feed.
+inline std::string decision(const std::string& id, bool accepted) {
+  return "{\"type\":\"decision\",\"id\":" + quoted(id) +
+         ",\"accepted\":" + (accepted ? "true" : "false") + "}";
+}
+
 // The "id" of a proposal line, or "" when the line has none.
 inline std::string id_of(const std::string& line) {
   Result<json::Value> value = json::parse(line);

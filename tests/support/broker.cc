@@ -12,30 +12,69 @@
 
 #include "base/io.h"
 #include "base/unix_socket.h"
-#include "mcp/broker_protocol.h"
 
 namespace varnock::test {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Milliseconds left until `deadline`, never negative.
-int remaining_ms(Clock::time_point deadline) {
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-  return left.count() > 0 ? static_cast<int>(left.count()) : 0;
-}
-
 // True when `fd` becomes readable before `deadline`.
 bool wait_readable(int fd, Clock::time_point deadline) {
   for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     pollfd entry{fd, POLLIN, 0};
-    const int ready = poll(&entry, 1, remaining_ms(deadline));
+    const int ready = poll(&entry, 1, static_cast<int>(std::max<long long>(0, left.count())));
     if (ready > 0) return true;
     if (ready == 0 || errno != EINTR) return false;
   }
 }
 
+Clock::time_point after_ms(int timeout_ms) {
+  return Clock::now() + std::chrono::milliseconds(timeout_ms);
+}
+
 }  // namespace
+
+Connection Connection::to(const std::string& socket_path) {
+  Result<UniqueFd> connected = connect_unix(socket_path);
+  return Connection(connected.ok() ? std::move(connected).value() : UniqueFd());
+}
+
+std::optional<std::string> Connection::read_line(int timeout_ms) {
+  const auto deadline = after_ms(timeout_ms);
+  for (;;) {
+    if (std::optional<std::string> line = lines_.buffered_line()) {
+      line->pop_back();
+      return line;
+    }
+    if (!connected() || !wait_readable(fd_.get(), deadline)) return std::nullopt;
+    Result<bool> more = lines_.fill();
+    if (!more.ok() || !more.value()) return std::nullopt;
+  }
+}
+
+bool Connection::send(std::string_view bytes, std::size_t chunk, int delay_ms) {
+  const std::size_t piece = chunk > 0 ? chunk : bytes.size();
+  for (std::size_t offset = 0; offset < bytes.size(); offset += piece) {
+    if (offset > 0 && delay_ms > 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
+    }
+    if (send_all(fd_.get(), bytes.substr(offset, piece)) != 0) return false;
+  }
+  return true;
+}
+
+bool Connection::closed_by_peer(int timeout_ms) {
+  const auto deadline = after_ms(timeout_ms);
+  while (connected() && wait_readable(fd_.get(), deadline)) {
+    Result<bool> more = lines_.fill();
+    if (!more.ok() || !more.value()) return true;
+    while (lines_.buffered_line()) {
+    }
+  }
+  return false;
+}
 
 TestBroker::TestBroker(std::string socket_path) : socket_path_(std::move(socket_path)) {
   Result<UniqueFd> listener = listen_unix(socket_path_, 4);
@@ -45,54 +84,12 @@ TestBroker::TestBroker(std::string socket_path) : socket_path_(std::move(socket_
   listener_ = std::move(listener).value();
 }
 
-TestBroker::~TestBroker() {
-  close_connection();
-  stop_listening();
-}
-
 bool TestBroker::accept(int timeout_ms) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  if (!listener_.valid() || !wait_readable(listener_.get(), deadline)) return false;
-  close_connection();
-  connection_.reset(accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
-  if (!connection_.valid()) return false;
-  lines_ = std::make_unique<LineReader>(connection_.get(), 65536);
+  if (!listener_.valid() || !wait_readable(listener_.get(), after_ms(timeout_ms))) return false;
+  UniqueFd accepted(accept4(listener_.get(), nullptr, nullptr, SOCK_CLOEXEC));
+  if (!accepted.valid()) return false;
+  connection_.emplace(std::move(accepted));
   return true;
-}
-
-std::optional<std::string> TestBroker::read_line(int timeout_ms) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  if (!lines_) return std::nullopt;
-  for (;;) {
-    if (std::optional<std::string> line = lines_->buffered_line()) {
-      line->pop_back();
-      return line;
-    }
-    if (!wait_readable(connection_.get(), deadline)) return std::nullopt;
-    Result<bool> more = lines_->fill();
-    if (!more.ok() || !more.value()) return std::nullopt;
-  }
-}
-
-void TestBroker::send(const std::string& bytes, std::size_t chunk, int delay_ms) {
-  const std::string_view all(bytes);
-  const std::size_t piece = chunk > 0 ? chunk : all.size();
-  for (std::size_t offset = 0; offset < all.size(); offset += piece) {
-    if (offset > 0 && delay_ms > 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(delay_ms));
-    }
-    // A server that has gone is seen by the test elsewhere.
-    if (send_all(connection_.get(), all.substr(offset, piece)) != 0) return;
-  }
-}
-
-std::string TestBroker::decision(const std::string& id, bool accepted) {
-  return mcp::decision_line(id, accepted) + "\n";
-}
-
-void TestBroker::close_connection() {
-  lines_.reset();
-  connection_.reset();
 }
 
 void TestBroker::stop_listening() {

@@ -1,22 +1,46 @@
-// A scripted review broker on a real Unix-domain socket, driven from the
-// test thread: accept the server's connection, read the lines it sends,
-// write any bytes back, close at any point.
+// Both ends of the broker socket as the tests drive them from the test
+// thread: a connection (a broker's accepted one, or a client's in the place
+// of a server), and a scripted review broker that accepts the server's.
 #pragma once
 
-#include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "base/line_reader.h"
 #include "base/unique_fd.h"
 
 namespace varnock::test {
 
+// One end of a Unix-domain stream connection.
+class Connection {
+ public:
+  explicit Connection(UniqueFd fd) : fd_(std::move(fd)), lines_(fd_.get(), 65536) {}
+  // Connects to `socket_path`; connected() tells whether it did.
+  static Connection to(const std::string& socket_path);
+
+  bool connected() const { return fd_.valid(); }
+  // The next line from the other end, without its LF; nullopt on close or
+  // after `timeout_ms`.
+  std::optional<std::string> read_line(int timeout_ms = 30000);
+  // Writes all of `bytes` (in pieces of `chunk` bytes with `delay_ms`
+  // between them when chunk > 0); false when the other end has gone.
+  bool send(std::string_view bytes, std::size_t chunk = 0, int delay_ms = 0);
+  // True when the other end closes within `timeout_ms`; what it sent before
+  // is discarded.
+  bool closed_by_peer(int timeout_ms = 30000);
+  void close() { fd_.reset(); }
+
+ private:
+  UniqueFd fd_;
+  LineReader lines_;
+};
+
 class TestBroker {
  public:
   // Listens on `socket_path` (a path in a temporary directory).
   explicit TestBroker(std::string socket_path);
-  ~TestBroker();
+  ~TestBroker() { stop_listening(); }
   TestBroker(const TestBroker&) = delete;
   TestBroker& operator=(const TestBroker&) = delete;
 
@@ -24,20 +48,20 @@ class TestBroker {
   // Waits for the server to connect; false after `timeout_ms`.
   bool accept(int timeout_ms = 30000);
   // The next line from the server, without its LF; nullopt on close/timeout.
-  std::optional<std::string> read_line(int timeout_ms = 30000);
-  // Writes raw bytes to the server (all of them, or in pieces of `chunk`
-  // bytes with `delay_ms` between them when chunk > 0).
-  void send(const std::string& bytes, std::size_t chunk = 0, int delay_ms = 0);
-  // The decision line for `id`: {"type":"decision","id":..,"accepted":..}\n
-  static std::string decision(const std::string& id, bool accepted);
-  void close_connection();  // closes the accepted connection
-  void stop_listening();    // closes the listening socket and unlinks it
+  std::optional<std::string> read_line(int timeout_ms = 30000) {
+    return connection_ ? connection_->read_line(timeout_ms) : std::nullopt;
+  }
+  // Writes raw bytes to the server, as Connection::send does.
+  void send(std::string_view bytes, std::size_t chunk = 0, int delay_ms = 0) {
+    if (connection_) connection_->send(bytes, chunk, delay_ms);  // a server gone is seen elsewhere
+  }
+  void close_connection() { connection_.reset(); }
+  void stop_listening();  // closes the listening socket and unlinks it
 
  private:
   std::string socket_path_;
   UniqueFd listener_;
-  UniqueFd connection_;
-  std::unique_ptr<LineReader> lines_;
+  std::optional<Connection> connection_;
 };
 
 }  // namespace varnock::test
