@@ -133,23 +133,6 @@ class SignalStorm {
   std::thread thread_;  // last: starts once the flag exists
 };
 
-// Sends bytes to the server from a second thread, so that the test can drain
-// the server's output meanwhile: a server blocked on a long notice to standard
-// error reads nothing more from the broker.
-class BackgroundSend {
- public:
-  BackgroundSend(TestBroker& broker, std::string bytes, std::size_t chunk)
-      : thread_([&broker, bytes = std::move(bytes), chunk] {
-          broker.send(bytes, chunk, chunk > 0 ? 1 : 0);
-        }) {}
-  ~BackgroundSend() { thread_.join(); }
-  BackgroundSend(const BackgroundSend&) = delete;
-  BackgroundSend& operator=(const BackgroundSend&) = delete;
-
- private:
-  std::thread thread_;
-};
-
 std::string serve(const std::string& input) { return serve_without_broker(input); }
 
 // Nesting far past the limit fails at the 128th opening, without exhausting
@@ -231,9 +214,12 @@ class HostileBroker : public BrokerWireTest {
     const std::string id = id_of(propose(1, "a.txt", "x", "why"));
     const std::string decision =
         " {\"id\":\"" + id + "\",\"type\":\"decision\",\"accepted\":true}\r\n";
-    BackgroundSend send(*broker_, junk(id) + decision, chunk);
+    // Sent from a second thread while the test drains the server's output: a
+    // server blocked on a long notice to standard error reads nothing more.
+    std::thread sender([&] { broker_->send(junk(id) + decision, chunk, chunk > 0 ? 1 : 0); });
     EXPECT_EQ(server_->read_line(kHugeAnswerMs),
               result_response(1, receipt("a.txt", kAcceptedMessage)));
+    sender.join();
   }
 };
 

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
+#include <thread>
 
 namespace varnock::test {
 namespace {
@@ -31,10 +33,24 @@ ReviewerProcess::ReviewerProcess(std::vector<std::string> args,
                                  std::vector<std::string> prefix)
     : process_(reviewer_options(files_, std::move(args), environment, std::move(prefix))) {}
 
+bool ReviewerProcess::wait_for(std::string_view needle, int timeout_ms) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (;;) {
+    const std::size_t at = out().find(needle, read_);
+    if (at != std::string::npos) {
+      read_ = at + needle.size();
+      return true;
+    }
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}
+
 std::string ReviewerProcess::socket_path() {
-  const std::string prefix = "VARNOCK_SOCKET=";
-  if (!process_.wait_for(prefix)) return "<no socket line: " + out() + ">";
-  return process_.read_line().value_or("<no socket line>");
+  if (!wait_for("VARNOCK_SOCKET=")) return "<no socket line: " + out() + ">";
+  const std::size_t start = read_;
+  if (!wait_for("\n")) return "<no socket line: " + out() + ">";
+  return out().substr(start, read_ - 1 - start);
 }
 
 int ReviewerProcess::stop(int signal) {

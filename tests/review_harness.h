@@ -31,9 +31,7 @@ class ReviewerProcess {
   ~ReviewerProcess() { process_.signal(SIGTERM); }
 
   // Reads output until `needle`; false if it does not come in `timeout_ms`.
-  bool wait_for(std::string_view needle, int timeout_ms = 30000) {
-    return process_.wait_for(needle, timeout_ms);
-  }
+  bool wait_for(std::string_view needle, int timeout_ms = 30000);
   // The socket path from the first line, "VARNOCK_SOCKET=<path>".
   std::string socket_path();
   // Sends `signal` (none when 0) and waits; gives the exit code, or 128 +
@@ -46,6 +44,7 @@ class ReviewerProcess {
  private:
   TempDir files_;  // its standard output and error ("out", "err"), and its state
   ServerProcess process_;
+  std::size_t read_ = 0;  // bytes of "out" that wait_for has read through
 };
 
 std::string hello_line(std::string_view pid = "4242");

@@ -57,13 +57,5 @@ TEST(WordDiff, MarksChangedWordsInUtf16Units) {
   }
 }
 
-TEST(DiffModel, LinesOnDemandStopAtTheEnd) {
-  const std::string text = "l1\nl2\nl3\nl4\nl5\n";
-  EXPECT_EQ(lines_json(text, 2, 2), R"(["l2","l3"])");
-  EXPECT_EQ(lines_json(text, 4, 100), R"(["l4","l5"])");
-  EXPECT_EQ(lines_json(text, 9, 1), "[]");
-  EXPECT_EQ(lines_json("a\tb\n\"q\"", 1, 5), R"(["a\tb","\"q\""])");
-}
-
 }  // namespace
 }  // namespace varnock::desk

@@ -14,8 +14,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <stdexcept>
 #include <thread>
 
@@ -135,13 +133,6 @@ void drain_into(int& fd, std::string& sink) {
   }
 }
 
-// The bytes of `path` from `offset` on.
-std::string file_bytes(const std::string& path, std::size_t offset) {
-  std::ifstream in(path, std::ios::binary);
-  in.seekg(static_cast<std::streamoff>(offset));
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
 }  // namespace
 
 ServerProcess::ServerProcess(const ProcessOptions& options) : options_(options) {
@@ -177,17 +168,6 @@ ServerProcess::~ServerProcess() {
   close_fd(stderr_fd_);
 }
 
-bool ServerProcess::read_files() {
-  if (options_.output_directory.empty()) return false;
-  const std::string more = file_bytes(options_.output_directory + "/out", out_file_size_);
-  out_file_size_ += more.size();
-  out_ += more;
-  std::string err = file_bytes(options_.output_directory + "/err", 0);
-  const bool new_err = err.size() != err_.size();
-  err_ = std::move(err);
-  return !more.empty() || new_err;
-}
-
 bool ServerProcess::reaped(int timeout_ms) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   while (exit_status_ < 0) {
@@ -208,15 +188,6 @@ bool ServerProcess::reaped(int timeout_ms) {
 
 bool ServerProcess::pump(std::string_view pending, std::size_t& offset, int timeout_ms) {
   const bool feeding = stdin_fd_ >= 0 && offset < pending.size();
-  if (!feeding && !options_.output_directory.empty()) {
-    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-    for (;;) {
-      if (read_files()) return true;
-      if (reaped(0)) return read_files();
-      if (Clock::now() >= deadline) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-  }
   if (!feeding && stdout_fd_ < 0 && stderr_fd_ < 0) return false;
   pollfd fds[3] = {
       {feeding ? stdin_fd_ : -1, POLLOUT, 0}, {stdout_fd_, POLLIN, 0}, {stderr_fd_, POLLIN, 0}};
@@ -255,8 +226,7 @@ std::optional<std::string> ServerProcess::read_line(int timeout_ms) {
     }
     scanned_ = out_.size();
     if (!pump({}, none, remaining_ms(deadline))) {
-      const bool ended = options_.output_directory.empty() ? stdout_fd_ < 0 : exit_status_ >= 0;
-      if (!ended || out_.empty()) return std::nullopt;
+      if (stdout_fd_ >= 0 || out_.empty()) return std::nullopt;
       return out();
     }
   }
@@ -295,15 +265,12 @@ int ServerProcess::finish(int timeout_ms) {
 
 std::string ServerProcess::err() {
   std::size_t none = 0;
-  if (!read_files()) {
-    while (stderr_fd_ >= 0 && pump({}, none, 0)) {
-    }
+  while (stderr_fd_ >= 0 && pump({}, none, 0)) {
   }
   return err_;
 }
 
 std::string ServerProcess::out() {
-  read_files();
   scanned_ = 0;
   return std::exchange(out_, std::string());
 }

@@ -29,7 +29,8 @@ struct ProcessOptions {
   // input with the EOF character, '\x04'), and what it reads is the screen.
   bool terminal = false;
   // When set, standard output and error go to the files "out" and "err" in
-  // this directory, so that the program never waits for the test to read.
+  // this directory, so that the program never waits for the test to read
+  // (read_line, wait_for, out and err then have nothing to give).
   std::string output_directory;
 };
 
@@ -86,9 +87,6 @@ class ServerProcess {
   // and gathers the output there is, waiting up to `timeout_ms` for some.
   // False when nothing came and nothing more will, or the time ran out.
   bool pump(std::string_view pending, std::size_t& offset, int timeout_ms);
-  // Reads what the output files hold beyond what was read; false when
-  // nothing was new.
-  bool read_files();
   // Reaps the program if it has ended (waiting up to `timeout_ms`); true
   // once it has.
   bool reaped(int timeout_ms);
@@ -100,7 +98,6 @@ class ServerProcess {
   int stderr_fd_ = -1;
   std::string out_;          // standard output read so far and not handed out
   std::size_t scanned_ = 0;  // bytes of out_ known to hold no LF
-  std::size_t out_file_size_ = 0;
   std::string err_;
   int exit_status_ = -1;
   long long peak_rss_bytes_ = -1;

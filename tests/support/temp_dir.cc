@@ -58,13 +58,6 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
   std::error_code error;
-  // A test may have made parts of the tree unreadable; give them back first.
-  for (auto it = fs::recursive_directory_iterator(path_, error);
-       !error && it != fs::recursive_directory_iterator(); it.increment(error)) {
-    if (it->is_directory(error) && !it->is_symlink(error)) {
-      fs::permissions(it->path(), fs::perms::owner_all, fs::perm_options::add, error);
-    }
-  }
   fs::remove_all(path_, error);
 }
 
