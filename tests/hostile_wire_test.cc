@@ -171,8 +171,7 @@ TEST(HostileInput, HugeRequestLineIsAnsweredInBoundedMemory) {
   options.working_directory = workspace.path();
   ServerProcess server(options);
 
-  // The line is built once and its id checked in place: copies of a quarter
-  // gigabyte cost seconds. The id is written with the escapes the server
+  // The id is written with the escapes the server
   // itself writes (and a raw é and /), so the echo is the text sent.
   const std::string id_start = R"({"id":")";
   const std::string escapes = std::string(R"(ab\"\\\t)") + "\u00e9/";
@@ -189,11 +188,7 @@ TEST(HostileInput, HugeRequestLineIsAnsweredInBoundedMemory) {
   const std::string before_id =
       R"({"error":{"code":-32602,"message":"unsupported method: huge"},"id":")";
   const std::string after_id = R"(","jsonrpc":"2.0"})";
-  ASSERT_TRUE(answer.starts_with(before_id)) << answer.substr(0, 200);
-  EXPECT_TRUE(answer.ends_with(after_id))
-      << answer.substr(answer.size() - std::min<std::size_t>(answer.size(), 200));
-  EXPECT_TRUE(same_bytes(std::string_view(answer).substr(before_id.size(), id.size()), id));
-  EXPECT_EQ(answer.size(), before_id.size() + id.size() + after_id.size());
+  EXPECT_TRUE(same_bytes(answer, before_id + std::string(id) + after_id));
   EXPECT_EQ(server.read_line(), kPingAnswer);
   EXPECT_EQ(server.err(), "");
 

@@ -1,6 +1,6 @@
-// Start-up as the host and the review broker see it: the connection to the
-// broker, the hello line, the diagnostics on standard error, and closed
-// standard descriptors.
+// Start-up as the host, the review broker and a person at a terminal see
+// it: the connection to the broker, the hello line, the diagnostics on
+// standard error, closed standard descriptors, and a terminal for input.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
@@ -140,6 +140,21 @@ TEST(Startup, ClosedStandardDescriptorsAndTheThreadId) {
   options.working_directory = workspace.path();
   options.closed_descriptors = {0, 1, 2};
   EXPECT_EQ(run_server(kInitialize, options).exit_status, 0);
+}
+
+// A person who starts varnock-mcp at a terminal is told, in one line on
+// standard error, what the program expects; it then serves as always.
+TEST(Startup, StartedByHandSaysInOneLineWhatItIsAndStillServes) {
+  ProcessOptions options;
+  options.terminal = true;
+  ServerProcess server(options);
+  server.write(kInitialize + "\x04");
+  EXPECT_EQ(server.finish(), 0);
+  EXPECT_EQ(server.err(),
+            "[varnock-mcp] this is an MCP server that an MCP host starts: it reads JSON-RPC "
+            "messages on standard input, one per line (manual: man varnock-mcp)\n");
+  // The screen shows what was typed (echoed by the terminal), then the answer.
+  EXPECT_NE(server.out().find(R"({"id":1,"jsonrpc":"2.0","result":)"), std::string::npos);
 }
 
 }  // namespace
