@@ -194,7 +194,9 @@ describe('strangers', () => {
     await pick(page, 'guarded.txt');
     const number = await page.locator('#queue [aria-current="true"]').getAttribute('data-number');
     // A cookie reaches every server on this host whatever its port: it must
-    // not be enough to read or answer the queue.
+    // not be enough to read or answer the queue. (Every rule is checked in
+    // process, tests/vectors/desk/requests.tsv; here the real server's
+    // reading of the headers.)
     const withCookie = { Cookie: `${cookie.name}=${cookie.value}` };
     const withToken = { 'X-Desk-Token': token };
     const { origin, port } = new URL(reviewer.url);
@@ -202,16 +204,12 @@ describe('strangers', () => {
     const upgrade = { Connection: 'Upgrade', Upgrade: 'websocket', 'Sec-WebSocket-Version': '13',
       'Sec-WebSocket-Key': 'dGhlIHNhbXBsZSBub25jZQ==' };
     const cases = [
-      ['the page without the token', '/', {}, 'GET', 401],
-      ['a wrong token', '/?token=0000', {}, 'GET', 401],
       ['the page with the cookie', '/', withCookie, 'GET', 200],
-      ['the state without the token', '/api/state', {}, 'GET', 401],
       ['the state with the cookie alone', '/api/state', withCookie, 'GET', 401],
       ['an answer with the cookie alone', answer, { ...withCookie, Origin: origin }, 'POST', 401],
       ['an upgrade with the cookie alone', '/events', { ...withCookie, ...upgrade, Origin: origin }, 'GET', 401],
       ['a foreign Host', answer, { ...withToken, Origin: origin, Host: `desk.example:${port}` }, 'POST', 403],
       ['a foreign Origin', answer, { ...withToken, Origin: 'http://evil.example' }, 'POST', 403],
-      ['no Origin', answer, withToken, 'POST', 403],
       ['an upgrade from a foreign Origin', `/events?token=${token}`, { ...upgrade, Origin: 'http://evil.example' }, 'GET', 403],
       ['the state with the token', '/api/state', withToken, 'GET', 200],
     ];
