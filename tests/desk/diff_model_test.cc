@@ -38,6 +38,28 @@ TEST(DiffModel, HeadCountsLinesAndFinalNewlines) {
   EXPECT_EQ(model("a\nb", "a\nb\nc\n").substr(0, head.size()), head);
 }
 
+// One change of many long changed lines: they are compared word by word
+// while the budget lasts (each middle here is 397 x 397 words), and past it
+// each line's middle is marked whole.
+TEST(DiffModel, WordComparisonsStopAtTheBudget) {
+  std::string before, after;
+  for (std::size_t i = 0; i < kWordPairBudget / (397 * 397) + 4; ++i) {
+    for (int word = 0; word < 100; ++word) before += "a x ", after += "a y ";
+    before += '\n';
+    after += '\n';
+  }
+  const std::string json = model(before, after);
+  const std::string first_row = "[\"~\",\"a x a x";
+  const std::size_t first = json.find(first_row), last = json.rfind(first_row);
+  ASSERT_NE(first, last);
+  const auto old_spans = [&](std::size_t row) {
+    const std::size_t spans = json.find("\",[", row) + 2;
+    return json.substr(spans, json.find(']', spans) - spans + 1);
+  };
+  EXPECT_TRUE(old_spans(first).starts_with("[2,3,6,7,")) << old_spans(first).substr(0, 40);
+  EXPECT_EQ(old_spans(last), "[2,399]");
+}
+
 // "0-3 5-8" as spans.
 std::vector<Span> spans(const std::string& text) {
   std::vector<Span> out;
@@ -51,7 +73,8 @@ TEST(WordDiff, MarksChangedWordsInUtf16Units) {
   for (const test::VectorRecord& record : test::read_vectors("desk/word_diff.tsv")) {
     const std::string old_line = test::unescape(record.columns.at(0));
     const std::string new_line = test::unescape(record.columns.at(1));
-    const WordChanges changes = changed_words(old_line, new_line);
+    std::size_t budget = kWordPairBudget;
+    const WordChanges changes = changed_words(old_line, new_line, budget);
     EXPECT_EQ(changes.old_spans, spans(record.columns.at(2))) << old_line << " -> " << new_line;
     EXPECT_EQ(changes.new_spans, spans(record.columns.at(3))) << old_line << " -> " << new_line;
   }

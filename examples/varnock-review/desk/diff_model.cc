@@ -84,7 +84,7 @@ class ModelWriter {
     open_row();
     const std::string before = valid_utf8(old_.line(old_line_++));
     const std::string after = valid_utf8(new_.line(new_line_++));
-    const WordChanges words = changed_words(before, after);
+    const WordChanges words = changed_words(before, after, word_pairs_left_);
     out_ += "[\"~\",";
     json::write_string(before, out_);
     out_ += ',';
@@ -130,6 +130,7 @@ class ModelWriter {
   std::size_t old_line_ = 1;
   std::size_t new_line_ = 1;
   bool in_hunk_ = false;
+  std::size_t word_pairs_left_ = kWordPairBudget;
   std::string out_ = "[";
 };
 

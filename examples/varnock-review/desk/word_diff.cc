@@ -87,7 +87,8 @@ std::vector<Span> spans_of(const std::vector<Token>& tokens, const std::vector<b
 
 }  // namespace
 
-WordChanges changed_words(std::string_view old_line, std::string_view new_line) {
+WordChanges changed_words(std::string_view old_line, std::string_view new_line,
+                          std::size_t& budget) {
   const std::vector<Token> a = tokenize(old_line);
   const std::vector<Token> b = tokenize(new_line);
   std::size_t prefix = 0;
@@ -101,7 +102,9 @@ WordChanges changed_words(std::string_view old_line, std::string_view new_line) 
   const std::vector<Token> b_middle(b.begin() + prefix, b.end() - suffix);
   std::vector<bool> old_changed(a_middle.size(), true);
   std::vector<bool> new_changed(b_middle.size(), true);
-  if (a_middle.size() * b_middle.size() <= kMaxComparedPairs) {
+  const std::size_t pairs = a_middle.size() * b_middle.size();
+  if (pairs <= kMaxComparedPairs && pairs <= budget) {
+    budget -= pairs;
     mark_by_common_subsequence(a_middle, b_middle, old_changed, new_changed);
   }
   return {spans_of(a_middle, old_changed), spans_of(b_middle, new_changed)};

@@ -20,11 +20,17 @@ struct WordChanges {
   std::vector<Span> new_spans;  // in the new line
 };
 
+// Word pairs that the comparisons of one whole change may cost together, so
+// that a proposal of many long changed lines opens in a fraction of a second.
+inline constexpr std::size_t kWordPairBudget = 20'000'000;
+
 // The words of `old_line` and `new_line` (valid UTF-8) that the other line
 // lacks. A word is a run of letters, digits, '_' and non-ASCII characters,
 // a run of white space, or one other character. Lines sharing a common
 // beginning and end are compared word by word in between, up to a bounded
-// amount of work; past that the whole middle is marked.
-WordChanges changed_words(std::string_view old_line, std::string_view new_line);
+// amount of work per line that is also taken from `budget`; past either the
+// whole middle is marked.
+WordChanges changed_words(std::string_view old_line, std::string_view new_line,
+                          std::size_t& budget);
 
 }  // namespace varnock::desk
