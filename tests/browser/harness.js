@@ -172,12 +172,13 @@ export async function startBrowser(origin) {
   };
 }
 
-// A raw request to the desk at `url`'s host, from outside the browser, with
-// `headers`; a POST carries the answer "accept". Gives the status.
+// A raw request to the desk at `url`'s host, from outside the browser, on a
+// connection of its own, with `headers`; a POST carries the answer "accept".
+// Gives the status.
 export function rawRequest(url, path, headers, method = 'GET') {
   const { hostname, port } = new URL(url);
   return new Promise((resolve, reject) => {
-    const req = httpRequest({ host: hostname, port, path, method, headers }, (res) => {
+    const req = httpRequest({ host: hostname, port, path, method, headers, agent: false }, (res) => {
       res.resume();
       resolve(res.statusCode);
     });

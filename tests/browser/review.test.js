@@ -5,6 +5,7 @@
 // terminal and the desk decide once, and refused requests decide nothing.
 import assert from 'node:assert/strict';
 import { existsSync, readFileSync, writeFileSync } from 'node:fs';
+import { connect } from 'node:net';
 import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import { makeTempDir, rawRequest, startBrowser, startReviewer, startServer } from './harness.js';
@@ -229,6 +230,28 @@ describe('strangers', () => {
     assert.match((await reply).result.content[0].text, /file written and accepted/);
     await page.getByText(`#${number} was answered elsewhere.`).waitFor();
     assert.equal(await accept(page).isDisabled(), true);
+  });
+});
+
+describe('strangers on this host', () => {
+  test('idle connections that never show the token cannot lock the person out', async () => {
+    const { page, reviewer } = desk;
+    const { hostname, port } = new URL(reviewer.url);
+    const idle = await Promise.all(Array.from({ length: 40 }, () => new Promise((resolve) => {
+      const socket = connect(Number(port), hostname, () => resolve(socket));
+      socket.on('error', () => resolve(socket));
+    })));
+    try {
+      const token = new URL(reviewer.url).searchParams.get('token');
+      assert.equal(await rawRequest(reviewer.url, '/api/state', { 'X-Desk-Token': token }), 200);
+      const server = await desk.server();
+      const reply = server.writeFile('crowded.txt', 'x\n', 'Proposed while strangers wait.');
+      await pick(page, 'crowded.txt');
+      await page.getByRole('button', { name: 'Reject', exact: true }).click();
+      assert.deepEqual((await reply).error, REJECTED);
+    } finally {
+      for (const socket of idle) socket.destroy();
+    }
   });
 });
 

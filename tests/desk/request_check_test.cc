@@ -25,6 +25,7 @@ TEST(RequestCheck, Table) {
     const Verdict verdict = check_request(request, kDesk);
     EXPECT_EQ(verdict.status, std::stoi(record.columns.at(9))) << c[0];
     EXPECT_EQ(verdict.set_cookie, c.at(10) == "yes") << c[0];
+    EXPECT_EQ(verdict.by_token, c.at(11) == "yes") << c[0];
   }
 }
 

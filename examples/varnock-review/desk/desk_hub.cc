@@ -2,9 +2,19 @@
 
 namespace varnock::desk {
 
-bool DeskHub::has_room() {
+bool DeskHub::make_room() {
   connections.remove_if([](const std::weak_ptr<Connection>& c) { return c.expired(); });
-  return !stopped && connections.size() < max_connections;
+  if (stopped) return false;
+  if (connections.size() < max_connections) return true;
+  for (auto it = connections.begin(); it != connections.end(); ++it) {
+    const std::shared_ptr<Connection> connection = it->lock();
+    if (connection && !connection->trusted()) {
+      connection->close();
+      connections.erase(it);
+      return true;
+    }
+  }
+  return false;
 }
 
 void DeskHub::broadcast(const std::string& event) {

@@ -21,14 +21,19 @@ class Connection {
   virtual void close() = 0;
   // Sends an event to the page if this is its event socket.
   virtual void deliver(std::shared_ptr<const std::string> /*event*/) {}
+  // Whether a request on it has shown the desk's token (not only the
+  // cookie, which other servers on this host may have been given).
+  virtual bool trusted() const = 0;
 };
 
 struct DeskHub {
   DeskHub(DeskIdentity identity_, DeskSource& source, std::size_t max_connections_)
       : identity(std::move(identity_)), api(source), max_connections(max_connections_) {}
 
-  // Whether another connection may open; forgets closed ones.
-  bool has_room();
+  // Whether another connection may open. Forgets closed ones and, when the
+  // desk is full, closes the oldest one that has shown no token yet: idle
+  // connections from anyone on this host cannot lock the person out.
+  bool make_room();
   void add(const std::shared_ptr<Connection>& connection) { connections.push_back(connection); }
   // Gives `event` to every connection (the event sockets send it on).
   void broadcast(const std::string& event);

@@ -7,7 +7,8 @@
 
 namespace varnock::desk {
 
-// Accepts connections while there is room for them.
+// Accepts connections while there is room for them (or a stranger to make
+// room from).
 class Listener : public std::enable_shared_from_this<Listener> {
  public:
   Listener(boost::asio::io_context& io, std::shared_ptr<DeskHub> hub)
@@ -28,7 +29,7 @@ class Listener : public std::enable_shared_from_this<Listener> {
         [self = shared_from_this()](beast::error_code error, tcp::socket socket) {
           if (error == boost::asio::error::operation_aborted || !self->acceptor_.is_open()) return;
           if (error) return self->accept_later();
-          if (self->hub_->has_room()) {
+          if (self->hub_->make_room()) {
             auto session = std::make_shared<HttpSession>(std::move(socket), self->hub_);
             self->hub_->add(session);
             session->start();

@@ -65,6 +65,7 @@ void HttpSession::on_read(beast::error_code error, std::size_t) {
         request, {verdict.status, "text/plain; charset=utf-8", std::string(verdict.reason) + "\n"},
         hub_->identity));
   }
+  trusted_ = trusted_ || verdict.by_token;
   if (websocket::is_upgrade(request)) return upgrade(std::move(request));
   send(respond(request, verdict.set_cookie));
 }

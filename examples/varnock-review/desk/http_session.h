@@ -17,6 +17,7 @@ class HttpSession : public Connection, public std::enable_shared_from_this<HttpS
 
   void start() { read_next(); }
   void close() override;
+  bool trusted() const override { return trusted_; }
 
  private:
   void read_next();
@@ -30,6 +31,7 @@ class HttpSession : public Connection, public std::enable_shared_from_this<HttpS
   beast::flat_buffer buffer_;
   std::optional<http::request_parser<http::string_body>> parser_;
   std::shared_ptr<Response> response_;  // alive while it is written
+  bool trusted_ = false;                // a request on it showed the token
 };
 
 }  // namespace varnock::desk

@@ -65,7 +65,7 @@ Verdict check_request(const RequestFacts& request, const DeskIdentity& desk) {
   if (request.method != "GET" && request.method != "POST") {
     return {405, "method not allowed"};
   }
-  if (same_secret(request.token_header, desk.token)) return {};
+  if (same_secret(request.token_header, desk.token)) return {200, "", false, true};
   const std::string_view path = target_path(request.target);
   const bool page_file = !path.starts_with("/api/") && path != "/events";
   if (page_file && same_secret(cookie_value(request.cookie, desk.cookie_name), desk.token)) {
@@ -73,7 +73,7 @@ Verdict check_request(const RequestFacts& request, const DeskIdentity& desk) {
   }
   if ((path == "/" || path == "/events") &&
       same_secret(query_value(request.target, "token"), desk.token)) {
-    return {200, "", path == "/"};
+    return {200, "", path == "/", true};
   }
   return {401, "missing or wrong token"};
 }

@@ -33,6 +33,7 @@ struct Verdict {
   int status = 200;         // 200 to go on; otherwise the refusal's status
   std::string_view reason;  // why it was refused, for the response body
   bool set_cookie = false;  // the token came in the address: hand out the cookie
+  bool by_token = false;    // the token itself was shown, not only the cookie
 };
 
 // The checks, in order: the Host must be the desk's own (a page on
