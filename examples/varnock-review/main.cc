@@ -5,6 +5,7 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <memory>
@@ -19,6 +20,7 @@
 #include "desk_front_end.h"
 #include "listener.h"
 #include "options.h"
+#include "output.h"
 #include "present.h"
 #include "review_core.h"
 #include "server_hub.h"
@@ -26,7 +28,6 @@
 #include "terminal.h"
 #include "varnock/version.h"
 #include "visible_text.h"
-
 
 namespace varnock::review {
 namespace {
@@ -208,6 +209,23 @@ int serve(const ReviewOptions& options) {
   return 0;
 }
 
+// Output still queued gets this long to reach a reader that has stopped.
+constexpr auto kLastOutputWait = std::chrono::seconds(2);
+
+int run(const std::vector<std::string_view>& args) {
+  Result<ReviewOptions> options = parse_options(args);
+  if (!options.ok()) return complain(options.failure() + " (see --help)", kUsageError);
+  if (options.value().show_help) {
+    show(kUsage);
+    return 0;
+  }
+  if (options.value().show_version) {
+    show("varnock-review " + std::string(kVersion) + "\n");
+    return 0;
+  }
+  return serve(options.value());
+}
+
 }  // namespace
 }  // namespace varnock::review
 
@@ -215,15 +233,7 @@ int main(int argc, char** argv) {
   using namespace varnock::review;
   std::signal(SIGPIPE, SIG_IGN);
   const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
-  varnock::Result<ReviewOptions> options = parse_options(args);
-  if (!options.ok()) return complain(options.failure() + " (see --help)", kUsageError);
-  if (options.value().show_help) {
-    show(kUsage);
-    return 0;
-  }
-  if (options.value().show_version) {
-    show("varnock-review " + std::string(varnock::kVersion) + "\n");
-    return 0;
-  }
-  return serve(options.value());
+  const int status = run(args);
+  flush_output(kLastOutputWait);
+  return status;
 }

@@ -1,8 +1,9 @@
 #include "present.h"
 
-#include <cstdio>
+#include <unistd.h>
 
 #include "diff_tool.h"
+#include "output.h"
 #include "visible_text.h"
 
 namespace varnock::review {
@@ -148,9 +149,6 @@ std::string render_history(const std::deque<QueuedProposal>& history) {
   return out;
 }
 
-void show(std::string_view text) {
-  std::fwrite(text.data(), 1, text.size(), stdout);
-  std::fflush(stdout);
-}
+void show(std::string_view text) { print_to(STDOUT_FILENO, text); }
 
 }  // namespace varnock::review

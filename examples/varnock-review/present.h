@@ -31,7 +31,7 @@ std::string render_outcome(const QueuedProposal& proposal);
 // The recent decisions, one line each, ending in LF.
 std::string render_history(const std::deque<QueuedProposal>& history);
 
-// Writes `text` to standard output and flushes it.
+// Queues `text` for standard output (output.h).
 void show(std::string_view text);
 
 }  // namespace varnock::review

@@ -9,6 +9,7 @@
 
 #include "base/io.h"
 #include "base/os_error.h"
+#include "output.h"
 #include "present.h"
 #include "visible_text.h"
 
@@ -120,7 +121,7 @@ void TerminalFrontEnd::ask(std::string_view question) {
 }
 
 void TerminalFrontEnd::say(std::string_view text) {
-  if (asks()) write_all(tty_.native_handle(), text);
+  if (asks()) print_to(tty_.native_handle(), text);
 }
 
 void TerminalFrontEnd::read_more() {

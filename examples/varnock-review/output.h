@@ -1,0 +1,25 @@
+// What the reviewer prints, to standard output or to the terminal it asks
+// on, is written by a thread of its own. A terminal paused with Ctrl-S, a
+// pager or a pipe that nobody reads would otherwise stop the one event loop,
+// and with it every server, the desk and the journal.
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <string_view>
+
+namespace varnock::review {
+
+// Output waiting to be written past this is dropped, and a line says how
+// much when writing goes on.
+inline constexpr std::size_t kMaxWaitingOutput = std::size_t{4} << 20;
+
+// Queues `text` for descriptor `fd`; texts are written in the order they
+// were queued. Never waits for the reader.
+void print_to(int fd, std::string_view text);
+
+// Waits until everything queued is written, or `limit` has passed; for the
+// end of the program.
+void flush_output(std::chrono::milliseconds limit);
+
+}  // namespace varnock::review
