@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "review_harness.h"
@@ -165,6 +166,29 @@ TEST(ReviewHostile, AtTheDescriptorLimitItServesWhatItHasAndAcceptsLater) {
     if (i >= 8) clients[i - 8]->close();
     EXPECT_EQ(clients[i]->read_line(), decision("p", false)) << "client " << i;
   }
+}
+
+// Output that nobody reads waits up to a bound; past it, it is dropped, the
+// servers are still answered, and the reader learns how much it missed.
+TEST(ReviewHostile, OutputNobodyReadsIsDroppedPastItsBound) {
+  TempDir sockets, ws;
+  const std::string socket = sockets.file("s");
+  ProcessOptions options;
+  options.program = VARNOCK_REVIEW_BINARY;
+  options.arguments = {"--socket", socket, "--auto", "accept", "--no-journal"};
+  ServerProcess reviewer(options);  // its output: a pipe the test leaves unread until the end
+  for (int i = 0; i < 500 && !exists(socket); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const std::string content = std::string(1 << 20, 'x') + "\n";  // 80 of them: past 64 MiB
+  for (int i = 0; i < 80; ++i) {
+    const std::string path = numbered("f", i).append(".txt");
+    ASSERT_EQ(edit_through_server(socket, ws.path(), path, content).out, accepted_response(path));
+  }
+  reviewer.signal(SIGTERM);
+  EXPECT_TRUE(reviewer.wait_for("bytes of output were dropped while nothing read them]"));
+  EXPECT_TRUE(reviewer.wait_for("Stopping (signal 15)"));
+  EXPECT_EQ(reviewer.finish(), 0);
 }
 
 // The socket's default place is the runtime directory only when that is

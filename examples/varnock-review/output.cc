@@ -26,7 +26,7 @@ class Writer {
 
   void add(int fd, std::string_view text) {
     const std::lock_guard lock(mutex_);
-    if (waiting_ + text.size() > kMaxWaitingOutput) {
+    if (waiting_ > 0 && waiting_ + text.size() > kMaxWaitingOutput) {
       dropped_ += text.size();
       return;
     }

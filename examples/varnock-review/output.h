@@ -10,9 +10,10 @@
 
 namespace varnock::review {
 
-// Output waiting to be written past this is dropped, and a line says how
-// much when writing goes on.
-inline constexpr std::size_t kMaxWaitingOutput = std::size_t{4} << 20;
+// Output that would make more than this wait to be written is dropped, and
+// a line says how much when writing goes on. A text of any size is queued
+// when nothing waits, so a large diff still reaches a terminal that reads.
+inline constexpr std::size_t kMaxWaitingOutput = std::size_t{64} << 20;
 
 // Queues `text` for descriptor `fd`; texts are written in the order they
 // were queued. Never waits for the reader.
