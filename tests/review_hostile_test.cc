@@ -168,8 +168,9 @@ TEST(ReviewHostile, AtTheDescriptorLimitItServesWhatItHasAndAcceptsLater) {
   }
 }
 
-// Output that nobody reads waits up to a bound; past it, it is dropped, the
-// servers are still answered, and the reader learns how much it missed.
+// Output that nobody reads (a pager, a paused terminal, a full pipe) holds
+// up nothing: it waits up to a bound while the servers are answered, and
+// past the bound it is dropped and the reader learns how much it missed.
 TEST(ReviewHostile, OutputNobodyReadsIsDroppedPastItsBound) {
   TempDir sockets, ws;
   const std::string socket = sockets.file("s");

@@ -218,32 +218,6 @@ TEST(ReviewServers, TheSocketPathIsTakenOverOnlyFromTheDead) {
   EXPECT_FALSE(exists(dir.file("t")));
 }
 
-// Output that nobody reads (a pager, a paused terminal, a full pipe) holds
-// up nothing: the servers are answered meanwhile, and the output comes whole
-// and in order once it is read.
-TEST(ReviewServers, ServesWhileNobodyReadsItsOutput) {
-  TempDir sockets, ws;
-  const std::string socket = sockets.file("s");
-  ProcessOptions options;
-  options.program = VARNOCK_REVIEW_BINARY;
-  options.arguments = {"--socket", socket, "--auto", "accept", "--no-journal"};
-  ServerProcess reviewer(options);  // its output: a pipe the test leaves unread until the end
-  for (int i = 0; i < 500 && !exists(socket); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  const std::string content = std::string(2000, 'x') + "\n";  // 100 proposals fill a pipe thrice
-  for (int i = 0; i < 100; ++i) {
-    const std::string path = std::string("f").append(std::to_string(i)).append(".txt");
-    ASSERT_EQ(edit_through_server(socket, ws.path(), path, content).out, accepted_response(path));
-  }
-  for (int i = 0; i < 100; ++i) {
-    const std::string outcome = std::string("Accepted (by auto): f").append(std::to_string(i));
-    EXPECT_TRUE(reviewer.wait_for(outcome + ".txt")) << i;
-  }
-  reviewer.signal(SIGTERM);
-  EXPECT_EQ(reviewer.finish(), 0);
-}
-
 // The person at the terminal: varnock-review on a pseudo-terminal of its
 // own, asked about each proposal in turn, answering there.
 TEST(ReviewTerminal, ThePersonAnswersEachProposalInTurn) {
