@@ -7,12 +7,12 @@
 #include <signal.h>
 
 #include <algorithm>
-#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -42,19 +42,18 @@ const std::string kPingAnswer =
     R"({"error":{"code":-32602,"message":"unsupported method: ping"},"id":2,"jsonrpc":"2.0"})";
 const std::string kInvalidBrokerLine = "[varnock-mcp] ignoring invalid broker line: ";
 
-std::string repeat(std::string_view piece, std::size_t times) {
-  std::string out;
-  out.reserve(piece.size() * times);
-  for (std::size_t i = 0; i < times; ++i) out.append(piece);
-  return out;
-}
-
 // Appends `pattern` repeated up to exactly `size` bytes, cut only between
 // patterns.
 void append_filled(std::string& out, std::string_view pattern, std::size_t size) {
   out.reserve(out.size() + size);
   for (std::size_t i = 0; i < size / pattern.size(); ++i) out.append(pattern);
   out.append(size % pattern.size(), 'z');
+}
+
+std::string repeat(std::string_view piece, std::size_t times) {
+  std::string out;
+  append_filled(out, piece, piece.size() * times);
+  return out;
 }
 
 std::string parse_error(const std::string& reader_text) {
@@ -100,40 +99,21 @@ bool wait_until_blocked(int pid, int timeout_ms) {
 }
 
 // Sends `signals` to `pid` in turn, with a millisecond after each, over and
-// over from a second thread until destroyed; at most kMaxRounds rounds and
-// kMaxTime, so a stuck test cannot keep it going. It ends with a SIGCONT, so
-// the process is never left stopped.
-class SignalStorm {
- public:
-  SignalStorm(int pid, std::vector<int> signals)
-      : thread_([this, pid, signals = std::move(signals)] { run(pid, signals); }) {}
-  ~SignalStorm() {
-    stop_ = true;
-    thread_.join();
-  }
-  SignalStorm(const SignalStorm&) = delete;
-  SignalStorm& operator=(const SignalStorm&) = delete;
-
- private:
-  static constexpr int kMaxRounds = 50000;
-  static constexpr auto kMaxTime = std::chrono::seconds(90);
-
-  void run(int pid, const std::vector<int>& signals) {
-    const auto deadline = Clock::now() + kMaxTime;
-    for (int round = 0; round < kMaxRounds && !stop_ && Clock::now() < deadline; ++round) {
+// over from a second thread until the returned thread is destroyed, or 90 s
+// have passed, so that a stuck test cannot keep it going. It ends with a
+// SIGCONT, so the process is never left stopped.
+std::jthread signal_storm(int pid, std::vector<int> signals) {
+  return std::jthread([pid, signals = std::move(signals)](std::stop_token stop) {
+    const auto deadline = Clock::now() + std::chrono::seconds(90);
+    while (!stop.stop_requested() && Clock::now() < deadline) {
       for (int signal : signals) {
         kill(pid, signal);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
       }
     }
     kill(pid, SIGCONT);
-  }
-
-  std::atomic<bool> stop_{false};
-  std::thread thread_;  // last: starts once the flag exists
-};
-
-std::string serve(const std::string& input) { return serve_without_broker(input); }
+  });
+}
 
 // Nesting far past the limit fails at the 128th opening, without exhausting
 // the stack, and the request after it is answered. 127 levels, the request
@@ -157,8 +137,8 @@ TEST(HostileInput, NestingBombsFailAtTheLimit) {
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    EXPECT_TRUE(
-        same_bytes(serve(c.line + "\n" + kPing + "\n"), c.answer + "\n" + kPingAnswer + "\n"));
+    EXPECT_TRUE(same_bytes(serve_without_broker(c.line + "\n" + kPing + "\n"),
+                           c.answer + "\n" + kPingAnswer + "\n"));
   }
 }
 
@@ -281,7 +261,7 @@ TEST_F(HostileBroker, SignalsWhileReadingWritingAndWaiting) {
   std::string content;
   append_filled(content, "line \u00e9 \"x\"\t\\\n", std::size_t{8} << 20);
   {
-    SignalStorm signals(server_->pid(), {SIGSTOP, SIGCONT, SIGWINCH, SIGCHLD});
+    const std::jthread storm = signal_storm(server_->pid(), {SIGSTOP, SIGCONT, SIGWINCH, SIGCHLD});
     const std::string line = propose(10, "file.txt", content, "- why");
     const std::string id = id_of(line);
     EXPECT_TRUE(is_proposal_id(id, 0)) << id;
