@@ -268,7 +268,10 @@ describe('the terminal beside the desk', () => {
       await reviewer.printed('Accept this edit to both.txt?');
       await page.getByRole('button', { name: 'Reject', exact: true }).click();
       await page.getByText('#1 rejected.').waitFor();
-      reviewer.type('a\n');
+      // Typed on the terminal after the desk's answer; the terminal has let
+      // it through (its echo shows) before the next proposal can be asked.
+      reviewer.type('accept\n');
+      await reviewer.printed('accept');
       assert.deepEqual((await first).error, REJECTED);
       await reviewer.printed('Rejected (by desk): both.txt is unchanged.');
 
