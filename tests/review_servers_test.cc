@@ -218,8 +218,12 @@ TEST(ReviewServers, TheSocketPathIsTakenOverOnlyFromTheDead) {
   EXPECT_FALSE(exists(dir.file("t")));
 }
 
+// Longer than the reviewer gives a question before it takes an answer.
+constexpr auto kReadingTime = std::chrono::milliseconds(600);
+
 // The person at the terminal: varnock-review on a pseudo-terminal of its
-// own, asked about each proposal in turn, answering there.
+// own, asked about each proposal in turn, answering there; an answer that
+// comes before the question could be read is not taken.
 TEST(ReviewTerminal, ThePersonAnswersEachProposalInTurn) {
   TempDir sockets, ws;
   const std::string socket = sockets.file("s");
@@ -238,6 +242,9 @@ TEST(ReviewTerminal, ThePersonAnswersEachProposalInTurn) {
   ASSERT_TRUE(reviewer.wait_for("Accept this edit to first.txt?")) << reviewer.out();
   reviewer.write("maybe\n");
   ASSERT_TRUE(reviewer.wait_for("Please answer a (accept), r (reject) or h (history)"));
+  reviewer.write("a\n");  // too soon after the question to have read it
+  ASSERT_TRUE(reviewer.wait_for("That answer came before the question could be read"));
+  std::this_thread::sleep_for(kReadingTime);
   reviewer.write("a\n");
   EXPECT_EQ(edits[0].get(), accepted_response("first.txt"));
   EXPECT_EQ(ws.read("first.txt"), "first.txt");
@@ -245,6 +252,7 @@ TEST(ReviewTerminal, ThePersonAnswersEachProposalInTurn) {
   ASSERT_TRUE(reviewer.wait_for("Accept this edit to second.txt?")) << reviewer.out();
   reviewer.write("h\n");
   ASSERT_TRUE(reviewer.wait_for("Accepted (by terminal): first.txt is written."));
+  std::this_thread::sleep_for(kReadingTime);
   reviewer.write("r\n");
   EXPECT_EQ(edits[1].get(), rejected_response());
   EXPECT_FALSE(exists(ws.file("second.txt")));

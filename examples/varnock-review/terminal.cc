@@ -21,6 +21,8 @@ namespace asio = boost::asio;
 constexpr const char kTerminalPath[] = "/dev/tty";
 constexpr std::string_view kUnclearAnswer = "Please answer a (accept), r (reject) or h (history): ";
 constexpr std::string_view kWho = "terminal";
+constexpr std::string_view kTooSoon =
+    "That answer came before the question could be read, so it is not taken.\n";
 
 std::string lower_trimmed(std::string_view text) {
   while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
@@ -112,11 +114,12 @@ void TerminalFrontEnd::ask_next() {
 }
 
 // Throws away anything typed ahead, so an answer always follows the
-// proposal it answers.
+// proposal it answers; what arrives within kAnswerGrace is not taken either.
 void TerminalFrontEnd::ask(std::string_view question) {
   ::tcflush(tty_.native_handle(), TCIFLUSH);
   typed_.take_rest();
   question_ = question;
+  asked_at_ = std::chrono::steady_clock::now();
   say(question_);
 }
 
@@ -147,6 +150,9 @@ void TerminalFrontEnd::on_typed(std::string_view line) {
     return say(question_);
   }
   if (answer == Answer::kUnclear) return say(kUnclearAnswer);
+  if (std::chrono::steady_clock::now() - asked_at_ < kAnswerGrace) {
+    return say(std::string(kTooSoon) + question_);
+  }
   core_.answer(*current_, answer == Answer::kAccept, kWho);
 }
 

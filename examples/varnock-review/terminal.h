@@ -6,6 +6,7 @@
 #include <array>
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/posix/stream_descriptor.hpp>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <optional>
@@ -20,6 +21,12 @@
 namespace varnock::review {
 
 enum class Answer { kAccept, kReject, kHistory, kUnclear };
+
+// An accept or reject that reaches the terminal this soon after its question
+// was asked is not taken: it was typed before the question could be read
+// (for the proposal before, answered elsewhere meanwhile, or held up on a
+// slow connection to the terminal).
+inline constexpr std::chrono::milliseconds kAnswerGrace{500};
 
 // "a", "accept", "y", "yes" accept; "r", "reject", "n", "no" reject; "h",
 // "history" ask for the recent decisions; case and surrounding blanks do
@@ -57,6 +64,7 @@ class TerminalFrontEnd : public FrontEnd {
   std::function<void()> on_closed_;
   std::optional<std::uint64_t> current_;  // the proposal before the person
   std::string question_;
+  std::chrono::steady_clock::time_point asked_at_;
   LineSplitter typed_;
   std::array<char, 1024> buffer_;
 };

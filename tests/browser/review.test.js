@@ -13,6 +13,8 @@ import { makeTempDir, rawRequest, startBrowser, startReviewer, startServer } fro
 const RECEIPT = (path) =>
   JSON.stringify({ received: true, path, message: 'file written and accepted by reviewer' });
 const REJECTED = { code: -32602, message: 'The request has been rejected.' };
+// Longer than the terminal gives a question before it takes an answer.
+const READING_TIME = 600;
 // Markup an agent may send, each put in the path, the explanation and the new text.
 const ATTACKS = JSON.parse(readFileSync(new URL('../vectors/desk/hostile.json', import.meta.url)));
 
@@ -278,6 +280,7 @@ describe('the terminal beside the desk', () => {
       const second = server.writeFile('again.txt', 'again\n', 'Answered on the terminal.');
       await heading(page, 'again.txt');
       await reviewer.printed('Accept this edit to again.txt?');
+      await new Promise((resolve) => setTimeout(resolve, READING_TIME));
       reviewer.type('a\n');
       await page.getByText('#2 was answered elsewhere.').waitFor();
       assert.equal(await accept(page).isDisabled(), true);
