@@ -40,7 +40,6 @@ function watchOutput(stream) {
     check();
   });
   return {
-    text: () => output,
     printed: (text) => find(text, false),
     printedLine: (text) => find(text, true),
   };
