@@ -5,7 +5,6 @@
 
 #include <boost/asio/io_context.hpp>
 #include <boost/asio/signal_set.hpp>
-#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <memory>
@@ -208,9 +207,6 @@ int serve(const ReviewOptions& options) {
   io.run();
   return 0;
 }
-
-// Output still queued gets this long to reach a reader that has stopped.
-constexpr auto kLastOutputWait = std::chrono::seconds(2);
 
 int run(const std::vector<std::string_view>& args) {
   Result<ReviewOptions> options = parse_options(args);

@@ -38,9 +38,9 @@ class Writer {
     queue(fd, std::string(text));
   }
 
-  void flush(std::chrono::milliseconds limit) {
+  bool flush(std::chrono::milliseconds limit) {
     std::unique_lock lock(mutex_);
-    written_.wait_for(lock, limit, [this] { return waiting_ == 0; });
+    return written_.wait_for(lock, limit, [this] { return waiting_ == 0; });
   }
 
  private:
@@ -81,6 +81,6 @@ Writer& writer() {
 
 void print_to(int fd, std::string_view text) { writer().add(fd, text); }
 
-void flush_output(std::chrono::milliseconds limit) { writer().flush(limit); }
+bool flush_output(std::chrono::milliseconds limit) { return writer().flush(limit); }
 
 }  // namespace varnock::review

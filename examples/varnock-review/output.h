@@ -19,8 +19,12 @@ inline constexpr std::size_t kMaxWaitingOutput = std::size_t{64} << 20;
 // were queued. Never waits for the reader.
 void print_to(int fd, std::string_view text);
 
-// Waits until everything queued is written, or `limit` has passed; for the
-// end of the program.
-void flush_output(std::chrono::milliseconds limit);
+// How long output still queued at the end may wait for a reader.
+inline constexpr std::chrono::seconds kLastOutputWait{2};
+
+// Waits until everything queued is written, or `limit` has passed; false
+// when some is still waiting. For the end of the program, and before a
+// descriptor that output was queued for is closed.
+bool flush_output(std::chrono::milliseconds limit);
 
 }  // namespace varnock::review

@@ -66,6 +66,10 @@ TerminalFrontEnd::TerminalFrontEnd(asio::io_context& io, ReviewCore& core, Uniqu
   }
 }
 
+TerminalFrontEnd::~TerminalFrontEnd() {
+  if (asks() && !flush_output(kLastOutputWait)) tty_.release();
+}
+
 void TerminalFrontEnd::proposal_queued(const QueuedProposal& proposal) {
   if (!asks() || !proposal.refusal.empty()) {
     say("\n");

@@ -43,6 +43,12 @@ class TerminalFrontEnd : public FrontEnd {
   // shows. `on_closed` is called when the terminal closes.
   TerminalFrontEnd(boost::asio::io_context& io, ReviewCore& core, UniqueFd tty, bool colour,
                    std::function<void()> on_closed);
+  // Lets what is queued for the terminal be written first; when it cannot
+  // be, leaves the terminal open rather than let its number be reused under
+  // the queued output.
+  ~TerminalFrontEnd() override;
+  TerminalFrontEnd(const TerminalFrontEnd&) = delete;
+  TerminalFrontEnd& operator=(const TerminalFrontEnd&) = delete;
 
   void proposal_queued(const QueuedProposal& proposal) override;
   void proposal_decided(const QueuedProposal& proposal) override;
