@@ -151,8 +151,8 @@ TEST(HostileInput, HugeRequestLineIsAnsweredInBoundedMemory) {
   options.working_directory = workspace.path();
   ServerProcess server(options);
 
-  // The id is written with the escapes the server
-  // itself writes (and a raw é and /), so the echo is the text sent.
+  // The id is written with the escapes the server itself writes (and a raw
+  // é and /), so the echo is the text sent.
   const std::string id_start = R"({"id":")";
   const std::string escapes = std::string(R"(ab\"\\\t)") + "\u00e9/";
   std::string line = id_start;
