@@ -1,9 +1,11 @@
 #include "base/io.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 
 namespace varnock {
 namespace {
@@ -22,7 +24,24 @@ int put_all(std::string_view bytes, Put put) {
   return 0;
 }
 
+// Opens `fd` on /dev/null when it is closed; aborts when that fails.
+void open_on_null_device_if_closed(int fd) {
+  if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) return;
+  const int opened = open("/dev/null", O_RDWR);
+  if (opened < 0) std::abort();
+  // The lowest free number is taken, which is `fd` itself when the lower
+  // standard descriptors are open; move it there otherwise.
+  if (opened != fd) {
+    if (dup2(opened, fd) < 0) std::abort();
+    close(opened);
+  }
+}
+
 }  // namespace
+
+void open_closed_standard_descriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) open_on_null_device_if_closed(fd);
+}
 
 ssize_t read_some(int fd, void* buffer, std::size_t size) {
   ssize_t count;

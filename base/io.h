@@ -1,5 +1,6 @@
 // Reading and writing descriptors with the interruption handling in one
-// place: a signal that interrupts a call never surfaces as a failure.
+// place: a signal that interrupts a call never surfaces as a failure. And
+// the standard descriptors made safe to write to.
 #pragma once
 
 #include <sys/types.h>
@@ -21,5 +22,11 @@ int write_all(int fd, std::string_view bytes);
 // As write_all, with send(2) and MSG_NOSIGNAL, so that a socket whose peer
 // has gone reports EPIPE instead of raising SIGPIPE.
 int send_all(int fd, std::string_view bytes);
+
+// Opens each closed standard descriptor (0, 1, 2) on /dev/null, so that no
+// file or socket the program opens later takes its number and receives what
+// is meant for standard output; aborts when that fails. For the start of a
+// program.
+void open_closed_standard_descriptors();
 
 }  // namespace varnock

@@ -131,6 +131,27 @@ TEST(ReviewServers, DecisionsAreAppendedToAPrivateJournal) {
   }
 }
 
+// Started with its standard output closed, the reviewer keeps the number
+// from the files and sockets it opens: nothing it prints lands in the
+// journal, which holds the decision alone.
+TEST(ReviewServers, AClosedStandardOutputIsNotTakenByTheJournal) {
+  TempDir dir, ws;
+  ProcessOptions options;
+  options.program = VARNOCK_REVIEW_BINARY;
+  options.arguments = {"--socket", dir.file("s"), "--auto", "accept", "--journal", dir.file("j")};
+  options.closed_descriptors = {1};
+  ServerProcess reviewer(options);
+  for (int i = 0; i < 500 && !exists(dir.file("s")); ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_EQ(edit_through_server(dir.file("s"), ws.path(), "a.txt", "a\n").out,
+            accepted_response("a.txt"));
+  reviewer.signal(SIGTERM);
+  EXPECT_EQ(reviewer.finish(), 0);
+  const std::string journal = dir.read("j");
+  EXPECT_TRUE(journal.starts_with(R"({")") && journal.find('\n') == journal.size() - 1) << journal;
+}
+
 // A server run by another user is refused when it connects, and the person
 // is told; the test connects as user 65534.
 TEST(ReviewServers, AServerOfAnotherUserIsRefused) {

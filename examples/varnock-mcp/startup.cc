@@ -1,10 +1,8 @@
 #include "startup.h"
 
-#include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
 #include <optional>
@@ -12,6 +10,7 @@
 #include <string_view>
 #include <utility>
 
+#include "base/io.h"
 #include "base/result.h"
 #include "base/unix_socket.h"
 #include "fd_output.h"
@@ -23,23 +22,9 @@ namespace {
 
 constexpr const char* kSocketVariable = "VARNOCK_SOCKET";
 constexpr const char* kThreadIdVariable = "VARNOCK_THREAD_ID";
-constexpr const char* kNullDevice = "/dev/null";
 
 constexpr std::string_view kConnectFailed = "broker connect failed ";
 constexpr std::string_view kConnected = "connected broker ";
-
-// Opens `fd` on /dev/null when it is closed; aborts when that fails.
-void open_on_null_device_if_closed(int fd) {
-  if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) return;
-  int opened = open(kNullDevice, O_RDWR);
-  if (opened < 0) std::abort();
-  // The lowest free number is taken, which is `fd` itself when the lower
-  // standard descriptors are open; move it there otherwise.
-  if (opened != fd) {
-    if (dup2(opened, fd) < 0) std::abort();
-    close(opened);
-  }
-}
 
 // The variable's value when it is set and valid UTF-8.
 std::optional<std::string_view> utf8_environment(const char* name) {
@@ -51,7 +36,7 @@ std::optional<std::string_view> utf8_environment(const char* name) {
 }  // namespace
 
 void prepare_process() {
-  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) open_on_null_device_if_closed(fd);
+  open_closed_standard_descriptors();
   struct sigaction ignore = {};
   ignore.sa_handler = SIG_IGN;
   sigemptyset(&ignore.sa_mask);

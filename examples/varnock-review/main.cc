@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/io.h"
 #include "base/os_error.h"
 #include "browser_launch.h"
 #include "desk/desk_server.h"
@@ -227,6 +228,7 @@ int run(const std::vector<std::string_view>& args) {
 
 int main(int argc, char** argv) {
   using namespace varnock::review;
+  varnock::open_closed_standard_descriptors();
   std::signal(SIGPIPE, SIG_IGN);
   const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
   const int status = run(args);
