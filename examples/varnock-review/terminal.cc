@@ -7,7 +7,6 @@
 #include <cctype>
 #include <cerrno>
 
-#include "base/io.h"
 #include "base/os_error.h"
 #include "output.h"
 #include "present.h"
