@@ -2,6 +2,7 @@
 // for the browser tests (and bench/desk's measure.js). Nothing here
 // downloads a browser; every request that would leave the desk's origin is
 // aborted and recorded.
+import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import { mkdtempSync, realpathSync, rmSync } from 'node:fs';
 import { tmpdir } from 'node:os';
@@ -140,9 +141,10 @@ export async function startServer(workspace, socket) {
   };
 }
 
-// A fresh browser whose every request outside `origin` is aborted and
-// listed in `leaks`.
+// A fresh browser whose every request outside `origin` (and the loopback
+// origins a test allows) is aborted and listed in `leaks`.
 export async function startBrowser(origin) {
+  const allowed = new Set([origin]);
   const profile = mkdtempSync(join(tmpdir(), 'desk-chromium-'));
   // The profile directory is chromium's --user-data-dir.
   const context = await chromium.launchPersistentContext(profile, {
@@ -154,7 +156,7 @@ export async function startBrowser(origin) {
   const leaks = [];
   await context.route('**/*', (route) => {
     const url = route.request().url();
-    if (new URL(url).origin === origin) return route.continue();
+    if (allowed.has(new URL(url).origin)) return route.continue();
     leaks.push(url);
     return route.abort();
   });
@@ -164,6 +166,11 @@ export async function startBrowser(origin) {
   return {
     context,
     leaks,
+    // Lets the browser reach another server of the test's, on loopback.
+    allow: (other) => {
+      assert.match(other, /^http:\/\/127\.0\.0\.1:\d+$/);
+      allowed.add(other);
+    },
     close: async () => {
       await context.close();
       rmSync(profile, { recursive: true, force: true });

@@ -13,7 +13,7 @@
 namespace varnock::desk {
 namespace {
 
-const DeskIdentity kDesk{"127.0.0.1:8123", "s3cret", "varnock_desk_8123"};
+const DeskIdentity kDesk{"127.0.0.1:8123", "s3cret"};
 
 // The requests and their verdicts are in tests/vectors/desk/requests.tsv.
 TEST(RequestCheck, Table) {
@@ -21,11 +21,10 @@ TEST(RequestCheck, Table) {
     std::vector<std::string_view> c(record.columns.begin(), record.columns.end());
     for (std::string_view& column : c) column = column == "-" ? "" : column;
     const RequestFacts request{c.at(1), c.at(2), c.at(3), c.at(4),
-                               c.at(5), c.at(6), c.at(7), c.at(8) == "yes"};
+                               c.at(5), c.at(6), c.at(7) == "yes"};
     const Verdict verdict = check_request(request, kDesk);
-    EXPECT_EQ(verdict.status, std::stoi(record.columns.at(9))) << c[0];
-    EXPECT_EQ(verdict.set_cookie, c.at(10) == "yes") << c[0];
-    EXPECT_EQ(verdict.by_token, c.at(11) == "yes") << c[0];
+    EXPECT_EQ(verdict.status, std::stoi(record.columns.at(8))) << c[0];
+    EXPECT_EQ(verdict.by_token, c.at(9) == "yes") << c[0];
   }
 }
 

@@ -21,8 +21,7 @@ class Connection {
   virtual void close() = 0;
   // Sends an event to the page if this is its event socket.
   virtual void deliver(std::shared_ptr<const std::string> /*event*/) {}
-  // Whether a request on it has shown the desk's token (not only the
-  // cookie, which other servers on this host may have been given).
+  // Whether a request on it has shown the desk's token.
   virtual bool trusted() const = 0;
 };
 

@@ -104,8 +104,7 @@ Result<std::unique_ptr<DeskServer>> DeskServer::start(boost::asio::io_context& i
     return fail(listening.failure());
   }
   const std::string authority = Listener::endpoint_text(listener->endpoint());
-  hub->identity = {authority, token.value(),
-                   "varnock_desk_" + std::to_string(listener->endpoint().port())};
+  hub->identity = {authority, token.value()};
   subscribe(source, hub);
   listener->accept_next();
   std::string url = "http://" + authority + "/?token=" + token.value();

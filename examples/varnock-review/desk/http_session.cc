@@ -8,7 +8,11 @@
 namespace varnock::desk {
 namespace {
 
-constexpr std::size_t kMaxHeader = 8 * 1024;
+// Above what a browser sends with the most cookies it keeps for a host, so
+// that cookies set by another page cannot lock the person out.
+constexpr std::size_t kMaxHeader = 1024 * 1024;
+// Beast keeps a field's name and value in at most 64 KiB.
+constexpr std::size_t kMaxField = 60 * 1024;
 constexpr std::size_t kMaxBody = 1024;  // the only body is "accept" or "reject"
 constexpr auto kReadTimeout = std::chrono::seconds(30);
 constexpr std::string_view kEventsPath = "/events";
@@ -26,7 +30,6 @@ RequestFacts facts_of(const Request& request) {
           {request.target().data(), request.target().size()},
           header(request, http::field::host),
           header(request, http::field::origin),
-          header(request, http::field::cookie),
           header(request, beast::string_view("X-Desk-Token")),
           header(request, beast::string_view("Sec-Fetch-Site")),
           websocket::is_upgrade(request)};
@@ -43,6 +46,16 @@ Response reply_to(const Request& request, const Reply& reply, const DeskIdentity
 }
 
 }  // namespace
+
+void RequestParser::on_field_impl(http::field name, beast::string_view name_string,
+                                  beast::string_view value, beast::error_code& error) {
+  if (name == http::field::cookie) return;
+  if (name_string.size() + value.size() > kMaxField) {
+    error = http::error::header_limit;
+    return;
+  }
+  get().insert(name, name_string, value);
+}
 
 HttpSession::HttpSession(tcp::socket socket, std::shared_ptr<DeskHub> hub)
     : stream_(std::move(socket)), hub_(std::move(hub)) {}
@@ -67,7 +80,7 @@ void HttpSession::on_read(beast::error_code error, std::size_t) {
   }
   trusted_ = trusted_ || verdict.by_token;
   if (websocket::is_upgrade(request)) return upgrade(std::move(request));
-  send(respond(request, verdict.set_cookie));
+  send(respond(request));
 }
 
 void HttpSession::upgrade(Request request) {
@@ -80,7 +93,7 @@ void HttpSession::upgrade(Request request) {
   socket->accept(std::move(request));
 }
 
-Response HttpSession::respond(const Request& request, bool set_cookie) {
+Response HttpSession::respond(const Request& request) {
   const std::string_view target(request.target().data(), request.target().size());
   const std::string_view path = target_path(target);
   Reply reply;
@@ -92,9 +105,7 @@ Response HttpSession::respond(const Request& request, bool set_cookie) {
   } else {
     reply = {404, "text/plain; charset=utf-8", "not found\n"};
   }
-  Response response = reply_to(request, reply, hub_->identity);
-  if (set_cookie) response.set(http::field::set_cookie, token_cookie(hub_->identity));
-  return response;
+  return reply_to(request, reply, hub_->identity);
 }
 
 void HttpSession::send(Response response) {

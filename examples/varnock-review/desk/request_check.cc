@@ -14,21 +14,6 @@ bool same_secret(std::string_view a, std::string_view b) {
   return difference == 0;
 }
 
-// The value of cookie `name` in a Cookie header ("a=1; b=2"), "" if absent.
-std::string_view cookie_value(std::string_view header, std::string_view name) {
-  while (!header.empty()) {
-    const std::size_t end = header.find(';');
-    std::string_view pair = header.substr(0, end);
-    header = end == std::string_view::npos ? "" : header.substr(end + 1);
-    while (!pair.empty() && pair.front() == ' ') pair.remove_prefix(1);
-    const std::size_t equals = pair.find('=');
-    if (equals != std::string_view::npos && pair.substr(0, equals) == name) {
-      return pair.substr(equals + 1);
-    }
-  }
-  return "";
-}
-
 bool changes_state(const RequestFacts& request) {
   return request.websocket_upgrade || request.method != "GET";
 }
@@ -65,16 +50,13 @@ Verdict check_request(const RequestFacts& request, const DeskIdentity& desk) {
   if (request.method != "GET" && request.method != "POST") {
     return {405, "method not allowed"};
   }
-  if (same_secret(request.token_header, desk.token)) return {200, "", false, true};
+  if (same_secret(request.token_header, desk.token)) return {200, "", true};
   const std::string_view path = target_path(request.target);
-  const bool page_file = !path.starts_with("/api/") && path != "/events";
-  if (page_file && same_secret(cookie_value(request.cookie, desk.cookie_name), desk.token)) {
-    return {};
+  const bool addressed = path == "/" || path == "/events";
+  if (addressed && same_secret(query_value(request.target, "token"), desk.token)) {
+    return {200, "", true};
   }
-  if ((path == "/" || path == "/events") &&
-      same_secret(query_value(request.target, "token"), desk.token)) {
-    return {200, "", path == "/", true};
-  }
+  if (!path.starts_with("/api/") && path != "/events") return {};
   return {401, "missing or wrong token"};
 }
 
@@ -91,10 +73,6 @@ std::vector<std::pair<std::string, std::string>> security_headers(const DeskIden
       {"Cross-Origin-Opener-Policy", "same-origin"},
       {"Cross-Origin-Resource-Policy", "same-origin"},
   };
-}
-
-std::string token_cookie(const DeskIdentity& desk) {
-  return desk.cookie_name + "=" + desk.token + "; Path=/; HttpOnly; SameSite=Strict";
 }
 
 }  // namespace varnock::desk
