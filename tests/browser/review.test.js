@@ -1,10 +1,13 @@
 // The review desk of the built varnock-review in a real browser, with real
 // varnock-mcp servers proposing edits: answers reach the agent and the
 // workspace, the diff and the explanation render, hostile text stays text,
-// a departed server's proposal cannot be accepted, servers queue, the
-// terminal and the desk decide once, and refused requests decide nothing.
+// a departed server's proposal makes way for the next, an answer lands only
+// on what was on screen long enough, servers queue, the terminal and the
+// desk decide once, refused requests decide nothing, and no cookie opens
+// or locks the desk.
 import assert from 'node:assert/strict';
 import { existsSync, readFileSync, writeFileSync } from 'node:fs';
+import { createServer } from 'node:http';
 import { connect } from 'node:net';
 import { join } from 'node:path';
 import { after, before, describe, test } from 'node:test';
@@ -13,8 +16,10 @@ import { makeTempDir, rawRequest, startBrowser, startReviewer, startServer } fro
 const RECEIPT = (path) =>
   JSON.stringify({ received: true, path, message: 'file written and accepted by reviewer' });
 const REJECTED = { code: -32602, message: 'The request has been rejected.' };
-// Longer than the terminal gives a question before it takes an answer.
+// Longer than the terminal and the desk give a proposal before they take
+// an answer to it.
 const READING_TIME = 600;
+const read = () => new Promise((resolve) => setTimeout(resolve, READING_TIME));
 // Markup an agent may send, each put in the path, the explanation and the new text.
 const ATTACKS = JSON.parse(readFileSync(new URL('../vectors/desk/hostile.json', import.meta.url)));
 
@@ -50,13 +55,14 @@ async function openDesk(options) {
 }
 
 const heading = (page, name) => page.getByRole('heading', { name, exact: true }).waitFor();
-// Shows the queued proposal for `path`: the desk stays on a withdrawn
-// proposal until the person moves on.
+// Shows the queued proposal for `path`.
 async function pick(page, path) {
   await page.locator('#queue button', { hasText: path }).click();
   await page.locator('#path', { hasText: path }).waitFor();
 }
 const accept = (page) => page.getByRole('button', { name: 'Accept', exact: true });
+const UPGRADE = { Connection: 'Upgrade', Upgrade: 'websocket', 'Sec-WebSocket-Version': '13',
+  'Sec-WebSocket-Key': 'dGhlIHNhbXBsZSBub25jZQ==' };
 const region = (page, name) => page.getByRole('region', { name });
 
 // Resolves with 'pending' unless `promise` has settled by now.
@@ -98,6 +104,7 @@ describe('answering from the desk', () => {
     await changes.getByRole('button', { name: /^show \d+ lines$/ }).first().waitFor();
     await page.keyboard.press('j');
     assert.equal(await page.evaluate(() => document.activeElement.classList.contains('hunk-start')), true);
+    await read();
     await accept(page).click();
     assert.deepEqual((await first).result, { content: [{ type: 'text', text: RECEIPT('notes.txt') }] });
     assert.match(readFileSync(join(server.workspace, 'notes.txt'), 'utf8'), /^line 19\nline twenty\n/m);
@@ -105,6 +112,7 @@ describe('answering from the desk', () => {
 
     const second = server.writeFile('other.txt', 'no\n', 'Another file.');
     await heading(page, 'other.txt');
+    await read();
     await page.keyboard.press('r');
     assert.deepEqual((await second).error, REJECTED);
     assert.equal(existsSync(join(server.workspace, 'other.txt')), false);
@@ -121,12 +129,14 @@ describe('answering from the desk', () => {
     // Servers that name no thread are shown by workspace and pid alone.
     assert.deepEqual(await page.locator('#queue .group h3').allTextContents(),
       [`${one.workspace} · pid ${one.pid}`, `${two.workspace} · pid ${two.pid}`]);
+    await read();
     await accept(page).click();
     assert.match((await fromOne).result.content[0].text, /file written and accepted/);
     await heading(page, 'two.txt');
     assert.equal(await page.locator('#queue .group').count(), 1);
     assert.equal(await settled(fromTwo), 'pending');
     assert.equal(existsSync(join(two.workspace, 'two.txt')), false);
+    await read();
     await page.keyboard.press('r');
     assert.deepEqual((await fromTwo).error, REJECTED);
   });
@@ -167,6 +177,7 @@ describe('hostile text', () => {
     assert.equal(await page.locator('script').count(), 1, 'only desk.js');
     const hrefs = await page.locator('a[href]').evaluateAll((links) => links.map((a) => a.getAttribute('href')));
     for (const href of hrefs) assert.doesNotMatch(href, /^\s*(javascript|vbscript|data):/i);
+    await read();
     await page.getByRole('button', { name: 'Reject', exact: true }).click();
     assert.deepEqual((await reply).error, REJECTED);
     assert.equal(await page.evaluate(() => window.__pwned), undefined);
@@ -183,37 +194,29 @@ describe('hostile text', () => {
 });
 
 describe('strangers', () => {
-  test('the token leaves the address; the cookie fetches only the page; refused requests decide nothing; an answer from elsewhere shows', async () => {
+  test('the token leaves the address; refused requests decide nothing; an answer from elsewhere shows', async () => {
     const { page, reviewer } = desk;
     assert.equal(new URL(page.url()).search, '', 'the token left the address bar');
     await page.reload();
     await page.getByText('Connected.').waitFor();
-    const [cookie, ...others] = await desk.browser.context.cookies();
-    assert.deepEqual([others.length, cookie.httpOnly, cookie.sameSite], [0, true, 'Strict']);
+    assert.deepEqual(await desk.browser.context.cookies(), [], 'the desk sets no cookie');
     const token = new URL(reviewer.url).searchParams.get('token');
     assert.ok(token.length >= 32, `a 128-bit token: ${token}`);
     const server = await desk.server();
     const reply = server.writeFile('guarded.txt', 'mine\n', 'Guarded.');
     await pick(page, 'guarded.txt');
     const number = await page.locator('#queue [aria-current="true"]').getAttribute('data-number');
-    // A cookie reaches every server on this host whatever its port: it must
-    // not be enough to read or answer the queue. (Every rule is checked in
-    // process, tests/vectors/desk/requests.tsv; here the real server's
-    // reading of the headers.)
-    const withCookie = { Cookie: `${cookie.name}=${cookie.value}` };
+    // Every rule is checked in process (tests/vectors/desk/requests.tsv);
+    // here the real server's reading of the headers.
     const withToken = { 'X-Desk-Token': token };
     const { origin, port } = new URL(reviewer.url);
     const answer = `/api/proposals/${number}/answer`;
-    const upgrade = { Connection: 'Upgrade', Upgrade: 'websocket', 'Sec-WebSocket-Version': '13',
-      'Sec-WebSocket-Key': 'dGhlIHNhbXBsZSBub25jZQ==' };
     const cases = [
-      ['the page with the cookie', '/', withCookie, 'GET', 200],
-      ['the state with the cookie alone', '/api/state', withCookie, 'GET', 401],
-      ['an answer with the cookie alone', answer, { ...withCookie, Origin: origin }, 'POST', 401],
-      ['an upgrade with the cookie alone', '/events', { ...withCookie, ...upgrade, Origin: origin }, 'GET', 401],
+      ['the page without a token', '/', {}, 'GET', 200],
+      ['the state without a token', '/api/state', {}, 'GET', 401],
       ['a foreign Host', answer, { ...withToken, Origin: origin, Host: `desk.example:${port}` }, 'POST', 403],
       ['a foreign Origin', answer, { ...withToken, Origin: 'http://evil.example' }, 'POST', 403],
-      ['an upgrade from a foreign Origin', `/events?token=${token}`, { ...upgrade, Origin: 'http://evil.example' }, 'GET', 403],
+      ['an upgrade from a foreign Origin', `/events?token=${token}`, { ...UPGRADE, Origin: 'http://evil.example' }, 'GET', 403],
       ['the state with the token', '/api/state', withToken, 'GET', 200],
     ];
     for (const [name, path, headers, method, status] of cases) {
@@ -221,17 +224,134 @@ describe('strangers', () => {
     }
     assert.equal(await settled(reply), 'pending');
     assert.equal(existsSync(join(server.workspace, 'guarded.txt')), false);
-    const other = await startReviewer();
-    try {
-      assert.notEqual(new URL(other.url).searchParams.get('token'), token);
-      assert.equal(await rawRequest(other.url, '/', withCookie), 401, 'another run\'s cookie');
-    } finally {
-      await other.stop();
-    }
+    await read();
     assert.equal(await rawRequest(reviewer.url, answer, { ...withToken, Origin: origin }, 'POST'), 200);
     assert.match((await reply).result.content[0].text, /file written and accepted/);
     await page.getByText(`#${number} was answered elsewhere.`).waitFor();
     assert.equal(await accept(page).isDisabled(), true);
+  });
+
+  test('another server on this host gets no cookie that opens the desk, and its cookies do not lock the person out', async () => {
+    const { page, reviewer, browser } = desk;
+    // A local development server the person visits (a link in an
+    // explanation is enough): it sets cookies for this host, which reach
+    // the desk too, as many and as large as a browser keeps, and one named
+    // as a desk's might be; and it keeps every cookie it is sent.
+    const received = [];
+    const stranger = createServer({ maxHeaderSize: 4 << 20 }, (request, response) => {
+      received.push(request.headers.cookie || '');
+      response.setHeader('Set-Cookie', ['token=planted; Path=/', 'varnock_desk=planted; Path=/']);
+      response.end(`<!doctype html><title>dev server</title><script>
+        for (let i = 0; i < 150; ++i) document.cookie = 'jar' + i + '=' + 'x'.repeat(3900) + '; path=/';
+        </script>`);
+    });
+    await new Promise((resolve) => stranger.listen(0, '127.0.0.1', resolve));
+    const strangerOrigin = `http://127.0.0.1:${stranger.address().port}`;
+    browser.allow(strangerOrigin);
+    try {
+      const visit = await browser.context.newPage();
+      await visit.goto(strangerOrigin);
+      await visit.goto(strangerOrigin);
+      await visit.close();
+      await page.bringToFront();
+      assert.ok((await browser.context.cookies(reviewer.origin)).length > 100, 'the cookies reach the desk');
+      // Whatever the stranger was sent, replayed in every place a secret
+      // could go, opens nothing.
+      const values = received.flatMap((header) => header.split(';').map((pair) => pair.trim()))
+        .filter(Boolean).map((pair) => pair.slice(pair.indexOf('=') + 1));
+      const token = new URL(reviewer.url).searchParams.get('token');
+      assert.equal(values.includes(token), false, 'the token was never sent to the stranger');
+      const { origin } = new URL(reviewer.url);
+      const server = await desk.server();
+      const reply = server.writeFile('jar.txt', 'mine\n', 'Proposed while a stranger holds cookies.');
+      await pick(page, 'jar.txt');
+      const number = await page.locator('#queue [aria-current="true"]').getAttribute('data-number');
+      for (const value of new Set(values)) {
+        const asCookie = { Cookie: received.at(-1) };
+        for (const [path, headers, method] of [
+          ['/api/state', { 'X-Desk-Token': value, ...asCookie }, 'GET'],
+          [`/api/proposals/${number}/answer`, { 'X-Desk-Token': value, Origin: origin, ...asCookie }, 'POST'],
+          [`/events?token=${encodeURIComponent(value)}`, { ...UPGRADE, Origin: origin, ...asCookie }, 'GET'],
+        ]) {
+          assert.equal(await rawRequest(reviewer.url, path, headers, method), 401, `${path} with ${value.slice(0, 20)}`);
+        }
+      }
+      assert.equal(await settled(reply), 'pending');
+      // One header field longer than any cookie jar ends its connection only.
+      await assert.rejects(rawRequest(reviewer.url, '/', { 'X-Long': 'x'.repeat(100_000) }));
+      // The desk still opens, reloads and answers with the cookies in place.
+      await page.reload();
+      await page.getByText('Connected.').waitFor();
+      await pick(page, 'jar.txt');
+      await read();
+      await page.getByRole('button', { name: 'Reject', exact: true }).click();
+      assert.deepEqual((await reply).error, REJECTED);
+    } finally {
+      await browser.context.clearCookies();
+      await new Promise((resolve) => stranger.close(resolve));
+    }
+  });
+});
+
+describe('answers land only on what was seen', () => {
+  test('a second press, a double click or a held key never answers the proposal that just came on screen', async () => {
+    const { page } = desk;
+    const servers = [];
+    const replies = [];
+    for (let i = 0; i < 4; ++i) {
+      servers.push(await desk.server());
+      replies.push(servers[i].writeFile(`seen${i}.txt`, `${i}\n`, `Proposal ${i}.`));
+      await page.locator('#queue button', { hasText: `seen${i}.txt` }).waitFor();
+    }
+    await heading(page, 'seen0.txt');
+    // Pressed twice: the first answers seen0, the second comes before the
+    // next proposal can have been read, whenever it lands.
+    await read();
+    await page.keyboard.press('a');
+    await new Promise((resolve) => setTimeout(resolve, 200));
+    await page.keyboard.press('a');
+    await heading(page, 'seen1.txt');
+    await page.getByText(/That answer came before #\d+ could be read|#\d+ accepted\./).waitFor();
+    // A double click on Accept.
+    await read();
+    await accept(page).dblclick();
+    await heading(page, 'seen2.txt');
+    // A key held down: its repeats never answer.
+    await read();
+    await page.keyboard.down('r');
+    await heading(page, 'seen3.txt');
+    await read();
+    await page.keyboard.down('r');
+    await page.keyboard.down('r');
+    await page.keyboard.up('r');
+    assert.deepEqual([(await replies[0]).result?.content[0].text.includes('written'),
+      (await replies[1]).result?.content[0].text.includes('written'), (await replies[2]).error], [true, true, REJECTED]);
+    assert.equal(await settled(replies[3]), 'pending', 'the proposal that came on screen last');
+    assert.equal(existsSync(join(servers[3].workspace, 'seen3.txt')), false);
+    // Pressed at once after it came on screen, an answer is not taken and says why.
+    await page.keyboard.press('r');
+    await read();
+    await page.keyboard.press('r');
+    assert.deepEqual((await replies[3]).error, REJECTED);
+  });
+
+  test('a withdrawn proposal makes way for the next, which must be read before it is answered', async () => {
+    const { page } = desk;
+    const [leaving, staying] = [await desk.server(), await desk.server()];
+    leaving.writeFile('leaving.txt', 'x\n', 'Its server goes.');
+    await heading(page, 'leaving.txt');
+    const number = await page.locator('#queue [aria-current="true"]').getAttribute('data-number');
+    const reply = staying.writeFile('staying.txt', 'y\n', 'Its server stays.');
+    await page.locator('#queue button', { hasText: 'staying.txt' }).waitFor();
+    await leaving.kill();
+    await heading(page, 'staying.txt');
+    await page.getByText(`#${number} was withdrawn`).waitFor();
+    await page.keyboard.press('a');
+    await page.getByText(/That answer came before #\d+ could be read/).waitFor();
+    assert.equal(await settled(reply), 'pending');
+    await read();
+    await page.keyboard.press('a');
+    assert.match((await reply).result.content[0].text, /file written and accepted/);
   });
 });
 
@@ -249,6 +369,7 @@ describe('strangers on this host', () => {
       const server = await desk.server();
       const reply = server.writeFile('crowded.txt', 'x\n', 'Proposed while strangers wait.');
       await pick(page, 'crowded.txt');
+      await read();
       await page.getByRole('button', { name: 'Reject', exact: true }).click();
       assert.deepEqual((await reply).error, REJECTED);
     } finally {
@@ -268,6 +389,7 @@ describe('the terminal beside the desk', () => {
       const first = server.writeFile('both.txt', 'both\n', 'Answered twice.');
       await heading(page, 'both.txt');
       await reviewer.printed('Accept this edit to both.txt?');
+      await read();
       await page.getByRole('button', { name: 'Reject', exact: true }).click();
       await page.getByText('#1 rejected.').waitFor();
       // Typed on the terminal after the desk's answer; the terminal has let

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
@@ -44,12 +45,18 @@ class FakeSource : public DeskSource {
   bool pending_ = true;
 };
 
-// The exchanges, in order, are in tests/vectors/desk/api.tsv.
+// The exchanges, in order, are in tests/vectors/desk/api.tsv; a WAIT line
+// moves the desk's clock on by its milliseconds.
 TEST(DeskApi, Routes) {
   FakeSource source;
-  DeskApi api(source);
+  std::chrono::steady_clock::time_point now;
+  DeskApi api(source, [&] { return now; });
   for (const test::VectorRecord& record : test::read_vectors("desk/api.tsv")) {
     const std::vector<std::string>& c = record.columns;
+    if (c.at(0) == "WAIT") {
+      now += std::chrono::milliseconds(std::stoi(c.at(1)));
+      continue;
+    }
     const Reply reply = api.handle(c.at(0), c.at(1), c.at(2) == "-" ? "" : c.at(2));
     EXPECT_EQ(reply.status, std::stoi(c.at(3))) << c[0] << " " << c[1];
     if (c.at(4) != "-") {

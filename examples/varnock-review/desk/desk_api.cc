@@ -114,13 +114,18 @@ Reply DeskApi::state() {
 }
 
 Reply DeskApi::proposal(std::uint64_t number) {
+  const std::optional<DeskTexts> texts = source_.texts(number);
+  if (!texts) {
+    forget(number);
+    return json_error(404, "not pending");
+  }
+  served_at_.emplace(number, clock_());
   if (const auto kept = views_.find(number); kept != views_.end())
     return {200, "application/json", kept->second};
-  const std::optional<DeskTexts> texts = source_.texts(number);
   const std::vector<DeskProposal> pending = source_.pending();
   const auto found = std::find_if(pending.begin(), pending.end(),
                                   [&](const DeskProposal& p) { return p.number == number; });
-  if (!texts || found == pending.end()) return json_error(404, "not pending");
+  if (found == pending.end()) return json_error(404, "not pending");
   Result<std::string> model = diff_model_json(texts->before, texts->after);
   if (!model.ok()) return json_error(500, model.failure());
   std::string view = "{\"diff\":" + model.value() + ",\"explanation_html\":";
@@ -141,8 +146,19 @@ Reply DeskApi::lines(std::uint64_t number, std::string_view target) {
 
 Reply DeskApi::answer(std::uint64_t number, std::string_view body) {
   if (body != "accept" && body != "reject") return json_error(400, "answer accept or reject");
+  if (source_.texts(number) && !read_long_enough(number)) {
+    return json_error(409, "the answer came before the proposal could be read");
+  }
   const bool decided = source_.answer(number, body == "accept");
   return {200, "application/json", decided ? "{\"decided\":true}" : "{\"decided\":false}"};
+}
+
+// The page must have had the proposal for kReadingTime before an answer
+// to it counts; the page itself also waits until it has been on screen
+// that long in a visible tab.
+bool DeskApi::read_long_enough(std::uint64_t number) const {
+  const auto served = served_at_.find(number);
+  return served != served_at_.end() && clock_() - served->second >= kReadingTime;
 }
 
 }  // namespace varnock::desk

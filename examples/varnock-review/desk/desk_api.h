@@ -8,12 +8,16 @@
 //   GET  /api/proposals/N/lines?from=F&count=C
 //                                         lines F.. of the new text, as a JSON array
 //   POST /api/proposals/N/answer          body "accept" or "reject" -> {"decided":bool}
+//                                         (409 when the proposal's view was served less
+//                                          than kReadingTime before: it cannot have been read)
 //
 // MODEL is diff_model_json's; PROPOSAL and DECISION carry the members of
 // DeskProposal and DeskDecision under the same names.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <string_view>
@@ -24,6 +28,8 @@ namespace varnock::desk {
 
 // At most this many lines per lines request.
 inline constexpr std::size_t kMaxLinesPerRequest = 5000;
+// An answer counts only once the proposal's view has been out this long.
+inline constexpr std::chrono::milliseconds kReadingTime{500};
 
 struct Reply {
   int status = 200;
@@ -33,15 +39,21 @@ struct Reply {
 
 class DeskApi {
  public:
-  // `source` must outlive this.
-  explicit DeskApi(DeskSource& source) : source_(source) {}
+  using Clock = std::function<std::chrono::steady_clock::time_point()>;
+
+  // `source` must outlive this; `clock` tells the time answers are judged by.
+  explicit DeskApi(DeskSource& source, Clock clock = std::chrono::steady_clock::now)
+      : source_(source), clock_(std::move(clock)) {}
 
   // The reply to an /api/ request; 404 for anything it does not know.
   Reply handle(std::string_view method, std::string_view target, std::string_view body);
 
   // Drops what was kept of proposal `number` (its page view): called when it
   // leaves the queue.
-  void forget(std::uint64_t number) { views_.erase(number); }
+  void forget(std::uint64_t number) {
+    views_.erase(number);
+    served_at_.erase(number);
+  }
 
   // An event as the page receives it: {"event":"queued","number":N,"outcome":"..."}.
   static std::string event_json(const DeskEvent& event);
@@ -52,7 +64,12 @@ class DeskApi {
   Reply lines(std::uint64_t number, std::string_view target);
   Reply answer(std::uint64_t number, std::string_view body);
 
+  bool read_long_enough(std::uint64_t number) const;
+
   DeskSource& source_;
+  Clock clock_;
+  // When each pending proposal's view was first served.
+  std::map<std::uint64_t, std::chrono::steady_clock::time_point> served_at_;
   // The page view of each proposal asked for, built once: the Markdown and
   // the diff model of a large text take a moment.
   std::map<std::uint64_t, std::string> views_;

@@ -7,9 +7,9 @@
 // The secret token comes in the address on the first load; the address bar
 // is cleared of it at once, and it is kept for this tab in sessionStorage,
 // which belongs to this origin alone, port included. Every request for the
-// queue carries it in a header, the event socket in its address. (The
-// HttpOnly cookie the first load sets only fetches the page's own files: a
-// cookie reaches every server on this host, whatever its port.)
+// queue carries it in a header, the event socket in its address. The desk
+// sets and reads no cookie: a cookie reaches every server on this host,
+// whatever its port.
 const TOKEN = (() => {
   const fromAddress = new URLSearchParams(location.search).get('token');
   if (fromAddress) sessionStorage.setItem('desk-token', fromAddress);
@@ -17,6 +17,9 @@ const TOKEN = (() => {
   return sessionStorage.getItem('desk-token') || '';
 })();
 
+// An answer counts only once its proposal has been on screen this long in a
+// visible page; an earlier one was meant for what was there before.
+const READING_TIME = 500;
 const FOLD_CHUNK = 1000;         // lines fetched per "show" of a fold
 const FIRST_ROWS = 1500;         // rows drawn before the page may react again
 const NARROW = '(max-width: 900px)';
@@ -32,6 +35,7 @@ const desk = {
   answered: new Map(),  // number -> what the person answered
   renderings: 0,        // counts diff drawings; a newer one stops an older
   notices: [],
+  seenSince: null,      // since when the current proposal is on screen in a visible page
 };
 
 const $ = (id) => document.getElementById(id);
@@ -133,7 +137,8 @@ async function refresh() {
     updateButtons();
   }
   renderQueue();
-  if (desk.current === null || (!stillPending && desk.answered.has(desk.current))) {
+  const closed = desk.answered.has(desk.current) || desk.withdrawn.has(desk.current);
+  if (desk.current === null || (!stillPending && closed)) {
     const next = desk.pending.find((p) => !desk.withdrawn.has(p.number));
     if (next) await show(next.number);
     else if (desk.current === null) showNothing();
@@ -168,6 +173,17 @@ async function show(number) {
   renderDiff();
   renderQueue();
   updateButtons();
+  startReading();
+}
+
+// The reading time starts when a proposal is on screen in a visible page,
+// and starts again whenever the page becomes visible.
+function startReading() {
+  desk.seenSince = document.visibilityState === 'visible' ? performance.now() : null;
+}
+
+function readLongEnough() {
+  return desk.seenSince !== null && performance.now() - desk.seenSince >= READING_TIME;
 }
 
 function renderMeta(proposal) {
@@ -243,6 +259,10 @@ function updateButtons() {
 async function answer(accept) {
   const number = desk.current;
   if (number === null || desk.withdrawn.has(number) || desk.answered.has(number)) return;
+  if (!readLongEnough()) {
+    setOutcome(`That answer came before #${number} could be read, so it is not taken.`);
+    return;
+  }
   const word = accept ? 'accept' : 'reject';
   desk.answered.set(number, word);
   updateButtons();
@@ -258,6 +278,8 @@ async function answer(accept) {
   }
 }
 
+// A withdrawn proposal on screen makes way for the next pending one, as an
+// answered one does (refresh moves on).
 function markWithdrawn(number) {
   desk.withdrawn.add(number);
   if (number === desk.current) {
@@ -486,6 +508,8 @@ function onKey(event) {
   const action = actions[event.key];
   if (!action || $('proposal').hidden) return;
   event.preventDefault();
+  // A held key repeats: a repeat never answers.
+  if (event.repeat && (event.key === 'a' || event.key === 'r')) return;
   action();
 }
 
@@ -496,6 +520,9 @@ for (const name of ['changes', 'whole', 'unified']) {
 }
 window.matchMedia(NARROW).addEventListener('change', () => desk.view && renderDiff());
 document.addEventListener('keydown', onKey);
+document.addEventListener('visibilitychange', () => {
+  if (desk.view) startReading();
+});
 if (TOKEN) {
   connectEvents();
 } else {
