@@ -55,4 +55,10 @@ Result<UniqueFd> listen_unix(std::string_view path, int backlog) {
   return fd;
 }
 
+int peer_credentials(int socket, ucred& credentials) {
+  socklen_t size = sizeof credentials;
+  if (::getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) return errno;
+  return 0;
+}
+
 }  // namespace varnock

@@ -35,4 +35,11 @@ Result<UniqueFd> connect_unix(std::string_view path);
 // Nothing at `path` is removed first.
 Result<UniqueFd> listen_unix(std::string_view path, int backlog);
 
+// The credentials (SO_PEERCRED) the kernel recorded for the other end of the
+// connected socket `socket`: on an accepted connection, the process that
+// connected, as it was then; on a connecting side, the process that called
+// listen(2), as it was then. Gives 0 with `credentials` filled, or the error
+// number of getsockopt, so that each caller words the failure its own way.
+int peer_credentials(int socket, ucred& credentials);
+
 }  // namespace varnock

@@ -3,16 +3,17 @@
 // standard error, closed standard descriptors, and a terminal for input.
 #include <gtest/gtest.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <string>
 #include <thread>
 
+#include "base/io.h"
 #include "base/unix_socket.h"
-#include "support/broker.h"
-#include "support/process.h"
-#include "support/temp_dir.h"
 #include "varnock/version.h"
+#include "write_file_wire.h"
 
 namespace varnock::test {
 namespace {
@@ -43,6 +44,19 @@ UniqueFd bound_socket(const std::string& path) {
   if (!address.ok() || bind(fd.get(), address.value().get(), address.value().length) != 0) {
     return UniqueFd();
   }
+  return fd;
+}
+
+// A socket bound at `path` and put to listening by a child that has become
+// user 65534: the kernel gives a connecting process the credentials of
+// whoever called listen(2). Invalid when that fails.
+UniqueFd listener_of_user_65534(const std::string& path) {
+  UniqueFd fd = bound_socket(path);
+  if (!fd.valid()) return fd;
+  const pid_t child = ::fork();
+  if (child == 0) ::_exit(::seteuid(65534) == 0 && ::listen(fd.get(), 4) == 0 ? 0 : 1);
+  int status = -1;
+  if (child < 0 || ::waitpid(child, &status, 0) != child || status != 0) return UniqueFd();
   return fd;
 }
 
@@ -81,6 +95,34 @@ TEST(Startup, ConnectFailuresAreReportedOnceAndServed) {
         c.err.empty() ? "" : "[varnock-mcp] broker connect failed " + c.path + ": " + c.err + "\n");
   }
   EXPECT_FALSE(not_utf8.accept(0));
+}
+
+// Someone else may listen at the path first: the server connects, sees that
+// the listener is another user's, and reports a failed connection. The
+// squatter receives nothing, neither the hello nor the proposal that would
+// carry the file's present content, and the call is answered as without a
+// broker.
+TEST(Startup, AListenerOfAnotherUserIsAFailedConnection) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can make a listener of another user";
+  TempDir workspace;
+  workspace.write("notes.txt", "secret\n");
+  const std::string path = workspace.file("squatter.sock");
+  const UniqueFd squatter = listener_of_user_65534(path);
+  ASSERT_TRUE(squatter.valid());
+  ServerProcess server(with_socket(workspace, path));
+  server.write(write_file_call(1, "notes.txt", "public\n", "why"));
+  // The server has to connect to learn whose listener it is; the end of the
+  // stream, once it has closed its end, shows that it sent nothing.
+  UniqueFd connection(::accept4(squatter.get(), nullptr, nullptr, SOCK_CLOEXEC));
+  ASSERT_TRUE(connection.valid());
+  char byte = 0;
+  EXPECT_EQ(read_some(connection.get(), &byte, 1), 0) << "the squatter received bytes";
+  connection.reset();  // a server waiting for the squatter's decision stops waiting
+  EXPECT_EQ(server.read_line(),
+            result_response(1, receipt("notes.txt", "not written: no review broker is connected")));
+  EXPECT_EQ(server.finish(), 0);
+  EXPECT_EQ(server.err(), "[varnock-mcp] broker connect failed " + path +
+                              ": the listener belongs to user 65534, not to you\n");
 }
 
 // The diagnostic is written only once the hello has been sent; at the end the

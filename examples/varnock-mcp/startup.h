@@ -19,7 +19,9 @@ void prepare_process();
 // Reads VARNOCK_SOCKET and, when it is set and valid UTF-8, connects to the
 // broker, sends the hello (a failed send is ignored: the connection stays)
 // and writes the "connected broker" diagnostic; a failed connection writes
-// the "broker connect failed" diagnostic instead. VARNOCK_THREAD_ID is read
+// the "broker connect failed" diagnostic instead. A listener run by another
+// user, or one whose credentials cannot be read, counts as a failed
+// connection: the socket is closed with nothing sent. VARNOCK_THREAD_ID is read
 // only once connected. Gives nullptr when the server runs without a broker.
 std::unique_ptr<BrokerConnection> connect_broker();
 

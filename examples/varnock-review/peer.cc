@@ -7,14 +7,14 @@
 #include <cerrno>
 
 #include "base/os_error.h"
+#include "base/unix_socket.h"
 
 namespace varnock::review {
 
 Result<Peer> peer_of(int socket) {
   ucred credentials{};
-  socklen_t size = sizeof credentials;
-  if (::getsockopt(socket, SOL_SOCKET, SO_PEERCRED, &credentials, &size) != 0) {
-    return fail(system_error("cannot read the peer's credentials", errno));
+  if (const int error = peer_credentials(socket, credentials); error != 0) {
+    return fail(system_error("cannot read the peer's credentials", error));
   }
   return Peer{credentials.pid, credentials.uid};
 }
