@@ -7,14 +7,26 @@
 
 namespace varnock {
 
-// A failure is a single human-readable message, with no kind or code.
-struct Failure {
-  std::string text;
+// What went wrong, for the few callers that act on it; every other failure
+// is kOther and only passed on as text. Callers branch on the kind, never on
+// the text.
+enum class FailureKind {
+  kOther,
+  kTooLarge,  // the data is larger than the bound the caller gave
 };
 
-inline Failure fail(std::string text) { return Failure{std::move(text)}; }
+// A failure is a human-readable message and its kind.
+struct Failure {
+  std::string text;
+  FailureKind kind = FailureKind::kOther;
+};
 
-// Either a T or a Failure. Test ok() before taking value().
+inline Failure fail(std::string text, FailureKind kind = FailureKind::kOther) {
+  return Failure{std::move(text), kind};
+}
+
+// Either a T or a Failure. Test ok() before taking value(), failure() or
+// kind().
 template <class T>
 class [[nodiscard]] Result {
  public:
@@ -29,6 +41,7 @@ class [[nodiscard]] Result {
 
   const std::string& failure() const& { return std::get<1>(state_).text; }
   std::string&& failure() && { return std::move(std::get<1>(state_).text); }
+  FailureKind kind() const { return std::get<1>(state_).kind; }
 
  private:
   std::variant<T, Failure> state_;

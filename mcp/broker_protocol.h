@@ -9,6 +9,7 @@
 //   broker -> server  {"type":"decision","id":"edit-..","accepted":true}
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -19,6 +20,11 @@
 #include "mcp/schema.h"
 
 namespace varnock::mcp {
+
+// The longest present content a server reads and sends as a proposal's
+// "before"; a longer file goes as the empty text. A broker need read no
+// further to know that such a file cannot be what the agent read.
+constexpr std::size_t kMaxPresentContent = std::size_t{256} << 20;
 
 // The hello line, with its LF, that opens every connection.
 std::string hello_line(std::uint32_t pid, std::string_view thread_id);

@@ -5,14 +5,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdint>
 #include <string>
 #include <string_view>
 #include <utility>
 
-#include "base/io.h"
+#include "base/read_all.h"
 #include "base/unique_fd.h"
 #include "json/text.h"
+#include "mcp/broker_protocol.h"
 #include "mcp/path_guard.h"
 
 namespace varnock::mcp {
@@ -27,56 +27,21 @@ constexpr std::string_view kExplanationMember = "explanation_in_markdown";
 constexpr std::string_view kIsRequired = " is required";
 constexpr std::string_view kReceiptMessage = "file written and accepted by reviewer";
 
-// Bytes asked for at a time once the size from fstat has been read.
-constexpr std::size_t kTailChunk = 65536;
-
-// The longest present content the server reads. The size a file reports is
-// not trusted: a sparse file claims terabytes it would read as zeros, and
-// some files under /proc claim nothing and read on without end.
-constexpr std::size_t kMaxPresentContent = std::size_t{256} << 20;
-
-// Fills `content` (sized from fstat) and goes on to the end of the file,
-// which may have grown or shrunk since. False on a read error, or once the
-// file has proved longer than kMaxPresentContent.
-bool read_to_end(int fd, std::string& content) {
-  std::size_t filled = 0;
-  while (filled < content.size()) {
-    const ssize_t count = read_some(fd, content.data() + filled, content.size() - filled);
-    if (count < 0) return false;
-    if (count == 0) {
-      content.resize(filled);
-      return true;
-    }
-    filled += static_cast<std::size_t>(count);
-  }
-  char tail[kTailChunk];
-  for (;;) {
-    const ssize_t count = read_some(fd, tail, sizeof tail);
-    if (count < 0) return false;
-    if (count == 0) return true;
-    if (static_cast<std::size_t>(count) > kMaxPresentContent - content.size()) return false;
-    content.append(tail, static_cast<std::size_t>(count));
-  }
-}
-
 // The whole present content of the regular file at `path`, or the empty text
 // when it cannot be read as UTF-8 text for any reason, or is longer than
-// kMaxPresentContent. A path holding a NUL byte names no file, so it never
-// reaches open(2), which would see only the part before the NUL. O_NONBLOCK
-// keeps the open of a FIFO from waiting for a writer; only a regular file is
-// then read.
+// kMaxPresentContent, whatever size it reports. A path holding a NUL byte
+// names no file, so it never reaches open(2), which would see only the part
+// before the NUL. O_NONBLOCK keeps the open of a FIFO from waiting for a
+// writer; only a regular file is then read.
 std::string read_present_content(const std::string& path) {
   if (path.find('\0') != std::string::npos) return {};
   UniqueFd file(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
   if (!file.valid()) return {};
   struct stat status;
   if (fstat(file.get(), &status) != 0 || !S_ISREG(status.st_mode)) return {};
-  if (status.st_size < 0 || static_cast<std::uint64_t>(status.st_size) > kMaxPresentContent) {
-    return {};
-  }
-  std::string content(static_cast<std::size_t>(status.st_size), '\0');
-  if (!read_to_end(file.get(), content) || !json::is_valid_utf8(content)) return {};
-  return content;
+  Result<std::string> content = read_all(file.get(), kMaxPresentContent);
+  if (!content.ok() || !json::is_valid_utf8(content.value())) return {};
+  return std::move(content).value();
 }
 
 Status check_request(const WriteFilePayload& payload) {

@@ -105,6 +105,23 @@ TEST(ReviewServers, WhatCannotBeAppliedIsRefusedBeforeAskingAndJournalled) {
   }
 }
 
+// A file larger than a server reads is refused with that reason, without
+// reading it: a sparse file claiming 3 GiB. The next server is answered.
+TEST(ReviewServers, AFileLargerThanAServerReadsIsRefusedUnread) {
+  ReviewerFixture fixture;
+  ASSERT_TRUE(fixture.start("accept"));
+  fixture.root.write("ws/huge.txt", "");
+  fixture.root.write("other/.keep", "");
+  ASSERT_EQ(::truncate(fixture.root.file("ws/huge.txt").c_str(), off_t{3} << 30), 0);
+  EXPECT_EQ(edit_through_server(fixture.socket, fixture.root.file("ws"), "huge.txt", "x\n").out,
+            rejected_response());
+  EXPECT_TRUE(fixture.reviewer->wait_for(
+      "Refused without asking: the file is larger than 256 MiB, the most a server reads."))
+      << fixture.reviewer->out();
+  EXPECT_EQ(edit_through_server(fixture.socket, fixture.root.file("other"), "b.txt", "b\n").out,
+            accepted_response("b.txt"));
+}
+
 // Every decision is appended as one JSON line to a journal only the user
 // can read, by default under $XDG_STATE_HOME; --no-journal keeps none.
 TEST(ReviewServers, DecisionsAreAppendedToAPrivateJournal) {

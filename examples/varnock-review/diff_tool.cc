@@ -10,6 +10,7 @@
 
 #include "base/io.h"
 #include "base/os_error.h"
+#include "base/read_all.h"
 #include "base/unique_fd.h"
 
 namespace varnock::review {
@@ -53,16 +54,6 @@ Status write_file(const std::string& path, std::string_view bytes) {
   return {};
 }
 
-std::string read_all(int fd) {
-  std::string out;
-  char buffer[16384];
-  for (;;) {
-    const ssize_t count = read_some(fd, buffer, sizeof buffer);
-    if (count <= 0) return out;
-    out.append(buffer, static_cast<std::size_t>(count));
-  }
-}
-
 // In the child: standard output to the pipe, standard input from
 // /dev/null, then exec; only async-signal-safe calls.
 [[noreturn]] void exec_diff(int out_fd, char* const argv[]) {
@@ -87,12 +78,14 @@ Result<std::pair<std::string, int>> run_capturing(std::vector<std::string> args)
   if (pid < 0) return fail(system_error("cannot start diff", errno));
   if (pid == 0) exec_diff(write_end.get(), argv.data());
   write_end.reset();
-  std::string output = read_all(read_end.get());
+  Result<std::string> output = read_all(read_end.get(), kNoLimit);
+  read_end.reset();  // so that a child still writing ends instead of waiting
   int status = 0;
   while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
   }
+  if (!output.ok()) return fail("cannot take diff's output: " + output.failure());
   if (!WIFEXITED(status)) return fail("diff did not finish");
-  return std::pair{std::move(output), WEXITSTATUS(status)};
+  return std::pair{std::move(output).value(), WEXITSTATUS(status)};
 }
 
 }  // namespace

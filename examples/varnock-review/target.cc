@@ -6,10 +6,11 @@
 
 #include <cerrno>
 
-#include "base/io.h"
 #include "base/os_error.h"
+#include "base/read_all.h"
 #include "beneath.h"
 #include "json/text.h"
+#include "mcp/broker_protocol.h"
 
 namespace varnock::review {
 
@@ -21,6 +22,8 @@ const std::string_view kNotRegular = "the path names something other than a regu
 const std::string_view kTooLong = "the path is too long or too deep";
 const std::string_view kNotAFileName = "the path does not name a file";
 const std::string_view kRetargeted = "the path now leads to another file than the one shown";
+const std::string_view kFileTooLarge = "the file is larger than 256 MiB, the most a server reads";
+static_assert(mcp::kMaxPresentContent == std::size_t{256} << 20, "kFileTooLarge names the bound");
 
 namespace {
 
@@ -139,17 +142,6 @@ Result<Target> resolve_components(const Workspace& workspace, std::vector<std::s
   return found;
 }
 
-Result<std::string> read_all(int fd) {
-  std::string content;
-  char buffer[65536];
-  for (;;) {
-    const ssize_t count = read_some(fd, buffer, sizeof buffer);
-    if (count < 0) return refuse(kNotText);
-    if (count == 0) return content;
-    content.append(buffer, static_cast<std::size_t>(count));
-  }
-}
-
 }  // namespace
 
 bool is_inside(std::string_view path, std::string_view directory) {
@@ -176,8 +168,10 @@ Result<std::optional<PresentFile>> read_present(int directory, const std::string
   }
   struct stat st;
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return refuse(kNotRegular);
-  Result<std::string> content = read_all(fd.get());
-  if (!content.ok()) return fail(std::move(content).failure());
+  Result<std::string> content = read_all(fd.get(), mcp::kMaxPresentContent);
+  if (!content.ok()) {
+    return refuse(content.kind() == FailureKind::kTooLarge ? kFileTooLarge : kNotText);
+  }
   return std::optional<PresentFile>(PresentFile{std::move(content).value(), st.st_mode & 07777});
 }
 

@@ -23,6 +23,7 @@ extern const std::string_view kNotRegular;    // a directory, device, FIFO ...
 extern const std::string_view kTooLong;       // too long or too deep to create
 extern const std::string_view kNotAFileName;  // empty, NUL, ends in "/" or "."
 extern const std::string_view kRetargeted;    // now leads to another file than the one shown
+extern const std::string_view kFileTooLarge;  // more than a server reads (kMaxPresentContent)
 
 // Bounds on a proposal's path, so one proposal cannot create thousands of
 // directories or walk for long.
@@ -52,6 +53,8 @@ Result<Target> resolve_target(const Workspace& workspace, std::string_view path)
 
 // The present regular file `name` in `directory`: its bytes and mode, or
 // nullopt when there is none. Never blocks on a FIFO and never follows a link.
+// A file larger than a server reads is refused (kFileTooLarge) having read
+// at most one byte past that bound, whatever size it reports.
 struct PresentFile {
   std::string content;
   mode_t mode = 0;

@@ -10,6 +10,7 @@
 
 #include "base/io.h"
 #include "base/os_error.h"
+#include "base/read_all.h"
 #include "base/unique_fd.h"
 
 extern char** environ;
@@ -39,15 +40,6 @@ Result<UniqueFd> memory_file(std::string_view bytes, std::size_t input_count) {
     return fail(system_error("cannot fill an in-memory file", error));
   }
   return file;
-}
-
-std::string read_to_end(int fd) {
-  std::string out;
-  char buffer[16384];
-  for (ssize_t count; (count = read_some(fd, buffer, sizeof buffer)) > 0;) {
-    out.append(buffer, static_cast<std::size_t>(count));
-  }
-  return out;
 }
 
 class SpawnActions {
@@ -116,11 +108,12 @@ Result<ChildOutput> run_with_inputs(const std::vector<std::string>& args,
   if (!pid.ok()) return fail(std::move(pid).failure());
   if (pid.value() == 0) return ChildOutput{{}, kNotFound};
   write_end.value().reset();
-  ChildOutput output{read_to_end(read_end.value().get()), 0};
+  Result<std::string> out = read_all(read_end.value().get(), kNoLimit);
+  read_end.value().reset();  // so that a child still writing ends instead of waiting
   Result<int> status = wait_for(pid.value());
+  if (!out.ok()) return fail("cannot take the output of " + args[0] + ": " + out.failure());
   if (!status.ok()) return fail(std::move(status).failure());
-  output.status = status.value();
-  return output;
+  return ChildOutput{std::move(out).value(), status.value()};
 }
 
 }  // namespace varnock::desk
