@@ -19,6 +19,7 @@
 #include <tuple>
 
 #include "base/unix_socket.h"
+#include "json/parse.h"
 #include "review_harness.h"
 #include "varnock/version.h"
 #include "write_file_wire.h"
@@ -128,6 +129,49 @@ TEST(ReviewServers, DecisionsAreAppendedToAPrivateJournal) {
                                  R"("thread_id":"t-e2e")"};
   for (const std::string& member : members) {
     EXPECT_NE(text.find(member), text.rfind(member)) << member << " twice in " << text;
+  }
+}
+
+// The journal holds no character the screen would escape: the directory a
+// server works in, its thread id and the agent's path are written with \u
+// escapes where they hold one, and read back as they were. The table holds
+// ASCII and such characters alone, so every byte of the file must be
+// printable ASCII or a line's end.
+TEST(ReviewServers, TheJournalHoldsNoHiddenCharacterRaw) {
+  struct Hostile {
+    std::string directory, thread_id, path;
+  };
+  const Hostile cases[] = {
+      {"ws\u202Edne", "t\u200B1", "evil\u202Etxt.sh"},  // bidi override, zero-width space
+      {"ws\u2066\u2069", "t\u2028x", "tag\U000E0041\U000E007F.txt"},  // isolates, separator, tags
+      {"ws\u00AD\u3164", "t\x7F\u0085", "vs\uFE0F\uFEFF.txt"},  // soft hyphen, filler, DEL, C1
+      {"ws\x1B[2J", "t\u061C", "../out\u200D.txt"},  // an escape sequence; refused, outside
+  };
+  ReviewerFixture fixture;
+  const std::string journal = fixture.sockets.file("journal.jsonl");
+  ASSERT_TRUE(fixture.start("accept", {"--journal", journal}));
+  for (const Hostile& hostile : cases) {
+    fixture.root.write(hostile.directory + "/.keep", "");
+    ScopedDirectory inside(fixture.root.file(hostile.directory));
+    Connection server = Connection::to(fixture.socket);
+    ASSERT_TRUE(server.send(R"({"pid":1,"role":"main","threadId":)" + quoted(hostile.thread_id) +
+                            R"(,"type":"hello"})" + "\n" +
+                            raw_proposal("p", hostile.path, "", "x")));
+    ASSERT_TRUE(server.read_line().has_value()) << hostile.path;
+  }
+  fixture.reviewer->stop();
+  const std::string text = fixture.sockets.read("journal.jsonl");
+  for (const char byte : text) ASSERT_TRUE((byte >= 0x20 && byte < 0x7F) || byte == '\n') << text;
+  std::istringstream lines(text);
+  for (const Hostile& hostile : cases) {
+    std::string line;
+    ASSERT_TRUE(std::getline(lines, line));
+    Result<json::Value> record = json::parse(line);
+    ASSERT_TRUE(record.ok()) << line;
+    const json::Value::Object& members = record.value().as_object();
+    EXPECT_EQ(members.at("workspace").as_string(), real_path(fixture.root.file(hostile.directory)));
+    EXPECT_EQ(members.at("thread_id").as_string(), hostile.thread_id);
+    EXPECT_EQ(members.at("path").as_string(), hostile.path);
   }
 }
 
