@@ -196,6 +196,45 @@ TEST(ReviewServers, AClosedStandardOutputIsNotTakenByTheJournal) {
   EXPECT_TRUE(journal.starts_with(R"({")") && journal.find('\n') == journal.size() - 1) << journal;
 }
 
+// When the agent's host is killed during a review, its server lives on
+// under another parent: the terminal and the desk say that no agent will
+// hear the answer, which can still be given; the server's next proposal
+// carries the notice at once. The host is a shell that runs the server as
+// its child; the test kills it and keeps the server's pipes.
+TEST(ReviewServers, AProposalWhoseHostIsGoneSaysSoAndCanStillBeAnswered) {
+  const std::string gone = "no agent will hear the answer: its host is gone";
+  TempDir sockets, ws;
+  const std::string socket = sockets.file("s");
+  ReviewerProcess reviewer({"--socket", socket, "--web", "--no-journal"});
+  const std::string desk = reviewer.desk_url();  // printed before the socket
+  ASSERT_EQ(reviewer.socket_path(), socket) << reviewer.err();
+  ProcessOptions host;
+  host.program = "/bin/sh";
+  host.arguments = {"-c", "\"$0\"; exit", VARNOCK_MCP_BINARY};
+  host.environment = {{"VARNOCK_SOCKET", socket}};
+  host.working_directory = ws.path();
+  ServerProcess server(host);
+  server.write(write_file_call(1, "kept.txt", "kept\n", "- why"));
+  ASSERT_TRUE(reviewer.wait_for("Proposed edit from")) << reviewer.out();
+  EXPECT_EQ(desk_request(desk, "GET", "/api/proposals/1").find(gone), std::string::npos);
+  server.signal(SIGKILL);
+  EXPECT_TRUE(reviewer.wait_for("Proposal #1 (kept.txt from server #1): " + gone + "."))
+      << reviewer.out();
+  for (const char* path : {"/api/state", "/api/proposals/1"}) {
+    EXPECT_NE(desk_request(desk, "GET", path).find(quoted(gone)), std::string::npos) << path;
+  }
+  EXPECT_EQ(desk_request(desk, "POST", "/api/proposals/1/answer", "accept"),
+            R"(200 {"decided":true})");
+  EXPECT_EQ(server.read_line(), result_response(1, receipt("kept.txt", kAcceptedMessage)));
+  EXPECT_EQ(ws.read("kept.txt"), "kept\n");
+  server.write(write_file_call(2, "later.txt", "later\n", "- why"));
+  EXPECT_TRUE(reviewer.wait_for("  notice: " + gone + "\n")) << reviewer.out();
+  EXPECT_EQ(desk_request(desk, "POST", "/api/proposals/2/answer", "reject"),
+            R"(200 {"decided":true})");
+  EXPECT_EQ(server.read_line(), error_response(2, kRejected));
+  EXPECT_EQ(server.finish(), 128 + SIGKILL);
+}
+
 // A server run by another user is refused when it connects, and the person
 // is told; the test connects as user 65534.
 TEST(ReviewServers, AServerOfAnotherUserIsRefused) {

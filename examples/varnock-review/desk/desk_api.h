@@ -40,10 +40,11 @@ class DeskApi {
   Reply handle(std::string_view method, std::string_view target, std::string_view body);
 
   // Drops what was kept of proposal `number` (its page view): called when it
-  // leaves the queue.
+  // leaves the queue or changes.
   void forget(std::uint64_t number) { views_.erase(number); }
 
-  // An event as the page receives it: {"event":"queued","number":N,"outcome":"..."}.
+  // An event as the page receives it: {"event":"queued","number":N,"outcome":"..."};
+  // the events are "queued", "decided", "withdrawn" and "changed".
   static std::string event_json(const DeskEvent& event);
 
  private:
