@@ -1,13 +1,27 @@
 #include "json/text.h"
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace varnock::json {
 namespace {
 
 constexpr std::uint64_t kHighBits = 0x8080808080808080u;
+
+// Code points that show nothing, or act on the display, by range.
+constexpr std::array<std::pair<char32_t, char32_t>, 31> kHiddenRanges{{
+    {0x0000, 0x001F},   {0x007F, 0x009F},   {0x00AD, 0x00AD},   {0x034F, 0x034F},
+    {0x061C, 0x061C},   {0x0600, 0x0605},   {0x06DD, 0x06DD},   {0x070F, 0x070F},
+    {0x0890, 0x0891},   {0x08E2, 0x08E2},   {0x115F, 0x1160},   {0x180B, 0x180F},
+    {0x200B, 0x200F},   {0x2028, 0x202E},   {0x2060, 0x206F},   {0x3164, 0x3164},
+    {0xFE00, 0xFE0F},   {0xFEFF, 0xFEFF},   {0xFFA0, 0xFFA0},   {0xFFF9, 0xFFFB},
+    {0x110BD, 0x110BD}, {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3},
+    {0x1D173, 0x1D17A}, {0xE0000, 0xE0FFF}, {0x17B4, 0x17B5},   {0x2800, 0x2800},
+    {0x1D159, 0x1D159}, {0x1160, 0x1160},   {0xFFFC, 0xFFFC},
+}};
 
 std::uint64_t load_word(const unsigned char* p) {
   std::uint64_t word;
@@ -114,6 +128,17 @@ bool is_valid_utf8(std::string_view bytes) {
 
 std::size_t utf8_sequence_length(std::string_view bytes) {
   return sequence_length(reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+}
+
+char32_t decode_utf8(std::string_view sequence) {
+  return decode(reinterpret_cast<const unsigned char*>(sequence.data()), sequence.size());
+}
+
+bool is_hidden_character(char32_t c) {
+  for (const auto& [first, last] : kHiddenRanges) {
+    if (c >= first && c <= last) return true;
+  }
+  return false;
 }
 
 std::string_view trim_white_space(std::string_view text) {

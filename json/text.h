@@ -17,6 +17,19 @@ bool is_valid_utf8(std::string_view bytes);
 // `bytes` must not be empty.
 std::size_t utf8_sequence_length(std::string_view bytes);
 
+// The code point of `sequence`, one well-formed UTF-8 sequence (an ASCII
+// byte, or as utf8_sequence_length measures one).
+char32_t decode_utf8(std::string_view sequence);
+
+// True for a code point that shows nothing or acts on the display rather
+// than showing itself: C0 and C1 controls (LF and TAB too) and DEL, the
+// bidirectional controls, the format characters (Cf: zero-width spaces and
+// joiners, soft hyphen, word joiner, byte-order mark, tag characters ...),
+// the line and paragraph separators, variation selectors and the Hangul
+// fillers. The one list of them: what the reviewer escapes on the screen
+// and the journal escapes in its text.
+bool is_hidden_character(char32_t c);
+
 // A mask with the high bit set in each byte of `word` that is a quote, a
 // backslash or a control character: the bytes a JSON string never holds as
 // they stand. Exact for the lowest such byte and so for "is there one",

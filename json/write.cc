@@ -134,24 +134,69 @@ void append_exponential(std::string_view digits, int exponent, std::string& out)
   append_integer(std::abs(exponent), out);
 }
 
-void write_array(const Value::Array& array, std::string& out) {
+// A hidden character as one "\uXXXX" escape, or two for a surrogate pair.
+void append_code_point_escape(char32_t c, std::string& out) {
+  if (c > 0xFFFF) {
+    append_code_point_escape(0xD800 + ((c - 0x10000) >> 10), out);
+    c = 0xDC00 + ((c - 0x10000) & 0x3FF);
+  }
+  out += "\\u";
+  for (int shift = 12; shift >= 0; shift -= 4) out += kHexDigits[(c >> shift) & 0xF];
+}
+
+// Writes the character that starts `text` (DEL or a byte above it) as an
+// escape when it is hidden, else as it stands; a byte that starts no UTF-8
+// sequence is copied alone. Gives the bytes taken.
+std::size_t append_wide(std::string_view text, std::string& out) {
+  const std::size_t length = text[0] == '\x7F' ? 1 : utf8_sequence_length(text);
+  if (length == 0) {
+    out += text[0];
+    return 1;
+  }
+  const char32_t c = decode_utf8(text.substr(0, length));
+  if (is_hidden_character(c)) {
+    append_code_point_escape(c, out);
+  } else {
+    out.append(text.substr(0, length));
+  }
+  return length;
+}
+
+// As append_escaped, and the hidden characters escaped too.
+void append_escaped_hidden(std::string_view text, std::string& out) {
+  out.reserve(out.size() + text.size());
+  while (!text.empty()) {
+    const auto byte = static_cast<unsigned char>(text[0]);
+    if (byte >= 0x7F) {
+      text.remove_prefix(append_wide(text, out));
+      continue;
+    }
+    if (needs_escape(byte))
+      append_escape(byte, out);
+    else
+      out += text[0];
+    text.remove_prefix(1);
+  }
+}
+
+void write_array(const Value::Array& array, std::string& out, Escapes escapes) {
   out += '[';
   for (std::size_t i = 0; i < array.size(); ++i) {
     if (i > 0) out += ',';
-    write_to(array[i], out);
+    write_to(array[i], out, escapes);
   }
   out += ']';
 }
 
-void write_object(const Value::Object& object, std::string& out) {
+void write_object(const Value::Object& object, std::string& out, Escapes escapes) {
   out += '{';
   bool first = true;
   for (const auto& [key, value] : object) {
     if (!first) out += ',';
     first = false;
-    write_string(key, out);
+    write_string(key, out, escapes);
     out += ':';
-    write_to(value, out);
+    write_to(value, out, escapes);
   }
   out += '}';
 }
@@ -171,10 +216,14 @@ void append_escaped(std::string_view text, std::string& out) {
   }
 }
 
-void write_string(std::string_view text, std::string& out) {
+void write_string(std::string_view text, std::string& out, Escapes escapes) {
   out.reserve(out.size() + text.size() + 2);
   out += '"';
-  append_escaped(text, out);
+  if (escapes == Escapes::kHidden) {
+    append_escaped_hidden(text, out);
+  } else {
+    append_escaped(text, out);
+  }
   out += '"';
 }
 
@@ -194,7 +243,7 @@ void write_float(double number, std::string& out) {
   }
 }
 
-void write_to(const Value& value, std::string& out) {
+void write_to(const Value& value, std::string& out, Escapes escapes) {
   switch (value.kind()) {
     case Value::Kind::kNull:
       out += kNull;
@@ -212,20 +261,20 @@ void write_to(const Value& value, std::string& out) {
       write_float(value.as_float(), out);
       return;
     case Value::Kind::kString:
-      write_string(value.as_string(), out);
+      write_string(value.as_string(), out, escapes);
       return;
     case Value::Kind::kArray:
-      write_array(value.as_array(), out);
+      write_array(value.as_array(), out, escapes);
       return;
     case Value::Kind::kObject:
-      write_object(value.as_object(), out);
+      write_object(value.as_object(), out, escapes);
       return;
   }
 }
 
-std::string write(const Value& value) {
+std::string write(const Value& value, Escapes escapes) {
   std::string out;
-  write_to(value, out);
+  write_to(value, out, escapes);
   return out;
 }
 

@@ -10,13 +10,25 @@
 
 namespace varnock::json {
 
+// Which characters of a string are written as escapes. Either way the text
+// reads back as the same value.
+enum class Escapes {
+  // What JSON requires: the quote, the backslash and the C0 controls.
+  kRequired,
+  // Also every character is_hidden_character names (json/text.h), as
+  // "\u200b" (above U+FFFF as a surrogate pair, "\udb40\udc41"), so that
+  // the text holds none of them raw. Bytes that are not UTF-8 are copied as
+  // they are, as kRequired copies them.
+  kHidden,
+};
+
 // The compact text of `value`, object members in ascending byte order.
-std::string write(const Value& value);
+std::string write(const Value& value, Escapes escapes = Escapes::kRequired);
 // Appends the compact text of `value` to `out`.
-void write_to(const Value& value, std::string& out);
+void write_to(const Value& value, std::string& out, Escapes escapes = Escapes::kRequired);
 
 // Appends `text` as a quoted JSON string with the system's escapes.
-void write_string(std::string_view text, std::string& out);
+void write_string(std::string_view text, std::string& out, Escapes escapes = Escapes::kRequired);
 // Appends the shortest text that reads back as `number` ("1.0", "1e+16").
 void write_float(double number, std::string& out);
 

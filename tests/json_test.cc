@@ -175,6 +175,29 @@ TEST(WriteString, FindsEscapesAtEveryOffset) {
   }
 }
 
+// Asked to, the writer escapes each hidden character (json/text.h) as
+// \uXXXX, above U+FFFF as a surrogate pair, and the text reads back as it
+// was; visible characters and bytes that are not UTF-8 stand as they are.
+TEST(WriteString, EscapesHiddenCharactersWhenAsked) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"a\u202Eb\u2066c", R"("a\u202eb\u2066c")"},
+      {"\x7F\u0085\u00AD", R"("\u007f\u0085\u00ad")"},
+      {"\u200B\u2028\uFEFF\uFE0F\u3164", R"("\u200b\u2028\ufeff\ufe0f\u3164")"},
+      {"\U000E0041\U000E007F", R"("\udb40\udc41\udb40\udc7f")"},
+      {"\n\x1B\"\\", R"("\n\u001b\"\\")"},
+      {"\u00e9\u20ac\U0001F600 ~", "\"\u00e9\u20ac\U0001F600 ~\""},
+      {"\xFF\xC3(\xED\xA0\x80", "\"\xFF\xC3(\xED\xA0\x80\""},
+  };
+  for (const auto& [text, escaped] : cases) {
+    std::string out;
+    write_string(text, out, Escapes::kHidden);
+    EXPECT_EQ(out, escaped);
+    if (!is_valid_utf8(text)) continue;
+    Result<Value> back = parse(out);
+    EXPECT_TRUE(back.ok() && back.value().as_string() == text) << escaped;
+  }
+}
+
 // Concatenates the pieces a StreamWriter hands to its sink.
 std::string streamed(const Value& value, std::size_t chunk_size, std::size_t& pieces) {
   std::string text;

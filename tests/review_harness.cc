@@ -1,13 +1,20 @@
 #include "review_harness.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <charconv>
 #include <chrono>
 #include <filesystem>
 #include <thread>
+
+#include "base/io.h"
+#include "base/unique_fd.h"
 
 namespace varnock::test {
 namespace {
@@ -46,11 +53,45 @@ bool ReviewerProcess::wait_for(std::string_view needle, int timeout_ms) {
   }
 }
 
-std::string ReviewerProcess::socket_path() {
-  if (!wait_for("VARNOCK_SOCKET=")) return "<no socket line: " + out() + ">";
-  const std::size_t start = read_;
-  if (!wait_for("\n")) return "<no socket line: " + out() + ">";
-  return out().substr(start, read_ - 1 - start);
+std::string ReviewerProcess::socket_path() { return rest_of_line("VARNOCK_SOCKET="); }
+
+std::string ReviewerProcess::desk_url() { return rest_of_line("Review desk: "); }
+
+std::string ReviewerProcess::rest_of_line(std::string_view start) {
+  if (!wait_for(start)) return "<no line " + std::string(start) + ": " + out() + ">";
+  const std::size_t from = read_;
+  if (!wait_for("\n")) return "<no line " + std::string(start) + ": " + out() + ">";
+  return out().substr(from, read_ - 1 - from);
+}
+
+std::string desk_request(const std::string& url, const std::string& method, const std::string& path,
+                         const std::string& body) {
+  const std::string authority = url.substr(7, url.find('/', 7) - 7);  // after "http://"
+  const std::string token = url.substr(url.find("token=") + 6);
+  const std::size_t colon = authority.rfind(':');
+  std::uint16_t port = 0;
+  std::from_chars(authority.data() + colon + 1, authority.data() + authority.size(), port);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(port);
+  ::inet_pton(AF_INET, authority.substr(0, colon).c_str(), &address.sin_addr);
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  const timeval limit{30, 0};  // a reviewer that never answers fails the test, not hangs it
+  ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+  if (::connect(fd.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    return "no answer";
+  }
+  const std::string request = method + " " + path + " HTTP/1.1\r\nHost: " + authority +
+                              "\r\nOrigin: http://" + authority + "\r\nX-Desk-Token: " + token +
+                              "\r\nContent-Length: " + std::to_string(body.size()) +
+                              "\r\nConnection: close\r\n\r\n" + body;
+  if (write_all(fd.get(), request) != 0) return "no answer";
+  std::string reply;
+  char buffer[65536];
+  for (ssize_t n; (n = read_some(fd.get(), buffer, sizeof buffer)) > 0;) reply.append(buffer, n);
+  const std::size_t body_start = reply.find("\r\n\r\n");
+  if (!reply.starts_with("HTTP/1.1 ") || body_start == std::string::npos) return "no answer";
+  return reply.substr(9, 4) + reply.substr(body_start + 4);
 }
 
 int ReviewerProcess::stop(int signal) {

@@ -34,6 +34,9 @@ class ReviewerProcess {
   bool wait_for(std::string_view needle, int timeout_ms = 30000);
   // The socket path from the first line, "VARNOCK_SOCKET=<path>".
   std::string socket_path();
+  // With --web: the desk's address from "Review desk: <url>", which comes
+  // before the socket's line.
+  std::string desk_url();
   // Sends `signal` (none when 0) and waits; gives the exit code, or 128 +
   // the signal that ended it.
   int stop(int signal = SIGTERM);
@@ -42,10 +45,19 @@ class ReviewerProcess {
   std::string err() const { return files_.read("err"); }
 
  private:
+  // The rest of the line that starts with `start`, read through.
+  std::string rest_of_line(std::string_view start);
+
   TempDir files_;  // its standard output and error ("out", "err"), and its state
   ServerProcess process_;
   std::size_t read_ = 0;  // bytes of "out" that wait_for has read through
 };
+
+// One request to the desk at `url` (as desk_url gives it), with its token,
+// Host and Origin, on a connection of its own: "<status> <body>", e.g.
+// "200 {"decided":true}", or "no answer".
+std::string desk_request(const std::string& url, const std::string& method, const std::string& path,
+                         const std::string& body = "");
 
 std::string hello_line(std::string_view pid = "4242");
 // A proposal line with its LF.

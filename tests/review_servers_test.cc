@@ -19,6 +19,7 @@
 #include <tuple>
 
 #include "base/unix_socket.h"
+#include "json/parse.h"
 #include "review_harness.h"
 #include "varnock/version.h"
 #include "write_file_wire.h"
@@ -148,6 +149,49 @@ TEST(ReviewServers, DecisionsAreAppendedToAPrivateJournal) {
   }
 }
 
+// The journal holds no character the screen would escape: the directory a
+// server works in, its thread id and the agent's path are written with \u
+// escapes where they hold one, and read back as they were. The table holds
+// ASCII and such characters alone, so every byte of the file must be
+// printable ASCII or a line's end.
+TEST(ReviewServers, TheJournalHoldsNoHiddenCharacterRaw) {
+  struct Hostile {
+    std::string directory, thread_id, path;
+  };
+  const Hostile cases[] = {
+      {"ws\u202Edne", "t\u200B1", "evil\u202Etxt.sh"},  // bidi override, zero-width space
+      {"ws\u2066\u2069", "t\u2028x", "tag\U000E0041\U000E007F.txt"},  // isolates, separator, tags
+      {"ws\u00AD\u3164", "t\x7F\u0085", "vs\uFE0F\uFEFF.txt"},  // soft hyphen, filler, DEL, C1
+      {"ws\x1B[2J", "t\u061C", "../out\u200D.txt"},  // an escape sequence; refused, outside
+  };
+  ReviewerFixture fixture;
+  const std::string journal = fixture.sockets.file("journal.jsonl");
+  ASSERT_TRUE(fixture.start("accept", {"--journal", journal}));
+  for (const Hostile& hostile : cases) {
+    fixture.root.write(hostile.directory + "/.keep", "");
+    ScopedDirectory inside(fixture.root.file(hostile.directory));
+    Connection server = Connection::to(fixture.socket);
+    ASSERT_TRUE(server.send(R"({"pid":1,"role":"main","threadId":)" + quoted(hostile.thread_id) +
+                            R"(,"type":"hello"})" + "\n" +
+                            raw_proposal("p", hostile.path, "", "x")));
+    ASSERT_TRUE(server.read_line().has_value()) << hostile.path;
+  }
+  fixture.reviewer->stop();
+  const std::string text = fixture.sockets.read("journal.jsonl");
+  for (const char byte : text) ASSERT_TRUE((byte >= 0x20 && byte < 0x7F) || byte == '\n') << text;
+  std::istringstream lines(text);
+  for (const Hostile& hostile : cases) {
+    std::string line;
+    ASSERT_TRUE(std::getline(lines, line));
+    Result<json::Value> record = json::parse(line);
+    ASSERT_TRUE(record.ok()) << line;
+    const json::Value::Object& members = record.value().as_object();
+    EXPECT_EQ(members.at("workspace").as_string(), real_path(fixture.root.file(hostile.directory)));
+    EXPECT_EQ(members.at("thread_id").as_string(), hostile.thread_id);
+    EXPECT_EQ(members.at("path").as_string(), hostile.path);
+  }
+}
+
 // Started with its standard output closed, the reviewer keeps the number
 // from the files and sockets it opens: nothing it prints lands in the
 // journal, which holds the decision alone.
@@ -167,6 +211,45 @@ TEST(ReviewServers, AClosedStandardOutputIsNotTakenByTheJournal) {
   EXPECT_EQ(reviewer.finish(), 0);
   const std::string journal = dir.read("j");
   EXPECT_TRUE(journal.starts_with(R"({")") && journal.find('\n') == journal.size() - 1) << journal;
+}
+
+// When the agent's host is killed during a review, its server lives on
+// under another parent: the terminal and the desk say that no agent will
+// hear the answer, which can still be given; the server's next proposal
+// carries the notice at once. The host is a shell that runs the server as
+// its child; the test kills it and keeps the server's pipes.
+TEST(ReviewServers, AProposalWhoseHostIsGoneSaysSoAndCanStillBeAnswered) {
+  const std::string gone = "no agent will hear the answer: its host is gone";
+  TempDir sockets, ws;
+  const std::string socket = sockets.file("s");
+  ReviewerProcess reviewer({"--socket", socket, "--web", "--no-journal"});
+  const std::string desk = reviewer.desk_url();  // printed before the socket
+  ASSERT_EQ(reviewer.socket_path(), socket) << reviewer.err();
+  ProcessOptions host;
+  host.program = "/bin/sh";
+  host.arguments = {"-c", "\"$0\"; exit", VARNOCK_MCP_BINARY};
+  host.environment = {{"VARNOCK_SOCKET", socket}};
+  host.working_directory = ws.path();
+  ServerProcess server(host);
+  server.write(write_file_call(1, "kept.txt", "kept\n", "- why"));
+  ASSERT_TRUE(reviewer.wait_for("Proposed edit from")) << reviewer.out();
+  EXPECT_EQ(desk_request(desk, "GET", "/api/proposals/1").find(gone), std::string::npos);
+  server.signal(SIGKILL);
+  EXPECT_TRUE(reviewer.wait_for("Proposal #1 (kept.txt from server #1): " + gone + "."))
+      << reviewer.out();
+  for (const char* path : {"/api/state", "/api/proposals/1"}) {
+    EXPECT_NE(desk_request(desk, "GET", path).find(quoted(gone)), std::string::npos) << path;
+  }
+  EXPECT_EQ(desk_request(desk, "POST", "/api/proposals/1/answer", "accept"),
+            R"(200 {"decided":true})");
+  EXPECT_EQ(server.read_line(), result_response(1, receipt("kept.txt", kAcceptedMessage)));
+  EXPECT_EQ(ws.read("kept.txt"), "kept\n");
+  server.write(write_file_call(2, "later.txt", "later\n", "- why"));
+  EXPECT_TRUE(reviewer.wait_for("  notice: " + gone + "\n")) << reviewer.out();
+  EXPECT_EQ(desk_request(desk, "POST", "/api/proposals/2/answer", "reject"),
+            R"(200 {"decided":true})");
+  EXPECT_EQ(server.read_line(), error_response(2, kRejected));
+  EXPECT_EQ(server.finish(), 128 + SIGKILL);
 }
 
 // A server run by another user is refused when it connects, and the person

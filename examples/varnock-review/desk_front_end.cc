@@ -78,8 +78,12 @@ void DeskFrontEnd::proposal_withdrawn(const QueuedProposal& proposal) {
   emit(desk::DeskEvent::Kind::kWithdrawn, proposal);
 }
 
+void DeskFrontEnd::proposal_changed(const QueuedProposal& proposal, std::string_view) {
+  emit(desk::DeskEvent::Kind::kChanged, proposal);
+}
+
 void DeskFrontEnd::emit(desk::DeskEvent::Kind kind, const QueuedProposal& proposal) {
-  if (kind != desk::DeskEvent::Kind::kQueued) {
+  if (kind == desk::DeskEvent::Kind::kDecided || kind == desk::DeskEvent::Kind::kWithdrawn) {
     decided_at_[proposal.number] = now_utc();
     // Only the core's recent history is ever shown; older times go.
     while (decided_at_.size() > ReviewCore::kHistoryLength) decided_at_.erase(decided_at_.begin());

@@ -25,6 +25,7 @@ class DeskFrontEnd : public FrontEnd, public desk::DeskSource {
   void proposal_queued(const QueuedProposal& proposal) override;
   void proposal_decided(const QueuedProposal& proposal) override;
   void proposal_withdrawn(const QueuedProposal& proposal) override;
+  void proposal_changed(const QueuedProposal& proposal, std::string_view notice) override;
   void notice(std::string_view) override {}
 
   // DeskSource: what the desk asks of the core.

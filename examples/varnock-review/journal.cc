@@ -76,7 +76,9 @@ Status Journal::record(const JournalRecord& record) {
   line.emplace("reason", record.reason);
   line.emplace("before_bytes", static_cast<std::uint64_t>(record.before_bytes));
   line.emplace("after_bytes", static_cast<std::uint64_t>(record.after_bytes));
-  const std::string text = json::write(json::Value(std::move(line))) + "\n";
+  // Hidden characters are written as escapes, so that reading the file
+  // (cat, less, an editor) reorders or hides nothing of it.
+  const std::string text = json::write(json::Value(std::move(line)), json::Escapes::kHidden) + "\n";
   if (const int error = write_all(fd_.get(), text); error != 0) {
     return fail(system_error("cannot write the journal " + path_, error));
   }

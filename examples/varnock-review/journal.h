@@ -41,6 +41,8 @@ class Journal {
   static Result<Journal> open(const std::string& path);
 
   // Appends one line with the present UTC time ("2026-12-07T03:04:05Z").
+  // The characters the screen escapes are \u escapes in its strings, so the
+  // file holds none of them raw and a JSON reader gets the texts back.
   // A failure to write is given back for the person; the decision stands.
   Status record(const JournalRecord& record);
 

@@ -46,10 +46,6 @@ std::string styled(std::string_view text, std::string_view style, bool colour) {
 
 std::string name(std::string_view text) { return visible_name(text).text; }
 
-std::string shown_target(const QueuedProposal& proposal) {
-  return name(proposal.target.empty() ? proposal.path : proposal.target);
-}
-
 std::string heading(const QueuedProposal& proposal, std::size_t still_waiting, bool colour) {
   std::string out(kRule);
   out += styled("Proposed edit from " + describe_server(proposal.server), kBold, colour) + "\n";
@@ -115,6 +111,15 @@ std::string render_proposal(const QueuedProposal& proposal, std::size_t still_wa
   out += colour ? colour_diff(diff) : diff;
   if (!out.ends_with('\n')) out += '\n';
   return out;
+}
+
+std::string shown_target(const QueuedProposal& proposal) {
+  return name(proposal.target.empty() ? proposal.path : proposal.target);
+}
+
+std::string render_notice(const QueuedProposal& proposal, std::string_view notice) {
+  return "Proposal #" + std::to_string(proposal.number) + " (" + shown_target(proposal) +
+         " from server #" + std::to_string(proposal.server.number) + "): " + name(notice) + ".";
 }
 
 std::string render_outcome(const QueuedProposal& proposal) {

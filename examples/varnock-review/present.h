@@ -25,6 +25,14 @@ std::string diff_of(const QueuedProposal& proposal);
 // `still_waiting` counts proposals queued behind it.
 std::string render_proposal(const QueuedProposal& proposal, std::size_t still_waiting, bool colour);
 
+// The file a proposal writes, escaped: its target, or its path before the
+// target is known.
+std::string shown_target(const QueuedProposal& proposal);
+
+// One line on a notice a waiting proposal got, without its LF:
+// "Proposal #3 (notes.md from server #2): <notice>."
+std::string render_notice(const QueuedProposal& proposal, std::string_view notice);
+
 // One line on what became of a decided proposal, ending in LF.
 std::string render_outcome(const QueuedProposal& proposal);
 

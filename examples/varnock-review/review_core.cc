@@ -69,6 +69,7 @@ void ReviewCore::receive(int server, mcp::BrokerProposal message) {
   proposal.after = std::move(message.edit.after);
   proposal.explanation = std::move(message.edit.explanation_in_markdown);
   check(proposal, *found->second.workspace);
+  if (found->second.orphaned) proposal.notices.emplace_back(kHostGone);
   if (!proposal.refusal.empty()) {
     for (FrontEnd* front_end : front_ends_) front_end->proposal_queued(proposal);
     send(server, proposal.id, false);
@@ -111,6 +112,17 @@ void ReviewCore::check(QueuedProposal& proposal, const Workspace& workspace) {
 void ReviewCore::server_gone(int server) {
   servers_.erase(server);
   withdraw(server, kWithdrawn);
+}
+
+void ReviewCore::server_orphaned(int server) {
+  auto found = servers_.find(server);
+  if (found == servers_.end() || found->second.orphaned) return;
+  found->second.orphaned = true;
+  for (auto& [number, proposal] : waiting_) {
+    if (proposal.server.number != server) continue;
+    proposal.notices.emplace_back(kHostGone);
+    for (FrontEnd* front_end : front_ends_) front_end->proposal_changed(proposal, kHostGone);
+  }
 }
 
 void ReviewCore::withdraw_all() { withdraw(0, kStopped); }
@@ -169,6 +181,13 @@ std::vector<const QueuedProposal*> ReviewCore::waiting() const {
   std::vector<const QueuedProposal*> out;
   for (const auto& [number, proposal] : waiting_) out.push_back(&proposal);
   return out;
+}
+
+bool ReviewCore::has_waiting(int server) const {
+  for (const auto& [number, proposal] : waiting_) {
+    if (proposal.server.number == server) return true;
+  }
+  return false;
 }
 
 // Journals a decided proposal and keeps it in the recent history, without

@@ -39,6 +39,11 @@ struct ServerInfo {
 // when the hello's pid differs from the kernel's; fields escaped.
 std::string describe_server(const ServerInfo& server);
 
+// The notice a waiting proposal gets when its server's host has gone: the
+// server's parent process exited after its hello (the server lives on,
+// reading nothing while a review waits, but no agent reads its answers).
+inline constexpr std::string_view kHostGone = "no agent will hear the answer: its host is gone";
+
 enum class ProposalState { kWaiting, kAccepted, kRejected, kRefused, kWithdrawn };
 
 // Everything a front end shows of one proposal. Texts are as received; a
@@ -73,6 +78,9 @@ class FrontEnd {
   virtual void proposal_decided(const QueuedProposal& proposal) = 0;
   // A waiting proposal's server went away; nothing was written.
   virtual void proposal_withdrawn(const QueuedProposal& proposal) = 0;
+  // A waiting proposal got `notice` (already last in its `notices`), such
+  // as kHostGone; it still waits for an answer.
+  virtual void proposal_changed(const QueuedProposal& proposal, std::string_view notice) = 0;
   // One line about the servers (connected, refused, a line dropped ...),
   // without its LF; fields in it are already escaped.
   virtual void notice(std::string_view text) = 0;
@@ -94,6 +102,10 @@ class ReviewCore {
   void receive(int server, mcp::BrokerProposal proposal);
   // The server has gone: its waiting proposals are withdrawn.
   void server_gone(int server);
+  // The server's host has gone (its parent process changed after hello):
+  // each of its waiting proposals, and each one it sends later, carries
+  // the notice kHostGone. They can still be answered.
+  void server_orphaned(int server);
   // The reviewer is stopping: every waiting proposal is withdrawn, with no
   // decision sent (the servers see their connections close).
   void withdraw_all();
@@ -106,6 +118,8 @@ class ReviewCore {
 
   // Waiting proposals, oldest first.
   std::vector<const QueuedProposal*> waiting() const;
+  // Whether any proposal of `server` waits.
+  bool has_waiting(int server) const;
   // The last decisions, oldest first (at most kHistoryLength).
   const std::deque<QueuedProposal>& history() const { return history_; }
   // Bytes held by waiting proposals.
@@ -118,6 +132,7 @@ class ReviewCore {
     ServerInfo info;
     const Workspace* workspace;
     DecisionSender send;
+    bool orphaned = false;
   };
   void check(QueuedProposal& proposal, const Workspace& workspace);
   // Withdraws the waiting proposals of `server` (all when 0) for `reason`.

@@ -19,7 +19,11 @@ std::string kibibytes(std::size_t bytes) { return std::to_string(bytes / 1024) +
 }  // namespace
 
 Session::Session(ServerHub& hub, int number, Socket socket)
-    : hub_(hub), number_(number), socket_(std::move(socket)), hello_timer_(socket_.get_executor()) {
+    : hub_(hub),
+      number_(number),
+      socket_(std::move(socket)),
+      hello_timer_(socket_.get_executor()),
+      parent_timer_(socket_.get_executor()) {
   info_.number = number;
 }
 
@@ -83,7 +87,11 @@ void Session::handle_line(std::string_view line) {
   mcp::ServerMessage message = mcp::read_server_message(line);
   if (auto* hello = std::get_if<mcp::BrokerHello>(&message)) return on_hello(std::move(*hello));
   if (auto* proposal = std::get_if<mcp::BrokerProposal>(&message)) {
-    if (said_hello_) return hub_.core().receive(number_, std::move(*proposal));
+    if (said_hello_) {
+      check_parent();
+      hub_.core().receive(number_, std::move(*proposal));
+      return watch_parent();
+    }
     deliver(mcp::decision_line(proposal->id, false));
     return hub_.core().notice("Rejected from " + name() + ": a proposal before its hello.");
   }
@@ -103,6 +111,7 @@ void Session::on_hello(mcp::BrokerHello hello) {
   }
   said_hello_ = true;
   hello_timer_.cancel();
+  if (Result<ProcessStat> stat = process_stat(peer_.pid); stat.ok()) at_hello_ = stat.value();
   if (hello.pid && *hello.pid != static_cast<std::uint64_t>(peer_.pid)) info_.hello_pid = hello.pid;
   info_.thread_id = std::move(hello.thread_id);
   std::weak_ptr<Session> weak = weak_from_this();
@@ -110,6 +119,36 @@ void Session::on_hello(mcp::BrokerHello hello) {
     if (auto self = weak.lock()) self->deliver(line);
   });
   hub_.core().notice(describe_server(info_) + " connected.");
+}
+
+// When the agent's host is killed, the server it started lives on under
+// another parent (it reads nothing while a review waits), and no agent reads
+// its answers: the core is told, once. Only the pid the kernel gave for
+// this connection is looked at; a process there that started at another
+// time was given the pid after the server ended, which the connection's end
+// tells.
+void Session::check_parent() {
+  if (orphaned_ || !at_hello_) return;
+  Result<ProcessStat> now = process_stat(peer_.pid);
+  if (!now.ok() || now.value().start_time != at_hello_->start_time) return;
+  if (now.value().parent == at_hello_->parent) return;
+  orphaned_ = true;
+  hub_.core().server_orphaned(number_);
+}
+
+// Looks at the parent every kParentCheck while proposals of this server
+// wait; a server with none waiting is looked at when it sends the next.
+void Session::watch_parent() {
+  if (watching_parent_ || orphaned_ || closed_ || !at_hello_) return;
+  if (!hub_.core().has_waiting(number_)) return;
+  watching_parent_ = true;
+  parent_timer_.expires_after(kParentCheck);
+  parent_timer_.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
+    self->watching_parent_ = false;
+    if (error || self->closed_) return;
+    self->check_parent();
+    self->watch_parent();
+  });
 }
 
 void Session::deliver(std::string_view line) {
@@ -139,6 +178,7 @@ void Session::close(std::string_view why) {
   if (closed_) return;
   closed_ = true;
   hello_timer_.cancel();
+  parent_timer_.cancel();
   boost::system::error_code ignored;
   socket_.close(ignored);
   std::string text = name() + (why.empty() ? " disconnected." : " is disconnected: ");

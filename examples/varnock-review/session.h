@@ -1,11 +1,14 @@
-// One connected server: its lines in, its decisions out, its workspace.
+// One connected server: its lines in, its decisions out, its workspace, and
+// whether its host is still there.
 #pragma once
 
 #include <array>
 #include <boost/asio/local/stream_protocol.hpp>
 #include <boost/asio/steady_timer.hpp>
+#include <chrono>
 #include <deque>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,6 +30,8 @@ class Session : public std::enable_shared_from_this<Session> {
   static constexpr int kHelloSeconds = 10;
   // Decision bytes waiting for a server that does not read them.
   static constexpr std::size_t kMaxQueuedWrites = 1 << 20;
+  // How often the server's parent is looked at while its proposals wait.
+  static constexpr auto kParentCheck = std::chrono::seconds(1);
 
   Session(ServerHub& hub, int number, Socket socket);
 
@@ -47,13 +52,17 @@ class Session : public std::enable_shared_from_this<Session> {
   void handle_line(std::string_view line);
   void on_hello(mcp::BrokerHello hello);
   void write_next();
+  void check_parent();
+  void watch_parent();
   std::string name() const;
 
   ServerHub& hub_;
   int number_;
   Socket socket_;
   boost::asio::steady_timer hello_timer_;
+  boost::asio::steady_timer parent_timer_;
   Peer peer_;
+  std::optional<ProcessStat> at_hello_;  // the server's process as it was at hello
   Workspace workspace_;
   ServerInfo info_;
   LineSplitter lines_;
@@ -61,6 +70,8 @@ class Session : public std::enable_shared_from_this<Session> {
   std::deque<std::string> writes_;
   std::size_t queued_bytes_ = 0;
   bool said_hello_ = false;
+  bool watching_parent_ = false;
+  bool orphaned_ = false;
   bool closed_ = false;
 };
 

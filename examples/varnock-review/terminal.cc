@@ -36,8 +36,7 @@ std::string lower_trimmed(std::string_view text) {
 }
 
 std::string question_for(const QueuedProposal& proposal) {
-  const std::string& file = proposal.target.empty() ? proposal.path : proposal.target;
-  return "Accept this edit to " + visible_name(file).text + "? [a]ccept / [r]eject / [h]istory: ";
+  return "Accept this edit to " + shown_target(proposal) + "? [a]ccept / [r]eject / [h]istory: ";
 }
 
 }  // namespace
@@ -90,6 +89,10 @@ void TerminalFrontEnd::proposal_withdrawn(const QueuedProposal& proposal) {
   if (current_ == proposal.number) say("\n");
   show(render_outcome(proposal));
   finished(proposal.number);
+}
+
+void TerminalFrontEnd::proposal_changed(const QueuedProposal& proposal, std::string_view what) {
+  notice(render_notice(proposal, what));
 }
 
 // While a question is open, a notice goes on its own line and the question

@@ -53,6 +53,7 @@ class TerminalFrontEnd : public FrontEnd {
   void proposal_queued(const QueuedProposal& proposal) override;
   void proposal_decided(const QueuedProposal& proposal) override;
   void proposal_withdrawn(const QueuedProposal& proposal) override;
+  void proposal_changed(const QueuedProposal& proposal, std::string_view what) override;
   void notice(std::string_view text) override;
 
  private:
@@ -85,6 +86,7 @@ class AutoFrontEnd : public FrontEnd {
   void proposal_queued(const QueuedProposal& proposal) override;
   void proposal_decided(const QueuedProposal&) override {}
   void proposal_withdrawn(const QueuedProposal&) override {}
+  void proposal_changed(const QueuedProposal&, std::string_view) override {}
   void notice(std::string_view) override {}
 
  private:

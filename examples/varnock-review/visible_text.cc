@@ -1,33 +1,11 @@
 #include "visible_text.h"
 
-#include <array>
 #include <cstdint>
-#include <utility>
 
 #include "json/text.h"
 
 namespace varnock::review {
 namespace {
-
-// Code points that show nothing, or act on the display, by range.
-constexpr std::array<std::pair<char32_t, char32_t>, 31> kHiddenRanges{{
-    {0x0000, 0x001F},   {0x007F, 0x009F},   {0x00AD, 0x00AD},   {0x034F, 0x034F},
-    {0x061C, 0x061C},   {0x0600, 0x0605},   {0x06DD, 0x06DD},   {0x070F, 0x070F},
-    {0x0890, 0x0891},   {0x08E2, 0x08E2},   {0x115F, 0x1160},   {0x180B, 0x180F},
-    {0x200B, 0x200F},   {0x2028, 0x202E},   {0x2060, 0x206F},   {0x3164, 0x3164},
-    {0xFE00, 0xFE0F},   {0xFEFF, 0xFEFF},   {0xFFA0, 0xFFA0},   {0xFFF9, 0xFFFB},
-    {0x110BD, 0x110BD}, {0x110CD, 0x110CD}, {0x13430, 0x1343F}, {0x1BCA0, 0x1BCA3},
-    {0x1D173, 0x1D17A}, {0xE0000, 0xE0FFF}, {0x17B4, 0x17B5},   {0x2800, 0x2800},
-    {0x1D159, 0x1D159}, {0x1160, 0x1160},   {0xFFFC, 0xFFFC},
-}};
-
-char32_t decode(std::string_view sequence) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(sequence[i]); };
-  constexpr unsigned char kLeadMask[] = {0, 0x7F, 0x1F, 0x0F, 0x07};
-  char32_t c = byte(0) & kLeadMask[sequence.size()];
-  for (std::size_t i = 1; i < sequence.size(); ++i) c = (c << 6) | (byte(i) & 0x3Fu);
-  return c;
-}
 
 void append_hex(std::string& out, std::uint32_t value, int digits) {
   static constexpr char kDigits[] = "0123456789abcdef";
@@ -76,8 +54,8 @@ bool visible(std::string_view text, bool keep_lines, std::string* out) {
     const std::size_t length = lead < 0x80 ? 1 : json::utf8_sequence_length(text.substr(i));
     const bool broken = length == 0;
     const std::string_view sequence = text.substr(i, broken ? 1 : length);
-    const char32_t c = broken ? 0 : decode(sequence);
-    const bool escaped = broken || is_hidden_character(c);
+    const char32_t c = broken ? 0 : json::decode_utf8(sequence);
+    const bool escaped = broken || json::is_hidden_character(c);
     hidden = hidden || escaped;
     i += sequence.size();
     if (out == nullptr) {
@@ -102,13 +80,6 @@ Shown shown(std::string_view text, bool keep_lines) {
 }
 
 }  // namespace
-
-bool is_hidden_character(char32_t c) {
-  for (const auto& [first, last] : kHiddenRanges) {
-    if (c >= first && c <= last) return true;
-  }
-  return false;
-}
 
 Shown visible_text(std::string_view text) { return shown(text, true); }
 

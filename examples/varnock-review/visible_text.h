@@ -14,12 +14,11 @@ struct Shown {
   bool hidden = false;
 };
 
-// `text` with these written as visible escapes ("\x1b", "\r", "\u200b",
-// "\U000e0041"): C0 and C1 controls and DEL, the bidirectional controls,
-// the format characters (Cf: zero-width spaces and joiners, soft hyphen,
-// word joiner, byte-order mark, tag characters ...), the line and paragraph
-// separators, variation selectors and the Hangul fillers. Bytes that are not
-// UTF-8 become "\xNN". LF and TAB are kept as they are.
+// `text` with every character json::is_hidden_character names (json/text.h:
+// controls, zero-width, bidirectional and tag characters, variation
+// selectors ...) written as a visible escape ("\x1b", "\r", "\u200b",
+// "\U000e0041"). Bytes that are not UTF-8 become "\xNN". LF and TAB are
+// kept as they are.
 Shown visible_text(std::string_view text);
 
 // As visible_text, for fields that must stay on one line (paths, ids, pids,
@@ -29,8 +28,5 @@ Shown visible_name(std::string_view text);
 // Whether visible_text (visible_name when `one_line`) would escape anything
 // in `text`, found without building the escaped copy.
 bool holds_hidden_characters(std::string_view text, bool one_line);
-
-// True for a code point visible_text escapes (LF and TAB included).
-bool is_hidden_character(char32_t c);
 
 }  // namespace varnock::review

@@ -102,9 +102,14 @@ export async function startReviewer({ terminal = false, journal } = {}) {
 
 // A real varnock-mcp (VARNOCK_MCP) working in `workspace` and reviewed
 // through `socket`, spoken to in JSON-RPC lines. `writeFile` resolves with
-// the response to its tools/call; `kill` ends the process at once.
-export async function startServer(workspace, socket) {
-  const child = spawn(builtProgram('VARNOCK_MCP'), [], {
+// the response to its tools/call; `kill` ends the process at once. With
+// `hosted`, a shell runs the server as its child, as a host would, and
+// `killHost` kills the shell alone: the server lives on under another
+// parent, its pipes kept here (`pid` is then the shell's).
+export async function startServer(workspace, socket, { hosted = false } = {}) {
+  const program = builtProgram('VARNOCK_MCP');
+  const [command, args] = hosted ? ['/bin/sh', ['-c', '"$0"; exit', program]] : [program, []];
+  const child = spawn(command, args, {
     cwd: workspace,
     env: { ...process.env, VARNOCK_SOCKET: socket },
     stdio: ['pipe', 'pipe', 'pipe'],
@@ -135,6 +140,11 @@ export async function startServer(workspace, socket) {
     writeFile: (path, content, explanationInMarkdown) =>
       call('tools/call', { name: 'write_file', arguments: { path, content, explanationInMarkdown } }),
     kill: async () => {
+      child.stdin.end();  // a server whose host was killed ends at the end of its input
+      child.kill('SIGKILL');
+      await exited;
+    },
+    killHost: async () => {
       child.kill('SIGKILL');
       await exited;
     },

@@ -40,8 +40,8 @@ async function openDesk(options) {
   const servers = [];
   return {
     reviewer, browser, page, dialogs, requests,
-    server: async (workspace = makeTempDir('desk-ws-')) => {
-      const server = await startServer(workspace, reviewer.socket);
+    server: async (workspace = makeTempDir('desk-ws-'), options = {}) => {
+      const server = await startServer(workspace, reviewer.socket, options);
       servers.push(server);
       return { ...server, workspace };
     },
@@ -156,6 +156,21 @@ describe('answering from the desk', () => {
     })).json(), number);
     assert.deepEqual(answer, { decided: false });
     assert.equal(existsSync(join(server.workspace, 'gone.txt')), false);
+  });
+});
+
+describe('a server whose host is gone', () => {
+  test('its proposal says at once that no agent will hear the answer, and can be accepted', async () => {
+    const { page } = desk;
+    const server = await desk.server(undefined, { hosted: true });
+    const reply = server.writeFile('orphan.txt', 'kept\n', 'Its host goes away.');
+    await pick(page, 'orphan.txt');
+    await server.killHost();
+    await page.locator('#notices li', { hasText: 'no agent will hear the answer: its host is gone' })
+      .waitFor();
+    await accept(page).click();
+    assert.match((await reply).result.content[0].text, /file written and accepted/);
+    assert.equal(readFileSync(join(server.workspace, 'orphan.txt'), 'utf8'), 'kept\n');
   });
 });
 

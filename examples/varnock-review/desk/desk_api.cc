@@ -76,6 +76,8 @@ const char* event_name(DeskEvent::Kind kind) {
       return "decided";
     case DeskEvent::Kind::kWithdrawn:
       return "withdrawn";
+    case DeskEvent::Kind::kChanged:
+      return "changed";
   }
   return "unknown";
 }

@@ -49,13 +49,14 @@ class DeskApi {
   Reply handle(std::string_view method, std::string_view target, std::string_view body);
 
   // Drops what was kept of proposal `number` (its page view): called when it
-  // leaves the queue.
+  // leaves the queue or changes (a changed one must be read anew).
   void forget(std::uint64_t number) {
     views_.erase(number);
     served_at_.erase(number);
   }
 
-  // An event as the page receives it: {"event":"queued","number":N,"outcome":"..."}.
+  // An event as the page receives it: {"event":"queued","number":N,"outcome":"..."};
+  // the events are "queued", "decided", "withdrawn" and "changed".
   static std::string event_json(const DeskEvent& event);
 
  private:

@@ -62,6 +62,7 @@ struct DeskEvent {
     kQueued,     // a proposal joined the queue
     kDecided,    // it was answered (by any front end) and left the queue
     kWithdrawn,  // its server went away; it can no longer be answered
+    kChanged,    // it got a notice and still waits (its view is shown anew)
   };
   Kind kind = Kind::kQueued;
   std::uint64_t number = 0;

@@ -36,6 +36,7 @@ const desk = {
   renderings: 0,        // counts diff drawings; a newer one stops an older
   notices: [],
   seenSince: null,      // since when the current proposal is on screen in a visible page
+  pageNotices: [],    // what the page found itself in the shown diff
 };
 
 const $ = (id) => document.getElementById(id);
@@ -212,6 +213,7 @@ function renderMeta(proposal) {
 // The reviewer's notices and the page's own, each once (both find hidden
 // characters).
 function renderNotices(extra) {
+  desk.pageNotices = extra;
   const list = $('notices');
   list.replaceChildren();
   for (const notice of new Set([...desk.notices, ...extra])) {
@@ -286,6 +288,19 @@ function markWithdrawn(number) {
     setOutcome(`#${number} was withdrawn: its server went away. It can no longer be accepted.`);
     updateButtons();
   }
+}
+
+// The reviewer added a notice to waiting proposal `number` (its agent's
+// host has gone, say): when it is the one shown, its notices are shown
+// anew, with what the page found itself.
+async function reshowNotices(number) {
+  const view = await request(`/api/proposals/${number}`).catch(() => null);
+  if (!view || number !== desk.current) return;
+  for (const notice of view.proposal.notices) {
+    if (!desk.notices.includes(notice)) desk.notices.push(notice);
+  }
+  renderNotices(desk.pageNotices);
+  startReading();
 }
 
 // ---- the diff ----
@@ -488,6 +503,7 @@ function connectEvents() {
     const event = JSON.parse(message.data);
     performance.mark(`desk-${event.event}-${event.number}`);
     if (event.event === 'withdrawn') markWithdrawn(event.number);
+    if (event.event === 'changed' && event.number === desk.current) reshowNotices(event.number);
     refresh();
   });
   socket.addEventListener('close', () => {
