@@ -94,6 +94,13 @@ std::string desk_request(const std::string& url, const std::string& method, cons
   return reply.substr(9, 4) + reply.substr(body_start + 4);
 }
 
+std::string desk_answer(const std::string& url, int number, const std::string& word) {
+  const std::string proposal = "/api/proposals/" + std::to_string(number);
+  desk_request(url, "GET", proposal);
+  std::this_thread::sleep_for(std::chrono::milliseconds(600));
+  return desk_request(url, "POST", proposal + "/answer", word);
+}
+
 int ReviewerProcess::stop(int signal) {
   if (signal != 0) process_.signal(signal);
   return process_.finish();

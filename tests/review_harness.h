@@ -58,6 +58,9 @@ class ReviewerProcess {
 // "200 {"decided":true}", or "no answer".
 std::string desk_request(const std::string& url, const std::string& method, const std::string& path,
                          const std::string& body = "");
+// Answers proposal `number` on the desk as its page does: fetches its view
+// and waits until it could have been read first. Gives desk_request's reply.
+std::string desk_answer(const std::string& url, int number, const std::string& word);
 
 std::string hello_line(std::string_view pid = "4242");
 // A proposal line with its LF.

@@ -240,14 +240,12 @@ TEST(ReviewServers, AProposalWhoseHostIsGoneSaysSoAndCanStillBeAnswered) {
   for (const char* path : {"/api/state", "/api/proposals/1"}) {
     EXPECT_NE(desk_request(desk, "GET", path).find(quoted(gone)), std::string::npos) << path;
   }
-  EXPECT_EQ(desk_request(desk, "POST", "/api/proposals/1/answer", "accept"),
-            R"(200 {"decided":true})");
+  EXPECT_EQ(desk_answer(desk, 1, "accept"), R"(200 {"decided":true})");
   EXPECT_EQ(server.read_line(), result_response(1, receipt("kept.txt", kAcceptedMessage)));
   EXPECT_EQ(ws.read("kept.txt"), "kept\n");
   server.write(write_file_call(2, "later.txt", "later\n", "- why"));
   EXPECT_TRUE(reviewer.wait_for("  notice: " + gone + "\n")) << reviewer.out();
-  EXPECT_EQ(desk_request(desk, "POST", "/api/proposals/2/answer", "reject"),
-            R"(200 {"decided":true})");
+  EXPECT_EQ(desk_answer(desk, 2, "reject"), R"(200 {"decided":true})");
   EXPECT_EQ(server.read_line(), error_response(2, kRejected));
   EXPECT_EQ(server.finish(), 128 + SIGKILL);
 }

@@ -168,6 +168,7 @@ describe('a server whose host is gone', () => {
     await server.killHost();
     await page.locator('#notices li', { hasText: 'no agent will hear the answer: its host is gone' })
       .waitFor();
+    await read();
     await accept(page).click();
     assert.match((await reply).result.content[0].text, /file written and accepted/);
     assert.equal(readFileSync(join(server.workspace, 'orphan.txt'), 'utf8'), 'kept\n');
