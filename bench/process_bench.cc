@@ -5,8 +5,11 @@
 //                                          and copying it through a Unix socket
 //   peak RSS of the server at each size
 //   tools/list lines answered per second   vs. lines echoed per second by `cat`
+// and, given a reviewer, proposals decided per second by `varnock-review
+// --auto accept --no-journal` for 50 servers sending 20 proposals of 1 KiB
+// each, vs. the same through a broker that accepts at once and writes nothing.
 //
-// Usage: process_bench SERVER [--quick]
+// Usage: process_bench SERVER [--quick] [--reviewer REVIEWER]
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -21,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -194,10 +198,11 @@ std::string json_string(const std::string& text) {
   return out;
 }
 
-std::string write_file_request(int id, const std::string& content) {
+std::string write_file_request(int id, const std::string& content,
+                               const std::string& path = "bench.txt") {
   return "{\"jsonrpc\":\"2.0\",\"id\":" + std::to_string(id) +
          ",\"method\":\"tools/call\",\"params\":{\"name\":\"write_file\",\"arguments\":{"
-         "\"path\":\"bench.txt\",\"content\":" +
+         "\"path\":" + json_string(path) + ",\"content\":" +
          json_string(content) + ",\"explanationInMarkdown\":\"- measures a round trip\"}}}\n";
 }
 
@@ -325,6 +330,70 @@ void bench_tools_list(const std::string& server, int lines) {
               echo_rate, "/s", echo_rate / server_rate);
 }
 
+// Each of `servers` servers, connected to `socket`, sends `calls` proposals
+// of 1 KiB one after another, all servers at once; gives proposals per second.
+double proposals_per_second(const std::string& server, const std::string& workspace,
+                            const std::string& socket, int servers, int calls) {
+  std::vector<Child> children;
+  for (int i = 0; i < servers; ++i) {
+    children.push_back(Child::start({server}, workspace, {"VARNOCK_SOCKET=" + socket}));
+    children.back().round_trip(kInitialize);
+  }
+  static int run = 0;
+  ++run;
+  const std::string content = make_content(1 << 10);
+  auto start = Clock::now();
+  std::vector<std::thread> threads;
+  for (int i = 0; i < servers; ++i) {
+    threads.emplace_back([&, i] {
+      for (int call = 1; call <= calls; ++call) {
+        char path[64];
+        std::snprintf(path, sizeof path, "r%d-s%d-%d.txt", run, i, call);
+        const std::string answer = children[i].round_trip(write_file_request(call, content, path));
+        if (answer.find("\"result\"") == std::string::npos) {
+          std::fprintf(stderr, "unexpected answer: %.200s\n", answer.c_str());
+          std::exit(1);
+        }
+      }
+    });
+  }
+  for (std::thread& thread : threads) thread.join();
+  const double elapsed = seconds_since(start);
+  for (Child& child : children) child.finish();
+  return servers * calls / elapsed;
+}
+
+void bench_reviewer(const std::string& server, const std::string& reviewer,
+                    const std::string& workspace) {
+  constexpr int kServers = 50, kCalls = 20;
+  const std::string socket = workspace + "/review.sock";
+  Child broker = Child::start({reviewer, "--socket", socket, "--auto", "accept", "--no-journal"},
+                              workspace, {});
+  std::thread drain([&] {
+    char block[1 << 16];
+    while (read(broker.out, block, sizeof block) > 0) {
+    }
+  });
+  for (int i = 0; i < 500 && access(socket.c_str(), F_OK) != 0; ++i) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  const double reviewed = proposals_per_second(server, workspace, socket, kServers, kCalls);
+  kill(broker.pid, SIGTERM);
+  close(broker.in);
+  waitpid(broker.pid, nullptr, 0);
+  drain.join();
+  close(broker.out);
+  const std::string floor_socket = workspace + "/floor.sock";
+  double floor = 0;
+  {
+    AcceptingBroker accepting(floor_socket);
+    floor = proposals_per_second(server, workspace, floor_socket, kServers, kCalls);
+  }
+  std::printf("%-44s %12.0f %-6s floor %-22s %12.0f %-6s ratio %7.2f\n",
+              "reviewer --auto accept, 50 x 20 of 1 KiB", reviewed, "/s",
+              "broker accepting at once", floor, "/s", floor / reviewed);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -338,9 +407,19 @@ int main(int argc, char** argv) {
   if (resolved == nullptr) die(argv[1]);
   const std::string server = resolved;  // the children run in another directory
   std::free(resolved);
-  const bool quick = argc > 2 && std::strcmp(argv[2], "--quick") == 0;
+  bool quick = false;
+  std::string reviewer;
+  for (int i = 2; i < argc; ++i) {
+    if (std::strcmp(argv[i], "--quick") == 0) quick = true;
+    if (std::strcmp(argv[i], "--reviewer") == 0 && i + 1 < argc) reviewer = argv[++i];
+  }
   char workspace_template[] = "/tmp/varnock-bench-XXXXXX";
   const std::string workspace = mkdtemp(workspace_template);
+  if (!reviewer.empty()) {
+    bench_reviewer(server, reviewer, workspace);
+    std::filesystem::remove_all(workspace);
+    return 0;
+  }
   bench_spawn(server, quick ? 21 : 201);
   bench_round_trips(server, workspace, quick);
   bench_tools_list(server, quick ? 20000 : 200000);
