@@ -34,7 +34,6 @@ class Value {
   Value(Object o) : data_(std::move(o)) {}
 
   Kind kind() const { return static_cast<Kind>(data_.index()); }
-  bool is_null() const { return kind() == Kind::kNull; }
   bool is_bool() const { return kind() == Kind::kBool; }
   bool is_string() const { return kind() == Kind::kString; }
   bool is_array() const { return kind() == Kind::kArray; }

@@ -86,8 +86,6 @@ OpenedDirectory open_with_walk(int root, std::span<const std::string> components
 
 }  // namespace
 
-ResolveMethod default_resolve_method() { return g_method.load(); }
-
 void set_resolve_method(ResolveMethod method) { g_method.store(method); }
 
 OpenedDirectory open_directory_beneath(int root, std::span<const std::string> components) {

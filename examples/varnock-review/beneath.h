@@ -17,9 +17,8 @@ namespace varnock::review {
 
 enum class ResolveMethod { kKernel, kWalk };
 
-// The method open_directory_beneath uses: kKernel unless the kernel has
-// refused openat2 once (ENOSYS), or a test chose kWalk.
-ResolveMethod default_resolve_method();
+// Sets the method open_directory_beneath uses: kKernel unless the kernel
+// has refused openat2 once (ENOSYS), or a test chose kWalk.
 void set_resolve_method(ResolveMethod method);
 
 // A directory opened (O_RDONLY | O_DIRECTORY), or the errno that stopped
