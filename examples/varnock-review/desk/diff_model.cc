@@ -147,11 +147,14 @@ class ModelWriter {
     write_lengths({line});
   }
 
-  // Ends a row: with the lengths of its lines when one of them was cut.
+  // Ends a row: when one of its lines was cut, with the byte length of each
+  // line that was (null for one that was not).
   void write_lengths(std::initializer_list<std::string_view> lines) {
-    if (std::any_of(lines.begin(), lines.end(),
-                    [](std::string_view line) { return line.size() > kMaxLineBytes; })) {
-      for (std::string_view line : lines) out_ += ',' + std::to_string(line.size());
+    const auto cut = [](std::string_view line) { return line.size() > kMaxLineBytes; };
+    if (std::any_of(lines.begin(), lines.end(), cut)) {
+      for (std::string_view line : lines) {
+        out_ += ',' + (cut(line) ? std::to_string(line.size()) : std::string("null"));
+      }
     }
     out_ += ']';
   }

@@ -49,8 +49,8 @@ struct PageBounds {
 //                                   offsets in UTF-16 code units
 //   ["-",old]  ["+",new]            a line only in the old / new text
 // A row with a line longer than kMaxLineBytes carries, after those members,
-// the byte length of each of its lines ("=", "-", "+": one; "~": two), and
-// its texts are cut. A hunk that goes on from the previous page has
+// for each of its lines ("=", "-", "+": one; "~": two) the line's length in
+// bytes when it was cut, else null. A hunk that goes on from the previous page has
 // "continues":true after its line numbers. Texts are made valid UTF-8
 // first. A fold hides at least a few lines; shorter unchanged runs stay in
 // the hunks. The changed words are found for the rows of this page alone,
