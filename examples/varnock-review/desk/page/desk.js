@@ -455,6 +455,7 @@ function loadMore(sink) {
   if (!sink.loading && sink.next !== null && current(sink)) {
     sink.loading = (async () => {
       try {
+        sink.more.textContent = 'loading more of the change…';
         const page = await request(`/api/proposals/${sink.number}/diff?from=${sink.next}`);
         if (!current(sink)) return false;
         sink.more.remove();
