@@ -159,6 +159,62 @@ describe('answering from the desk', () => {
   });
 });
 
+describe('a large change', () => {
+  test('10 MiB in which every line changes shows its first rows at once, draws more as it scrolls or j asks, and is answered', async () => {
+    const { page } = desk;
+    const errors = [];
+    let failed;
+    const thrown = new Promise((resolve) => { failed = resolve; });
+    const onError = (error) => {
+      errors.push(error.message);
+      failed();
+    };
+    page.on('pageerror', onError);
+    const server = await desk.server();
+    // An unchanged head, then 163 840 lines of 64 bytes that all change.
+    const text = (word) => Array.from({ length: 1200 }, (_, i) => `same ${i}\n`).join('') +
+      Array.from({ length: 163840 }, (_, i) => `line ${1000000 + i} value ${word} ${'x'.repeat(40)}\n`).join('');
+    writeFileSync(join(server.workspace, 'huge.txt'), text('old'));
+    const reply = server.writeFile('huge.txt', text('new'), 'Every line changes.');
+    await heading(page, 'huge.txt');
+    const changes = region(page, 'Changes');
+    // The new number of the last row drawn, once the page drawing is done.
+    const lastLine = async () => {
+      await changes.locator('.more', { hasText: 'rows drawn' }).waitFor();
+      return Number(await changes.locator('.row').last().locator('.no').last().textContent());
+    };
+    const drawnTo = (line) => changes.locator('.no', { hasText: new RegExp(`^${line}$`) }).first().waitFor();
+    await Promise.race([drawnTo(1198), thrown]);
+    assert.deepEqual(errors, [], 'the change was drawn');
+    await changes.getByRole('button', { name: 'show 1000 of 1197 lines' }).waitFor();
+    assert.equal(await accept(page).isEnabled(), true);
+    const first = await lastLine();
+    assert.ok(first < 10000, `drawn at first up to line ${first}`);
+    await changes.evaluate((element) => { element.scrollTop = element.scrollHeight; });
+    await drawnTo(first + 1);
+    await changes.evaluate((element) => { element.scrollTop = 0; });
+    const scrolled = await lastLine();
+    await page.keyboard.press('j');
+    await page.keyboard.press('j');
+    await drawnTo(scrolled + 1);
+    await page.getByRole('button', { name: 'Unified' }).click();
+    await changes.locator('.kind', { hasText: '+' }).first().waitFor();
+    await changes.locator('.more', { hasText: 'rows drawn' }).waitFor();
+    await page.getByRole('button', { name: 'Changes' }).click();
+    // A page that cannot be had says so where it would have been drawn.
+    await page.route('**/diff?*', (route) => route.fulfill({ status: 500, body: '{"error":"diff failed"}' }));
+    await lastLine();
+    await changes.evaluate((element) => { element.scrollTop = element.scrollHeight; });
+    await changes.getByText('The rest of the change cannot be shown: diff failed').waitFor();
+    await page.unroute('**/diff?*');
+    await read();
+    await accept(page).click();
+    assert.match((await reply).result.content[0].text, /file written and accepted/);
+    page.off('pageerror', onError);
+    assert.deepEqual(errors, []);
+  });
+});
+
 describe('a server whose host is gone', () => {
   test('its proposal says at once that no agent will hear the answer, and can be accepted', async () => {
     const { page } = desk;

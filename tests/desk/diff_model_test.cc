@@ -1,5 +1,5 @@
 // The diff model the page draws: folds, hunks, line numbers and changed
-// words, on small texts whose JSON can be read whole.
+// words, a page at a time, on small texts whose JSON can be read whole.
 #include "desk/diff_model.h"
 
 #include <gtest/gtest.h>
@@ -14,31 +14,51 @@
 namespace varnock::desk {
 namespace {
 
-std::string model(const std::string& before, const std::string& after) {
-  Result<std::string> json = diff_model_json(before, after);
-  EXPECT_TRUE(json.ok()) << json.failure();
-  return json.ok() ? json.value() : "";
+std::string model(const std::string& before, const std::string& after, std::size_t from = 0,
+                  PageBounds bounds = {}) {
+  Result<std::vector<ChangedRun>> runs = changed_runs(before, after);
+  EXPECT_TRUE(runs.ok()) << runs.failure();
+  return runs.ok() ? diff_model_page(before, after, runs.value(), from, bounds) : "";
 }
 
-// The texts and their blocks are in tests/vectors/desk/diff_model.tsv.
-TEST(DiffModel, BlocksAndLineNumbers) {
+// The texts, pages and their blocks are in tests/vectors/desk/diff_model.tsv.
+TEST(DiffModel, PagesOfBlocksAndLineNumbers) {
   for (const test::VectorRecord& record : test::read_vectors("desk/diff_model.tsv")) {
-    const std::string json =
-        model(test::unescape(record.columns.at(1)), test::unescape(record.columns.at(2)));
-    const std::size_t at = json.find("\"blocks\":");
-    ASSERT_NE(at, std::string::npos) << record.columns[0];
-    EXPECT_EQ(json.substr(at + 9, json.size() - at - 10), test::unescape(record.columns.at(3)))
-        << record.columns[0];
+    const std::vector<std::string>& c = record.columns;
+    const std::string json = model(test::unescape(c.at(1)), test::unescape(c.at(2)),
+                                   std::stoul(c.at(3)), {.items = std::stoul(c.at(4))});
+    const std::size_t at = json.find("\"total\":");
+    ASSERT_NE(at, std::string::npos) << c[0];
+    EXPECT_EQ(json.substr(at, json.size() - at - 1), test::unescape(c.at(5))) << c[0];
   }
+}
+
+// A line longer than the bound is cut before a character that would pass
+// it; the row then carries the byte length of the line that was cut.
+TEST(DiffModel, LongLinesAreCutAtACharacter) {
+  const std::string shown(kMaxLineBytes - 1, 'a');
+  const std::string json = model("x\n", shown + "\xc3\xa9" "b\n");
+  EXPECT_NE(json.find("[\"~\",\"x\",\"" + shown + "\","), std::string::npos);
+  EXPECT_TRUE(json.ends_with("],null," + std::to_string(kMaxLineBytes + 2) + "]]}}]}"))
+      << json.substr(json.size() - 40);
+}
+
+// A page ends at the row that passes its byte bound.
+TEST(DiffModel, PagesEndAtTheirByteBound) {
+  const std::string line(100, 'y');
+  std::string after;
+  for (int i = 0; i < 50; ++i) after += line + '\n';
+  const std::string json = model("", after, 0, {.bytes = 1000});
+  EXPECT_NE(json.find("\"total\":50,\"next\":9,"), std::string::npos) << json.substr(0, 200);
 }
 
 TEST(DiffModel, HeadCountsLinesAndFinalNewlines) {
   const std::string head = R"({"old_lines":2,"new_lines":3,"old_ends_with_newline":false,)"
-                           R"("new_ends_with_newline":true,"blocks":)";
+                           R"("new_ends_with_newline":true,"total":)";
   EXPECT_EQ(model("a\nb", "a\nb\nc\n").substr(0, head.size()), head);
 }
 
-// One change of many long changed lines: they are compared word by word
+// One page of many long changed lines: they are compared word by word
 // while the budget lasts (each middle here is 397 x 397 words), and past it
 // each line's middle is marked whole.
 TEST(DiffModel, WordComparisonsStopAtTheBudget) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <limits>
 
 #include "diff_model.h"
 #include "json/value.h"
@@ -92,6 +93,7 @@ Reply DeskApi::handle(std::string_view method, std::string_view target, std::str
   if (!split_proposal_path(path, number, rest)) return json_error(404, "no such resource");
   if (method == "GET" && rest.empty()) return proposal(number);
   if (method == "GET" && rest == "/lines") return lines(number, target);
+  if (method == "GET" && rest == "/diff") return diff(number, target);
   if (method == "POST" && rest == "/answer") return answer(number, body);
   return json_error(404, "no such resource");
 }
@@ -128,7 +130,7 @@ Reply DeskApi::proposal(std::uint64_t number) {
   const auto found = std::find_if(pending.begin(), pending.end(),
                                   [&](const DeskProposal& p) { return p.number == number; });
   if (found == pending.end()) return json_error(404, "not pending");
-  Result<std::string> model = diff_model_json(texts->before, texts->after);
+  Result<std::string> model = model_page(number, *texts, 0);
   if (!model.ok()) return json_error(500, model.failure());
   std::string view = "{\"diff\":" + model.value() + ",\"explanation_html\":";
   json::write_string(render_markdown(texts->explanation), view);
@@ -144,6 +146,29 @@ Reply DeskApi::lines(std::uint64_t number, std::string_view target) {
   const std::size_t count = number_or(query_value(target, "count"), 0);
   if (from == 0 || count == 0 || count > kMaxLinesPerRequest) return json_error(400, "bad range");
   return {200, "application/json", lines_json(texts->after, from, count)};
+}
+
+Reply DeskApi::diff(std::uint64_t number, std::string_view target) {
+  const std::optional<DeskTexts> texts = source_.texts(number);
+  if (!texts) return json_error(404, "not pending");
+  constexpr std::size_t kNoCursor = std::numeric_limits<std::size_t>::max();
+  const std::size_t from = number_or(query_value(target, "from"), kNoCursor);
+  if (from == kNoCursor) return json_error(400, "bad cursor");
+  Result<std::string> page = model_page(number, *texts, from);
+  if (!page.ok()) return json_error(500, page.failure());
+  return {200, "application/json", std::move(page).value()};
+}
+
+Result<std::string> DeskApi::model_page(std::uint64_t number, const DeskTexts& texts,
+                                        std::size_t from) {
+  auto kept = runs_.find(number);
+  if (kept == runs_.end()) {
+    Result<std::vector<ChangedRun>> runs = changed_runs(texts.before, texts.after);
+    if (!runs.ok()) return fail(std::move(runs).failure());
+    if (runs_.size() >= kMaxKeptViews) runs_.erase(runs_.begin());
+    kept = runs_.emplace(number, std::move(runs).value()).first;
+  }
+  return diff_model_page(texts.before, texts.after, kept->second, from);
 }
 
 Reply DeskApi::answer(std::uint64_t number, std::string_view body) {

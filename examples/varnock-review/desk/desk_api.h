@@ -4,14 +4,19 @@
 //
 //   GET  /api/state                       {"pending":[PROPOSAL...],"history":[DECISION...]}
 //   GET  /api/proposals/N                 {"proposal":PROPOSAL,"explanation_html":"...",
-//                                          "diff":MODEL}   (404 when not pending)
+//                                          "diff":PAGE}   (404 when not pending)
+//   GET  /api/proposals/N/diff?from=K     the PAGE of the model from item K, the "next"
+//                                         of the page before (400 when K is no number)
 //   GET  /api/proposals/N/lines?from=F&count=C
 //                                         lines F.. of the new text, as a JSON array
 //   POST /api/proposals/N/answer          body "accept" or "reject" -> {"decided":bool}
 //                                         (409 when the proposal's view was served less
 //                                          than kReadingTime before: it cannot have been read)
 //
-// MODEL is diff_model_json's; PROPOSAL and DECISION carry the members of
+// PAGE is diff_model_page's: the first page of the change's model, whose
+// "next" names where the next page starts (null after the last), so that
+// what the page loads at once stays small whatever the size of the change.
+// PROPOSAL and DECISION carry the members of
 // DeskProposal and DeskDecision under the same names.
 #pragma once
 
@@ -21,8 +26,10 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "desk_source.h"
+#include "line_diff.h"
 
 namespace varnock::desk {
 
@@ -52,6 +59,7 @@ class DeskApi {
   // leaves the queue or changes (a changed one must be read anew).
   void forget(std::uint64_t number) {
     views_.erase(number);
+    runs_.erase(number);
     served_at_.erase(number);
   }
 
@@ -63,9 +71,12 @@ class DeskApi {
   Reply state();
   Reply proposal(std::uint64_t number);
   Reply lines(std::uint64_t number, std::string_view target);
+  Reply diff(std::uint64_t number, std::string_view target);
   Reply answer(std::uint64_t number, std::string_view body);
 
   bool read_long_enough(std::uint64_t number) const;
+  // The page of proposal `number`'s model from item `from`.
+  Result<std::string> model_page(std::uint64_t number, const DeskTexts& texts, std::size_t from);
 
   DeskSource& source_;
   Clock clock_;
@@ -74,6 +85,9 @@ class DeskApi {
   // The page view of each proposal asked for, built once: the Markdown and
   // the diff model of a large text take a moment.
   std::map<std::uint64_t, std::string> views_;
+  // The changed runs of each proposal asked for, found once: every page of
+  // its model is made from them.
+  std::map<std::uint64_t, std::vector<ChangedRun>> runs_;
 };
 
 }  // namespace varnock::desk

@@ -21,7 +21,7 @@ const TOKEN = (() => {
 // visible page; an earlier one was meant for what was there before.
 const READING_TIME = 500;
 const FOLD_CHUNK = 1000;         // lines fetched per "show" of a fold
-const FIRST_ROWS = 1500;         // rows drawn before the page may react again
+const FIRST_ROWS = 1500;         // rows drawn, across hunks, before the page may react again
 const NARROW = '(max-width: 900px)';
 const HIDDEN = /[\p{Cc}\p{Cf}\p{Zl}\p{Zp}\u115F\u1160\u3164\uFFA0\uFE00-\uFE0F\u{E0000}-\u{E007F}\u{E0100}-\u{E01EF}]/u;
 const HIDDEN_ALL = new RegExp(HIDDEN.source, 'gu');
@@ -34,6 +34,7 @@ const desk = {
   withdrawn: new Set(),
   answered: new Map(),  // number -> what the person answered
   renderings: 0,        // counts diff drawings; a newer one stops an older
+  sink: null,           // the diff drawing under way: where it stands in the model
   notices: [],
   seenSince: null,      // since when the current proposal is on screen in a visible page
   pageNotices: [],    // what the page found itself in the shown diff
@@ -161,6 +162,7 @@ async function show(number) {
   let view;
   try {
     view = await request(`/api/proposals/${number}`);
+    if (!view.proposal || !view.diff) throw new Error('its view could not be read');
   } catch (error) {
     setOutcome(`#${number} cannot be shown: ${error.message}`);
     return;
@@ -309,53 +311,182 @@ function unifiedWanted() {
   return desk.mode === 'unified' || window.matchMedia(NARROW).matches;
 }
 
-// Draws the first rows of the diff at once and the rest in one more step,
-// so that a large change is readable and the buttons usable at once. Each
-// hunk is a block the browser lays out only when it comes near the view
+// Draws the change a page of the model at a time: the first page comes with
+// the proposal, and the next is fetched when the end of what is drawn comes
+// near the view (or j goes past the last change drawn). A page is drawn
+// FIRST_ROWS rows a step, so that a large change is readable and the buttons
+// usable at once, and the page reacts between steps. Each piece of a hunk is
+// a block the browser lays out only when it comes near the view
 // (content-visibility in desk.css), which keeps scrolling smooth.
 function renderDiff() {
-  const generation = ++desk.renderings;
+  if (desk.sink) stopWatching(desk.sink);
   const unified = unifiedWanted();
   const body = element('div', { class: unified ? 'diff unified' : 'diff' });
   $('changes').replaceChildren(body);
-  const sink = { body, unified, hidden: false };
-  const blocks = desk.view.diff.blocks;
-  let next = 0;
-  const draw = (limit) => {
-    if (generation !== desk.renderings) return;
-    sink.body = document.createDocumentFragment();
-    for (let rows = 0; next < blocks.length && rows < limit; ++next) {
-      const block = blocks[next];
-      if (block.fold) sink.body.append(foldRow(block.fold, sink));
-      else rows += appendHunk(block.hunk, sink);
-    }
-    body.append(sink.body);
-    sink.body = body;
-    if (next < blocks.length) setTimeout(() => draw(Infinity), 0);
-    else finishDiff(body, sink);
+  const { diff } = desk.view;
+  const sink = {
+    body, unified, generation: ++desk.renderings, number: desk.current, hidden: false,
+    oldNo: 0, newNo: 0, drawn: 0, total: diff.total, next: null, loading: null, more: null,
   };
-  draw(FIRST_ROWS);
+  desk.sink = sink;
+  if (desk.mode === 'whole') sink.observer = foldObserver(sink);
+  const drawn = drawPage(diff, sink);
   performance.mark(`desk-shown-${desk.current}`);
+  drawn.then((complete) => complete && performance.mark(`desk-drawn-${sink.number}`));
 }
 
-function finishDiff(body, sink) {
+function current(sink) {
+  return sink.generation === desk.renderings;
+}
+
+function stopWatching(sink) {
+  if (sink.observer) sink.observer.disconnect();
+  if (sink.endObserver) sink.endObserver.disconnect();
+}
+
+// Draws the blocks of `page`, FIRST_ROWS rows a step; resolves with whether
+// it drew them all (not when a newer drawing took over, or it failed).
+function drawPage(page, sink) {
+  const at = { block: 0, row: 0 };
+  return new Promise((resolve) => {
+    const step = () => {
+      if (!current(sink)) return resolve(false);
+      try {
+        if (!drawBlocks(page.blocks, at, sink, FIRST_ROWS)) return setTimeout(step, 0);
+        sink.next = page.next;
+        renderDiffNotices(sink);
+        watchEnd(sink);
+        resolve(true);
+      } catch (error) {
+        showDiffFailure(sink, error);
+        resolve(false);
+      }
+    };
+    step();
+  });
+}
+
+// Draws blocks from `at` ({ block, row }) on, at most `limit` rows, and
+// moves `at` past them; gives whether it reached the end of `blocks`.
+function drawBlocks(blocks, at, sink, limit) {
+  const fragment = document.createDocumentFragment();
+  let drawn = 0;
+  while (at.block < blocks.length && drawn < limit) {
+    const block = blocks[at.block];
+    if (block.fold) {
+      fragment.append(foldRow(block.fold, sink));
+      ++at.block;
+      ++drawn;
+      continue;
+    }
+    const { hunk } = block;
+    if (at.row === 0) [sink.oldNo, sink.newNo] = [hunk.old, hunk.new];
+    const end = Math.min(hunk.rows.length, at.row + limit - drawn);
+    fragment.append(hunkPiece(hunk, at.row, end, sink));
+    drawn += end - at.row;
+    [at.block, at.row] = end < hunk.rows.length ? [at.block, end] : [at.block + 1, 0];
+  }
+  sink.body.append(fragment);
+  sink.drawn += drawn;
+  return at.block >= blocks.length;
+}
+
+// Rows [from, end) of `hunk` as one block. The first row of a hunk starts a
+// change (for j and k), unless the hunk goes on from the page before.
+function hunkPiece(hunk, from, end, sink) {
+  const continued = from > 0 || hunk.continues;
+  const block = element('div', { class: continued ? 'hunk continued' : 'hunk' });
+  for (let i = from; i < end; ++i) appendRow(block, hunk.rows[i], sink);
+  if (!continued && block.firstElementChild) {
+    block.firstElementChild.classList.add('hunk-start');
+    block.firstElementChild.tabIndex = -1;
+  }
+  return block;
+}
+
+// One row of the model; a cut line's row ends with the byte length of each
+// line that was cut (null for one that was not).
+function appendRow(block, row, sink) {
+  const [kind] = row;
+  if (sink.unified) {
+    if (kind === '=') block.append(unifiedRow(sink, '=', sink.oldNo++, sink.newNo++, row[1], null, row[2]));
+    else if (kind === '-') block.append(unifiedRow(sink, '-', sink.oldNo++, null, row[1], null, row[2]));
+    else if (kind === '+') block.append(unifiedRow(sink, '+', null, sink.newNo++, row[1], null, row[2]));
+    else {
+      block.append(unifiedRow(sink, '-', sink.oldNo++, null, row[1], row[3], row[5]));
+      block.append(unifiedRow(sink, '+', null, sink.newNo++, row[2], row[4], row[6]));
+    }
+  } else if (kind === '=') block.append(sideRow(sink, sink.oldNo++, row[1], sink.newNo++, row[1], null, [row[2], row[2]]));
+  else if (kind === '-') block.append(sideRow(sink, sink.oldNo++, row[1], null, null, null, [row[2]]));
+  else if (kind === '+') block.append(sideRow(sink, null, null, sink.newNo++, row[1], null, [null, row[2]]));
+  else block.append(sideRow(sink, sink.oldNo++, row[1], sink.newNo++, row[2], [row[3], row[4]], [row[5], row[6]]));
+}
+
+// The notices of what the page found in the drawn part of the change.
+function renderDiffNotices(sink) {
   const extra = [];
   if (sink.hidden) extra.push('hidden characters in the new text');
-  const diff = desk.view.diff;
+  const { diff } = desk.view;
   if (diff.old_ends_with_newline !== diff.new_ends_with_newline) {
     extra.push(diff.new_ends_with_newline ? 'newline added at end of file' : 'no newline at end of the new text');
   }
   renderNotices(extra);
-  if (desk.mode === 'whole') observeFolds(body, sink);
-  performance.mark(`desk-drawn-${desk.current}`);
+}
+
+// While the model has more, a marker after what is drawn fetches the next
+// page when it comes near the view.
+function watchEnd(sink) {
+  if (sink.next === null || sink.next === undefined) return;
+  if (!sink.more) {
+    sink.more = element('div', { class: 'more' });
+    sink.endObserver = new IntersectionObserver((entries) => {
+      if (entries.some((entry) => entry.isIntersecting)) loadMore(sink);
+    }, { root: $('changes'), rootMargin: '800px' });
+  }
+  sink.more.textContent = `${sink.drawn} of ${sink.total} rows drawn; more as you scroll…`;
+  sink.body.append(sink.more);
+  sink.endObserver.unobserve(sink.more);
+  sink.endObserver.observe(sink.more);
+}
+
+// Fetches and draws the next page of the model, one at a time; resolves
+// with whether one was drawn.
+function loadMore(sink) {
+  if (!sink.loading && sink.next !== null && current(sink)) {
+    sink.loading = (async () => {
+      try {
+        sink.more.textContent = 'loading more of the change…';
+        const page = await request(`/api/proposals/${sink.number}/diff?from=${sink.next}`);
+        if (!current(sink)) return false;
+        sink.more.remove();
+        return await drawPage(page, sink);
+      } catch (error) {
+        if (current(sink)) showDiffFailure(sink, error);
+        return false;
+      } finally {
+        sink.loading = null;
+      }
+    })();
+  }
+  return sink.loading || Promise.resolve(false);
+}
+
+// Says, after what is drawn, why the (rest of the) change cannot be shown.
+function showDiffFailure(sink, error) {
+  sink.next = null;
+  if (sink.more) sink.more.remove();
+  const what = sink.drawn ? 'The rest of the change' : 'The change';
+  sink.body.append(element('p', { class: 'diff-failure', role: 'alert' },
+    `${what} cannot be shown: ${error.message}`));
 }
 
 function numberCell(value) {
   return element('span', { class: 'no' }, value === null ? '' : String(value));
 }
 
-// A text cell with the given highlighted [begin, end) spans (UTF-16 units).
-function textCell(kind, text, spans) {
+// A text cell with the given highlighted [begin, end) spans (UTF-16 units);
+// `length`, when given, is the byte length of the line the text was cut from.
+function textCell(kind, text, spans, length) {
   const cell = element('span', { class: kind });
   if (text === null) return { cell, hidden: false };
   let hidden = false;
@@ -368,66 +499,44 @@ function textCell(kind, text, spans) {
     at = spans[i + 1];
   }
   hidden = appendVisible(cell, text.slice(at)) || hidden;
+  if (length !== null && length !== undefined) {
+    cell.append(element('span', { class: 'cut' }, `⟨cut: the line has ${length} bytes⟩`));
+  }
   return { cell, hidden };
 }
 
-// One side-by-side row: old number, old text, new number, new text.
-function sideRow(sink, oldNo, oldText, newNo, newText, spans) {
+// One side-by-side row: old number, old text, new number, new text; `spans`
+// and `lengths` are of the old and the new side.
+function sideRow(sink, oldNo, oldText, newNo, newText, spans, lengths = []) {
   const row = element('div', { class: 'row' });
   const oldCell = textCell(oldNo === null ? 'empty' : (newNo === null || spans ? 'del' : 'same'),
-                           oldText, spans && spans[0]);
+                           oldText, spans && spans[0], lengths[0]);
   const newCell = textCell(newNo === null ? 'empty' : (oldNo === null || spans ? 'add' : 'same'),
-                           newText, spans && spans[1]);
+                           newText, spans && spans[1], lengths[1]);
   sink.hidden = sink.hidden || newCell.hidden;
   row.append(numberCell(oldNo), oldCell.cell, numberCell(newNo), newCell.cell);
   return row;
 }
 
 // One unified row: both numbers, a sign, the text.
-function unifiedRow(sink, kind, oldNo, newNo, text, spans) {
+function unifiedRow(sink, kind, oldNo, newNo, text, spans, length) {
   const row = element('div', { class: 'row' });
   const cls = kind === '-' ? 'del' : kind === '+' ? 'add' : 'same';
-  const cell = textCell(cls, text, spans);
+  const cell = textCell(cls, text, spans, length);
   if (kind !== '-') sink.hidden = sink.hidden || cell.hidden;
   row.append(numberCell(oldNo), numberCell(newNo), element('span', { class: 'kind' }, kind === '=' ? ' ' : kind), cell.cell);
   return row;
 }
 
-function appendHunk(hunk, sink) {
-  let oldNo = hunk.old;
-  let newNo = hunk.new;
-  const rows = [];
-  for (const row of hunk.rows) {
-    const kind = row[0];
-    if (sink.unified) {
-      if (kind === '=') rows.push(unifiedRow(sink, '=', oldNo++, newNo++, row[1]));
-      else if (kind === '-') rows.push(unifiedRow(sink, '-', oldNo++, null, row[1]));
-      else if (kind === '+') rows.push(unifiedRow(sink, '+', null, newNo++, row[1]));
-      else {
-        rows.push(unifiedRow(sink, '-', oldNo++, null, row[1], row[3]));
-        rows.push(unifiedRow(sink, '+', null, newNo++, row[2], row[4]));
-      }
-    } else if (kind === '=') rows.push(sideRow(sink, oldNo++, row[1], newNo++, row[1]));
-    else if (kind === '-') rows.push(sideRow(sink, oldNo++, row[1], null, null));
-    else if (kind === '+') rows.push(sideRow(sink, null, null, newNo++, row[1]));
-    else rows.push(sideRow(sink, oldNo++, row[1], newNo++, row[2], [row[3], row[4]]));
-  }
-  const block = element('div', { class: 'hunk' });
-  if (rows.length) {
-    rows[0].classList.add('hunk-start');
-    rows[0].tabIndex = -1;
-  }
-  block.append(...rows);
-  sink.body.append(block);
-  return rows.length;
-}
-
+// A fold says how many of its lines one press shows.
 function foldRow(fold, sink) {
   const row = element('div', { class: 'fold' });
-  const button = element('button', { type: 'button' }, `show ${fold.count} lines`);
+  const label = fold.count > FOLD_CHUNK ? `show ${FOLD_CHUNK} of ${fold.count} lines` : `show ${fold.count} lines`;
+  const button = element('button', { type: 'button' }, label);
   button.addEventListener('click', () => expandFold(row, fold, sink));
   row.append(button);
   row.fold = fold;
+  if (sink.observer) sink.observer.observe(row);
   return row;
 }
 
@@ -439,37 +548,34 @@ async function expandFold(row, fold, sink) {
   const count = Math.min(fold.count, FOLD_CHUNK);
   let lines;
   try {
-    lines = await request(`/api/proposals/${desk.current}/lines?from=${fold.new}&count=${count}`);
+    lines = await request(`/api/proposals/${sink.number}/lines?from=${fold.new}&count=${count}`);
   } catch (error) {
     row.loading = false;
     setOutcome(`Lines could not be loaded: ${error.message}`);
     return;
   }
   const block = element('div', { class: 'hunk' });
-  block.append(...lines.map((text, i) => sink.unified
+  lines.forEach((text, i) => block.append(sink.unified
     ? unifiedRow(sink, '=', fold.old + i, fold.new + i, text)
     : sideRow(sink, fold.old + i, text, fold.new + i, text)));
-  const rows = [block];
+  row.replaceWith(block);
   if (fold.count > lines.length && lines.length > 0) {
     const rest = { old: fold.old + lines.length, new: fold.new + lines.length, count: fold.count - lines.length };
-    const restRow = foldRow(rest, sink);
-    rows.push(restRow);
-    if (sink.observer) sink.observer.observe(restRow);
+    block.after(foldRow(rest, sink));
   }
-  row.replaceWith(...rows);
 }
 
 // The whole-file view: folds open themselves as they scroll into sight, a
 // chunk at a time, so a large file never becomes a row per line at once.
-function observeFolds(body, sink) {
-  sink.observer = new IntersectionObserver((entries) => {
+function foldObserver(sink) {
+  const observer = new IntersectionObserver((entries) => {
     for (const entry of entries) {
       if (!entry.isIntersecting) continue;
-      sink.observer.unobserve(entry.target);
+      observer.unobserve(entry.target);
       expandFold(entry.target, entry.target.fold, sink);
     }
   }, { root: $('changes'), rootMargin: '400px' });
-  for (const row of body.querySelectorAll('.fold')) sink.observer.observe(row);
+  return observer;
 }
 
 function setMode(mode) {
@@ -480,11 +586,25 @@ function setMode(mode) {
   if (desk.view) renderDiff();
 }
 
-// Moves to the next (step 1) or previous (-1) change and focuses it.
-function moveToChange(step) {
-  const starts = [...$('changes').querySelectorAll('.hunk-start')];
-  if (!starts.length) return;
+// Moves to the next (step 1) or previous (-1) change drawn and focuses it.
+// Past the last change drawn it draws the next page of the model first;
+// when that brings no new change, it shows the end of what is drawn.
+async function moveToChange(step) {
+  const sink = desk.sink;
+  const changes = () => [...$('changes').querySelectorAll('.hunk-start')];
+  let starts = changes();
   const index = starts.indexOf(document.activeElement);
+  const last = index < 0 ? starts.length === 0 : index === starts.length - 1;
+  if (step > 0 && last && sink && sink.next !== null) {
+    await loadMore(sink);
+    if (sink !== desk.sink) return;
+    starts = changes();
+    if (starts.length === 0 || index === starts.length - 1) {
+      sink.body.lastElementChild?.scrollIntoView({ block: 'end' });
+      return;
+    }
+  }
+  if (!starts.length) return;
   const next = index < 0 ? (step > 0 ? 0 : starts.length - 1)
     : Math.max(0, Math.min(starts.length - 1, index + step));
   starts[next].focus();
