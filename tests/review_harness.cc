@@ -34,16 +34,13 @@ ReviewerProcess::ReviewerProcess(std::vector<std::string> args,
     : process_(reviewer_options(files_, std::move(args), environment, std::move(prefix))) {}
 
 bool ReviewerProcess::wait_for(std::string_view needle, int timeout_ms) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  for (;;) {
-    const std::size_t at = out().find(needle, read_);
-    if (at != std::string::npos) {
-      read_ = at + needle.size();
-      return true;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  return poll_until(
+      [&] {
+        const std::size_t at = out().find(needle, read_);
+        if (at != std::string::npos) read_ = at + needle.size();
+        return at != std::string::npos;
+      },
+      timeout_ms);
 }
 
 std::string ReviewerProcess::socket_path() {

@@ -31,7 +31,7 @@ class ReviewerProcess {
   ~ReviewerProcess() { process_.signal(SIGTERM); }
 
   // Reads output until `needle`; false if it does not come in `timeout_ms`.
-  bool wait_for(std::string_view needle, int timeout_ms = 30000);
+  bool wait_for(std::string_view needle, int timeout_ms = kPatienceMs);
   // The socket path from the first line, "VARNOCK_SOCKET=<path>".
   std::string socket_path();
   // Sends `signal` (none when 0) and waits; gives the exit code, or 128 +
