@@ -5,9 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <filesystem>
-#include <thread>
+#include <fstream>
+#include <sstream>
 
 namespace varnock::test {
 namespace {
@@ -24,6 +24,19 @@ ProcessOptions reviewer_options(const TempDir& files, std::vector<std::string> a
   options.environment.emplace("XDG_STATE_HOME", files.path());
   options.output_directory = files.path();
   return options;
+}
+
+// True when /proc/net/unix lists a socket bound at `path` that listens (the
+// kernel's __SO_ACCEPTCON flag), so that a connection to it is accepted.
+bool listening(const std::string& path) {
+  std::ifstream table("/proc/net/unix");
+  for (std::string line; std::getline(table, line);) {
+    std::istringstream row(line);
+    std::string slot, references, protocol, flags, type, state, inode, name;
+    row >> slot >> references >> protocol >> flags >> type >> state >> inode >> name;
+    if (flags == "00010000" && name == path) return true;
+  }
+  return false;
 }
 
 }  // namespace
@@ -81,6 +94,10 @@ std::string rejected_response() { return error_response(1, kRejected) + "\n"; }
 
 std::string real_path(const std::string& path) {
   return std::filesystem::weakly_canonical(path).string();
+}
+
+bool wait_until_listening(const std::string& path) {
+  return poll_until([&] { return listening(path); });
 }
 
 bool exists(const std::string& path) {

@@ -62,6 +62,9 @@ std::string rejected_response();
 // The real path of `path` (so /tmp links do not confuse comparisons).
 std::string real_path(const std::string& path);
 bool exists(const std::string& path);
+// Waits until a socket at `path` listens: the moment a server can connect,
+// also for a program whose standard output tells nothing.
+bool wait_until_listening(const std::string& path);
 mode_t mode_of(const std::string& path);
 
 // A scratch workspace and socket directory, and a reviewer on that socket.

@@ -141,9 +141,7 @@ TEST(ReviewServers, AClosedStandardOutputIsNotTakenByTheJournal) {
   options.arguments = {"--socket", dir.file("s"), "--auto", "accept", "--journal", dir.file("j")};
   options.closed_descriptors = {1};
   ServerProcess reviewer(options);
-  for (int i = 0; i < 500 && !exists(dir.file("s")); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  ASSERT_TRUE(wait_until_listening(dir.file("s")));
   EXPECT_EQ(edit_through_server(dir.file("s"), ws.path(), "a.txt", "a\n").out,
             accepted_response("a.txt"));
   reviewer.signal(SIGTERM);
@@ -195,10 +193,7 @@ TEST(ReviewServers, SocketActivation) {
   ReviewerProcess manager(
       {"--auto", "accept"}, {},
       {"systemd-socket-activate", "-l", socket, "-E", "PATH", "-E", "XDG_STATE_HOME"});
-  for (int i = 0; i < 500 && !exists(socket); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  ASSERT_TRUE(exists(socket));
+  ASSERT_TRUE(wait_until_listening(socket));
   TempDir ws;
   EXPECT_EQ(edit_through_server(socket, ws.path(), "made.txt", "activated\n").out,
             accepted_response("made.txt"));
