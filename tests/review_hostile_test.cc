@@ -177,17 +177,16 @@ TEST(ReviewHostile, OutputNobodyReadsIsDroppedPastItsBound) {
   ProcessOptions options;
   options.program = VARNOCK_REVIEW_BINARY;
   options.arguments = {"--socket", socket, "--auto", "accept", "--no-journal"};
-  ServerProcess reviewer(options);  // its output: a pipe the test leaves unread until the end
-  for (int i = 0; i < 500 && !exists(socket); ++i) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  ServerProcess reviewer(options);  // its output: a pipe the test leaves unread meanwhile
+  ASSERT_TRUE(wait_until_listening(socket));
   const std::string content = std::string(1 << 20, 'x') + "\n";  // 80 of them: past 64 MiB
   for (int i = 0; i < 80; ++i) {
     const std::string path = numbered("f", i).append(".txt");
     ASSERT_EQ(edit_through_server(socket, ws.path(), path, content).out, accepted_response(path));
   }
-  reviewer.signal(SIGTERM);
+  // Read before the stop: at the end, output waits for a reader only briefly.
   EXPECT_TRUE(reviewer.wait_for("bytes of output were dropped while nothing read them]"));
+  reviewer.signal(SIGTERM);
   EXPECT_TRUE(reviewer.wait_for("Stopping (signal 15)"));
   EXPECT_EQ(reviewer.finish(), 0);
 }
