@@ -107,10 +107,10 @@ TEST(ReviewHostile, AttackLinesAreShownEscapedAndCannotForgeTheScreen) {
     ScopedDirectory inside(fixture.root.path());
     Connection client = Connection::to(fixture.socket);
     ASSERT_TRUE(client.send(hello_line() + unescape(attack.columns.at(1)) + "\n"));
-    client.read_line(2000);
+    EXPECT_TRUE(fixture.reviewer->wait_for(unescape(attack.columns.at(2))))
+        << fixture.reviewer->out();
     fixture.reviewer->stop();
     const std::string out = fixture.reviewer->out();
-    EXPECT_NE(out.find(unescape(attack.columns.at(2))), std::string::npos) << out;
     EXPECT_NE(out.find(numbered("(pid ", ::getpid()) + ", hello said pid 4242"), out.npos) << out;
     const std::string never = unescape(attack.columns.at(3));
     if (!never.empty()) {
@@ -128,14 +128,14 @@ TEST(ReviewHostile, LinesOverALimitAreDroppedAndTheirConnectionClosed) {
   long_line.send(std::string(100 << 10, 'x'));
   EXPECT_TRUE(long_line.closed_by_peer());
   EXPECT_TRUE(fixture.reviewer->wait_for("a line over the limit of 64 KiB was dropped"));
+  // Four unfinished lines of 60 KiB fit in the budget and a fifth does not,
+  // in whatever order the reviewer reads them: one is dropped, four stay.
   std::vector<std::unique_ptr<Connection>> holders;
-  bool refused = false;
-  for (int i = 0; i < 8 && !refused; ++i) {
+  for (int i = 0; i < 5; ++i) {
     holders.push_back(std::make_unique<Connection>(Connection::to(fixture.socket)));
     holders.back()->send(hello_line() + std::string(60 << 10, 'y'));
-    refused = fixture.reviewer->wait_for("memory budget", 2000);
   }
-  EXPECT_TRUE(refused);
+  EXPECT_TRUE(fixture.reviewer->wait_for("memory budget"));
   Connection after = Connection::to(fixture.socket);
   ASSERT_TRUE(after.send(hello_line() + raw_proposal("p", "/x", "", "y")));
   EXPECT_EQ(after.read_line(), decision("p", false));
