@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 #include "review_harness.h"
@@ -44,9 +45,16 @@ TEST(ReviewHostile, SwappingADirectoryForALinkWritesNothingOutside) {
   ASSERT_TRUE(server.send(hello_line()));
   int accepted = 0;
   std::atomic<bool> stop{false};
+  const auto swap = [a = ws + "/a", b = ws + "/b"] {
+    ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
+  };
+  std::mutex calm;           // no swap while the test holds it
   std::thread swapper([&] {  // each swap atomic, with a pause that lets some applies through
-    for (const std::string a = ws + "/a", b = ws + "/b"; !stop;) {
-      ::renameat2(AT_FDCWD, a.c_str(), AT_FDCWD, b.c_str(), RENAME_EXCHANGE);
+    while (!stop) {
+      {
+        const std::lock_guard hold(calm);
+        swap();
+      }
       std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
   });
@@ -54,6 +62,14 @@ TEST(ReviewHostile, SwappingADirectoryForALinkWritesNothingOutside) {
     const bool overwrite = i < kOverwrites;
     const std::string name = numbered(overwrite ? "a/k" : "a/n", i);
     const std::string id = numbered("p", i);
+    // Every eighth is made with the directory in place and no swap meanwhile,
+    // so that applies are accepted however slowly the reviewer runs against
+    // the swapper; the others race it.
+    std::unique_lock hold(calm, std::defer_lock);
+    if (i % 8 == 0) {
+      hold.lock();
+      if (S_ISLNK(mode_of(ws + "/a"))) swap();
+    }
     ASSERT_TRUE(server.send(raw_proposal(id, name, overwrite ? "o" : "", "written")));
     const std::string line = server.read_line().value_or("<none>");
     ASSERT_TRUE(line == decision(id, true) || line == decision(id, false)) << line;
