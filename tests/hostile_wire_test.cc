@@ -90,12 +90,7 @@ char process_state(int pid) {
 // Waits, for at most `timeout_ms`, until process `pid` sleeps in a blocking
 // call.
 bool wait_until_blocked(int pid, int timeout_ms) {
-  const auto deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (Clock::now() < deadline) {
-    if (process_state(pid) == 'S') return true;
-    std::this_thread::sleep_for(std::chrono::milliseconds(1));
-  }
-  return false;
+  return poll_until([pid] { return process_state(pid) == 'S'; }, timeout_ms);
 }
 
 // Sends `signals` to `pid` in turn, with a millisecond after each, over and

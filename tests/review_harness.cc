@@ -11,6 +11,8 @@
 #include <charconv>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <thread>
 
 #include "base/io.h"
@@ -33,6 +35,19 @@ ProcessOptions reviewer_options(const TempDir& files, std::vector<std::string> a
   return options;
 }
 
+// True when /proc/net/unix lists a socket bound at `path` that listens (the
+// kernel's __SO_ACCEPTCON flag), so that a connection to it is accepted.
+bool listening(const std::string& path) {
+  std::ifstream table("/proc/net/unix");
+  for (std::string line; std::getline(table, line);) {
+    std::istringstream row(line);
+    std::string slot, references, protocol, flags, type, state, inode, name;
+    row >> slot >> references >> protocol >> flags >> type >> state >> inode >> name;
+    if (flags == "00010000" && name == path) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
 ReviewerProcess::ReviewerProcess(std::vector<std::string> args,
@@ -41,16 +56,13 @@ ReviewerProcess::ReviewerProcess(std::vector<std::string> args,
     : process_(reviewer_options(files_, std::move(args), environment, std::move(prefix))) {}
 
 bool ReviewerProcess::wait_for(std::string_view needle, int timeout_ms) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
-  for (;;) {
-    const std::size_t at = out().find(needle, read_);
-    if (at != std::string::npos) {
-      read_ = at + needle.size();
-      return true;
-    }
-    if (std::chrono::steady_clock::now() >= deadline) return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
+  return poll_until(
+      [&] {
+        const std::size_t at = out().find(needle, read_);
+        if (at != std::string::npos) read_ = at + needle.size();
+        return at != std::string::npos;
+      },
+      timeout_ms);
 }
 
 std::string ReviewerProcess::socket_path() { return rest_of_line("VARNOCK_SOCKET="); }
@@ -132,6 +144,10 @@ std::string rejected_response() { return error_response(1, kRejected) + "\n"; }
 
 std::string real_path(const std::string& path) {
   return std::filesystem::weakly_canonical(path).string();
+}
+
+bool wait_until_listening(const std::string& path) {
+  return poll_until([&] { return listening(path); });
 }
 
 bool exists(const std::string& path) {

@@ -31,7 +31,7 @@ class ReviewerProcess {
   ~ReviewerProcess() { process_.signal(SIGTERM); }
 
   // Reads output until `needle`; false if it does not come in `timeout_ms`.
-  bool wait_for(std::string_view needle, int timeout_ms = 30000);
+  bool wait_for(std::string_view needle, int timeout_ms = kPatienceMs);
   // The socket path from the first line, "VARNOCK_SOCKET=<path>".
   std::string socket_path();
   // With --web: the desk's address from "Review desk: <url>", which comes
@@ -77,6 +77,9 @@ std::string rejected_response();
 // The real path of `path` (so /tmp links do not confuse comparisons).
 std::string real_path(const std::string& path);
 bool exists(const std::string& path);
+// Waits until a socket at `path` listens: the moment a server can connect,
+// also for a program whose standard output tells nothing.
+bool wait_until_listening(const std::string& path);
 mode_t mode_of(const std::string& path);
 
 // A scratch workspace and socket directory, and a reviewer on that socket.

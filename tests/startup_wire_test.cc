@@ -6,9 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <string>
-#include <thread>
 
 #include "base/io.h"
 #include "base/unix_socket.h"
@@ -132,10 +130,7 @@ TEST(Startup, SendsHelloThenTheConnectedDiagnostic) {
   TestBroker broker(workspace.file("broker.sock"));
   ServerProcess server(with_socket(workspace, broker.socket_path()));
   const std::string connected = "[varnock-mcp] connected broker " + broker.socket_path() + "\n";
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-  while (server.err().empty() && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  }
+  EXPECT_TRUE(poll_until([&] { return !server.err().empty(); }));
   EXPECT_EQ(server.err(), connected);
   ASSERT_TRUE(broker.accept(0));
   EXPECT_EQ(broker.read_line(0), hello(server.pid(), R"("")"));

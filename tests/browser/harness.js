@@ -163,6 +163,9 @@ export async function startBrowser(origin) {
     headless: true,
     viewport: { width: 1280, height: 800 },
   });
+  // A wait for the page only guards against a hung test: on a busy machine
+  // a step may take many times its usual time.
+  context.setDefaultTimeout(120000);
   const leaks = [];
   await context.route('**/*', (route) => {
     const url = route.request().url();

@@ -482,12 +482,16 @@ describe('the terminal beside the desk', () => {
       assert.match((await second).result.content[0].text, /file written and accepted/);
       assert.equal(readFileSync(join(server.workspace, 'again.txt'), 'utf8'), 'again\n');
       assert.equal(existsSync(join(server.workspace, 'both.txt')), false);
-      await new Promise((resolve) => setTimeout(resolve, 200));
-      assert.equal(server.responses.filter((r) => r.id !== 1).length, 2, 'one answer per call');
-      const decisions = readFileSync(journal, 'utf8').trim().split('\n').map(JSON.parse);
-      assert.equal(decisions.length, 2, 'one journal line per proposal');
+      // The server answers a path outside its workspace itself, after any
+      // answer that came before.
+      const last = await server.writeFile('../outside.txt', 'x\n', 'Refused by the server.');
+      const answers = server.responses.filter((r) => r.id !== 1 && r.id !== last.id);
+      assert.equal(answers.length, 2, 'one answer per call');
     } finally {
       await both.close();
     }
+    // Complete once the reviewer has stopped.
+    const decisions = readFileSync(journal, 'utf8').trim().split('\n').map(JSON.parse);
+    assert.equal(decisions.length, 2, 'one journal line per proposal');
   });
 });

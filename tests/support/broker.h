@@ -9,6 +9,7 @@
 
 #include "base/line_reader.h"
 #include "base/unique_fd.h"
+#include "support/patience.h"
 
 namespace varnock::test {
 
@@ -22,13 +23,13 @@ class Connection {
   bool connected() const { return fd_.valid(); }
   // The next line from the other end, without its LF; nullopt on close or
   // after `timeout_ms`.
-  std::optional<std::string> read_line(int timeout_ms = 30000);
+  std::optional<std::string> read_line(int timeout_ms = kPatienceMs);
   // Writes all of `bytes` (in pieces of `chunk` bytes with `delay_ms`
   // between them when chunk > 0); false when the other end has gone.
   bool send(std::string_view bytes, std::size_t chunk = 0, int delay_ms = 0);
   // True when the other end closes within `timeout_ms`; what it sent before
   // is discarded.
-  bool closed_by_peer(int timeout_ms = 30000);
+  bool closed_by_peer(int timeout_ms = kPatienceMs);
   void close() { fd_.reset(); }
 
  private:
@@ -46,9 +47,9 @@ class TestBroker {
 
   const std::string& socket_path() const { return socket_path_; }
   // Waits for the server to connect; false after `timeout_ms`.
-  bool accept(int timeout_ms = 30000);
+  bool accept(int timeout_ms = kPatienceMs);
   // The next line from the server, without its LF; nullopt on close/timeout.
-  std::optional<std::string> read_line(int timeout_ms = 30000) {
+  std::optional<std::string> read_line(int timeout_ms = kPatienceMs) {
     return connection_ ? connection_->read_line(timeout_ms) : std::nullopt;
   }
   // Writes raw bytes to the server, as Connection::send does.

@@ -235,14 +235,16 @@ std::optional<std::string> ServerProcess::read_line(int timeout_ms) {
 bool ServerProcess::wait_for(std::string_view needle, int timeout_ms) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
   std::size_t none = 0;
+  std::size_t from = 0;  // output before this cannot start the needle: tens of MiB are scanned once
   for (bool more = true;; more = pump({}, none, remaining_ms(deadline))) {
-    const std::size_t at = out_.find(needle);
+    const std::size_t at = out_.find(needle, from);
     if (at != std::string::npos) {
       out_.erase(0, at + needle.size());
       scanned_ = 0;
       return true;
     }
     if (!more) return false;
+    from = out_.size() - std::min(out_.size(), needle.size());
   }
 }
 
@@ -281,7 +283,7 @@ ProcessOutput run_server(const std::string& input, const ProcessOptions& options
   ServerProcess process(options);
   process.write(input);
   ProcessOutput output;
-  output.exit_status = process.finish(120000);
+  output.exit_status = process.finish();
   output.out = process.out();
   output.err = process.err();
   return output;

@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "support/patience.h"
+
 namespace varnock::test {
 
 struct ProcessOptions {
@@ -42,7 +44,7 @@ struct ProcessOutput {
 
 // Starts the program, writes `input` to its standard input (while reading
 // its output, so no pipe fills up), closes standard input, and waits for the
-// exit (killing it after two minutes).
+// exit (killing it after kPatienceMs).
 ProcessOutput run_server(const std::string& input, const ProcessOptions& options = {});
 
 // Runs the program without a broker in a scratch workspace on `input`,
@@ -55,7 +57,7 @@ std::string serve_without_broker(const std::string& input);
 class ServerProcess {
  public:
   explicit ServerProcess(const ProcessOptions& options = {});
-  ~ServerProcess();  // finish(): closes stdin, waits (kills after 30 s)
+  ~ServerProcess();  // finish(): closes stdin, waits (kills after kPatienceMs)
   ServerProcess(const ServerProcess&) = delete;
   ServerProcess& operator=(const ServerProcess&) = delete;
 
@@ -64,14 +66,14 @@ class ServerProcess {
   void signal(int number);
   // The next line on standard output without its LF; nullopt at end of
   // output or after `timeout_ms`.
-  std::optional<std::string> read_line(int timeout_ms = 30000);
+  std::optional<std::string> read_line(int timeout_ms = kPatienceMs);
   // Waits until standard output, after what was read before, holds
   // `needle`, and reads through it; false at the end or after `timeout_ms`.
-  bool wait_for(std::string_view needle, int timeout_ms = 30000);
+  bool wait_for(std::string_view needle, int timeout_ms = kPatienceMs);
   // Closes standard input (unless it is a terminal) and waits for the exit,
   // killing the program when it has not ended after `timeout_ms`; gives the
   // exit status. Remaining standard output can then be read with read_line.
-  int finish(int timeout_ms = 30000);
+  int finish(int timeout_ms = kPatienceMs);
   // Everything the program has written to standard error so far (after
   // finish(): all of it).
   std::string err();
