@@ -122,6 +122,9 @@ std::string quote_1000_deep_then_lazy_lines() {
 }
 std::string unclosed_instructions() { return "a " + repeat("<?", 30000); }
 std::string image_openers_then_links() { return repeat("![", 15000) + repeat("[a](b)", 5000); }
+std::string paragraph_then_delimiter_row() { return repeat("a\n", 30000) + "|-"; }
+std::string closing_parentheses_after_link() { return "www.a" + repeat(")", 60000); }
+std::string emphasis_before_links() { return repeat("*[a](b)~_ ", 6000); }
 std::string failing_www_links() { return repeat("_www.a", 10000); }
 std::string at_signs() { return repeat("a@", 30000); }
 std::string reference_copies() {
@@ -159,6 +162,12 @@ BENCHMARK_CAPTURE(BM_Markdown, Quote1000DeepThenLazyLines, quote_1000_deep_then_
 BENCHMARK_CAPTURE(BM_Markdown, UnclosedInstructions, unclosed_instructions)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Markdown, ImageOpenersThenLinks, image_openers_then_links)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Markdown, ParagraphThenDelimiterRow, paragraph_then_delimiter_row)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Markdown, ClosingParenthesesAfterLink, closing_parentheses_after_link)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Markdown, EmphasisBeforeLinks, emphasis_before_links)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Markdown, FailingWwwLinks, failing_www_links)->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(BM_Markdown, AtSigns, at_signs)->Unit(benchmark::kMillisecond);
