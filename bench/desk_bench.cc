@@ -1,14 +1,17 @@
 // What the reviewer does with a 10 MiB text with 1 % of its lines changed
 // before the person sees it: the scan for hidden characters, the escaped
 // copy the terminal shows, GNU diff alone, and the first page of the model
-// the page receives (from the runs GNU diff found); and the first page of a
-// change where every line's words change.
+// the page receives (from the runs GNU diff found); the first page of a
+// change where every line's words change; and the explanation's HTML, for
+// texts shaped to make cmark-gfm slow.
 #include <benchmark/benchmark.h>
 
 #include <string>
+#include <string_view>
 
 #include "desk/diff_model.h"
 #include "desk/line_diff.h"
+#include "desk/markdown.h"
 #include "visible_text.h"
 
 namespace {
@@ -95,5 +98,83 @@ void BM_DiffModelEveryWordChanged10MiB(benchmark::State& state) {
   first_page(state, texts);
 }
 BENCHMARK(BM_DiffModelEveryWordChanged10MiB)->Unit(benchmark::kMillisecond);
+
+std::string repeat(std::string_view piece, std::size_t times) {
+  std::string text;
+  text.reserve(piece.size() * times);
+  for (std::size_t i = 0; i < times; ++i) text += piece;
+  return text;
+}
+
+// Explanations of about 60 KB (the table: 18 KB), each shaped so that
+// cmark-gfm's work grows faster than the text, and for comparison an
+// ordinary document, emphasis as dense as it gets, and 1 MiB of it.
+std::string table_3000_columns() {
+  return repeat("|a", 3000) + "\n" + repeat("|-", 3000) + "\n" + repeat("x\n", 3000);
+}
+std::string table_row_of_30000_cells() { return "|a|b|\n|-|-|\n" + repeat("|1", 30000); }
+std::string paragraph_of_delimiter_rows() { return "a\n" + repeat("|-|-\n|-|-|-\n", 5000); }
+std::string list_500_deep_then_blank_lines() {
+  return repeat("- ", 500) + "a\n" + repeat("\n", 59000);
+}
+std::string quote_1000_deep_then_lazy_lines() {
+  return repeat(">", 1000) + " a\n" + repeat("b\n", 30000);
+}
+std::string unclosed_instructions() { return "a " + repeat("<?", 30000); }
+std::string image_openers_then_links() { return repeat("![", 15000) + repeat("[a](b)", 5000); }
+std::string paragraph_then_delimiter_row() { return repeat("a\n", 30000) + "|-"; }
+std::string closing_parentheses_after_link() { return "www.a" + repeat(")", 60000); }
+std::string emphasis_before_links() { return repeat("*[a](b)~_ ", 6000); }
+std::string failing_www_links() { return repeat("_www.a", 10000); }
+std::string at_signs() { return repeat("a@", 30000); }
+std::string reference_copies() {
+  return "[a]: /" + std::string(30000, 'u') + "\n\n" + repeat("[a]", 10000);
+}
+std::string ordinary_document() {
+  return repeat(
+      "## Change\n\nThe *parser* keeps `state` between [calls](https://example.org).\n\n"
+      "| step | cost |\n|---|---|\n| scan | linear |\n\n- one\n- two\n  - nested\n\n",
+      400);
+}
+std::string dense_emphasis() { return repeat("*_", 30000) + "a"; }
+std::string dense_emphasis_1mib() { return repeat("*_", 512 * 1024) + "a"; }
+
+void BM_Markdown(benchmark::State& state, std::string (*make)()) {
+  const std::string text = make();
+  std::size_t html_bytes = 0;
+  for (auto _ : state) {
+    const std::string html = varnock::desk::render_markdown(text);
+    html_bytes = html.size();
+    benchmark::DoNotOptimize(html);
+  }
+  state.counters["markdown_bytes"] = static_cast<double>(text.size());
+  state.counters["html_bytes"] = static_cast<double>(html_bytes);
+}
+BENCHMARK_CAPTURE(BM_Markdown, Table3000Columns, table_3000_columns)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Markdown, TableRowOf30000Cells, table_row_of_30000_cells)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Markdown, ParagraphOfDelimiterRows, paragraph_of_delimiter_rows)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Markdown, List500DeepThenBlankLines, list_500_deep_then_blank_lines)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Markdown, Quote1000DeepThenLazyLines, quote_1000_deep_then_lazy_lines)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Markdown, UnclosedInstructions, unclosed_instructions)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Markdown, ImageOpenersThenLinks, image_openers_then_links)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Markdown, ParagraphThenDelimiterRow, paragraph_then_delimiter_row)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Markdown, ClosingParenthesesAfterLink, closing_parentheses_after_link)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Markdown, EmphasisBeforeLinks, emphasis_before_links)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Markdown, FailingWwwLinks, failing_www_links)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Markdown, AtSigns, at_signs)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Markdown, ReferenceCopies, reference_copies)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Markdown, OrdinaryDocument, ordinary_document)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Markdown, DenseEmphasis, dense_emphasis)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BM_Markdown, DenseEmphasis1MiB, dense_emphasis_1mib)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -3,12 +3,43 @@
 #include <cmark-gfm-core-extensions.h>
 #include <cmark-gfm.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <vector>
+
+#include "markdown_cost.h"
+#include "utf8_text.h"
 
 namespace varnock::desk {
 namespace {
+
+// The bounds within which cmark-gfm renders an explanation in a few tens of
+// milliseconds and the page lays it out at once; past any of them the text
+// is shown as it stands. Texts up to the size bound hold ordinary documents
+// many times over; the other bounds are met only by shapes made to be slow.
+constexpr std::size_t kMaxMarkdownBytes = 64 * 1024;
+constexpr std::uint64_t kMaxTableCells = 20000;
+constexpr std::uint64_t kMaxNestingDepth = 32;
+constexpr std::uint64_t kMaxRescanSteps = 4'000'000;
+constexpr std::size_t kMaxHtmlBytes = 1024 * 1024;
+// Of a text shown as it stands, the page gets at most this much.
+constexpr std::size_t kMaxPlainBytes = 256 * 1024;
+
+// The notes above a text shown as it stands, one for each bound.
+constexpr std::string_view kTooLarge =
+    "This explanation is shown as plain text: it is larger than 64 KiB.";
+constexpr std::string_view kTooManyCells =
+    "This explanation is shown as plain text: its tables would have more than 20000 cells.";
+constexpr std::string_view kNestedTooDeep =
+    "This explanation is shown as plain text: its block quotes and lists are nested more than "
+    "32 deep.";
+constexpr std::string_view kTooSlow =
+    "This explanation is shown as plain text: its markup would take too long to render.";
+constexpr std::string_view kHtmlTooLarge =
+    "This explanation is shown as plain text: its HTML would be larger than 1 MiB.";
+constexpr std::string_view kOnlyFirstPart = "Only its first 256 KiB are shown.";
 
 // CMARK_OPT_UNSAFE is left out on purpose: without it the renderer omits
 // raw HTML and empties dangerous link destinations.
@@ -59,9 +90,24 @@ void images_to_links(cmark_node* root) {
   for (cmark_node* image : images) image_to_link(image);
 }
 
-}  // namespace
+// The note for the first bound `markdown` would pass, if any.
+std::optional<std::string_view> bound_passed(std::string_view markdown) {
+  if (markdown.size() > kMaxMarkdownBytes) return kTooLarge;
+  const MarkdownCost cost = estimate_markdown_cost(markdown);
+  const struct {
+    std::uint64_t estimate, bound;
+    std::string_view note;
+  } bounds[] = {{cost.table_cells, kMaxTableCells, kTooManyCells},
+                {cost.nesting_depth, kMaxNestingDepth, kNestedTooDeep},
+                {cost.rescan_steps, kMaxRescanSteps, kTooSlow},
+                {cost.reference_bytes, kMaxHtmlBytes, kHtmlTooLarge}};
+  for (const auto& bound : bounds) {
+    if (bound.estimate > bound.bound) return bound.note;
+  }
+  return std::nullopt;
+}
 
-std::string render_markdown(std::string_view markdown) {
+std::string gfm_html(std::string_view markdown) {
   Parser parser = gfm_parser();
   cmark_parser_feed(parser.get(), markdown.data(), markdown.size());
   Node document(cmark_parser_finish(parser.get()));
@@ -71,6 +117,60 @@ std::string render_markdown(std::string_view markdown) {
   std::string out(html);
   std::free(html);
   return out;
+}
+
+// The first `size` bytes of `text`, or up to three fewer so as not to cut
+// a character.
+std::string_view head(std::string_view text, std::size_t size) {
+  if (text.size() <= size) return text;
+  const auto continues = [&](std::size_t at) {
+    return (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80;
+  };
+  std::size_t cut = size;
+  for (int back = 0; back < 3 && cut > 0 && continues(cut); ++back) --cut;
+  return text.substr(0, cut);
+}
+
+void append_html_escaped(std::string_view text, std::string& out) {
+  for (const char c : text) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      default:
+        out += c;
+    }
+  }
+}
+
+// `markdown` as it stands, under `note`. The line feed after <pre> is the
+// one the HTML parser drops, so that a first empty line of the text stays.
+std::string plain_explanation(std::string_view note, std::string_view markdown) {
+  const std::string_view shown = head(markdown, kMaxPlainBytes);
+  std::string html = "<p class=\"explanation-note\">";
+  html += note;
+  if (shown.size() < markdown.size()) (html += ' ') += kOnlyFirstPart;
+  html += "</p>\n<pre class=\"plain-explanation\">\n";
+  append_html_escaped(valid_utf8(shown), html);
+  html += "</pre>\n";
+  return html;
+}
+
+}  // namespace
+
+std::string render_markdown(std::string_view markdown) {
+  if (const std::optional<std::string_view> note = bound_passed(markdown)) {
+    return plain_explanation(*note, markdown);
+  }
+  std::string html = gfm_html(markdown);
+  if (html.size() > kMaxHtmlBytes) return plain_explanation(kHtmlTooLarge, markdown);
+  return html;
 }
 
 }  // namespace varnock::desk

@@ -1,7 +1,8 @@
 // The review desk's page. Everything the agent wrote reaches the document
 // as text nodes (textContent, createTextNode); the one exception is the
 // explanation's HTML, which the server rendered from Markdown in cmark-gfm's
-// safe mode.
+// safe mode, or escaped whole as plain text under a note when rendering it
+// would cost too much.
 'use strict';
 
 // The secret token comes in the address on the first load; the address bar
@@ -227,7 +228,8 @@ function renderNotices(extra) {
 
 function renderExplanation(html) {
   const region = $('explanation');
-  // The one place HTML is inserted: cmark-gfm's safe-mode output.
+  // The one place HTML is inserted: cmark-gfm's safe-mode output, or the
+  // escaped text under a note.
   region.innerHTML = html;
   for (const link of region.querySelectorAll('a[href]')) {
     link.rel = 'noopener noreferrer';
