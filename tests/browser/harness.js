@@ -87,6 +87,7 @@ export async function startReviewer({ terminal = false, journal } = {}) {
   const url = line.slice(line.indexOf('Review desk: ') + 'Review desk: '.length);
   return {
     url,
+    pid: child.pid,
     origin: new URL(url).origin,
     socket,
     printed: output.printed,
