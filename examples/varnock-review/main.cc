@@ -16,6 +16,7 @@
 #include "base/io.h"
 #include "base/os_error.h"
 #include "browser_launch.h"
+#include "child_runner.h"
 #include "desk/desk_server.h"
 #include "desk_front_end.h"
 #include "listener.h"
@@ -146,7 +147,7 @@ struct Desk {
   std::optional<LaunchPage> launch_page;
 };
 
-Result<Desk> start_desk(asio::io_context& io, DeskFrontEnd& front_end,
+Result<Desk> start_desk(asio::io_context& io, ChildRunner& runner, DeskFrontEnd& front_end,
                         const ReviewOptions& options) {
   const WebAddress& address = *options.web;
   Result<std::unique_ptr<desk::DeskServer>> server = desk::DeskServer::start(
@@ -163,9 +164,9 @@ Result<Desk> start_desk(asio::io_context& io, DeskFrontEnd& front_end,
   if (!page.ok()) return fail(page.failure());
   desk.launch_page.emplace(std::move(page).value());
   // A browser that does not open is told, and the printed address remains.
-  if (Status opened = open_in_browser(desk.launch_page->path()); !opened.ok()) {
-    show("varnock-review: " + opened.failure() + "; open the address above by hand\n");
-  }
+  open_in_browser(runner, desk.launch_page->path(), [](const Status& opened) {
+    if (!opened.ok()) show("varnock-review: " + opened.failure() + "; open the address above by hand\n");
+  });
   return desk;
 }
 
@@ -174,7 +175,8 @@ int serve(const ReviewOptions& options) {
   if (!setup.ok()) return complain(setup.failure(), kFailed);
   Setup& parts = setup.value();
   asio::io_context io;
-  ReviewCore core(parts.journal);
+  ChildRunner runner(io);
+  ReviewCore core(parts.journal, io, runner);
   ServerHub hub(io, core, parts.listener.fd(), HubSettings{parts.limit, options.limits});
   asio::signal_set signals(io, SIGINT, SIGTERM, SIGHUP);
   const auto stop = [&] {
@@ -183,7 +185,8 @@ int serve(const ReviewOptions& options) {
     hub.stop();
     io.stop();
   };
-  TerminalFrontEnd terminal(io, core, std::move(parts.tty), want_colour(), stop);
+  TerminalFrontEnd terminal(io, core, std::move(parts.tty), want_colour(),
+                            options.auto_answer == AutoAnswer::kNone, stop);
   core.subscribe(terminal);
   std::optional<AutoFrontEnd> automatic;
   if (options.auto_answer != AutoAnswer::kNone) {
@@ -194,9 +197,10 @@ int serve(const ReviewOptions& options) {
   std::optional<Desk> desk;
   if (options.web) {
     core.subscribe(desk_front_end);
-    Result<Desk> started = start_desk(io, desk_front_end, options);
+    Result<Desk> started = start_desk(io, runner, desk_front_end, options);
     if (!started.ok()) return complain(started.failure(), kFailed);
     desk.emplace(std::move(started).value());
+    desk_front_end.count_kept([&desk] { return desk->server->kept_bytes(); });
   }
   signals.async_wait([&](const boost::system::error_code& error, int number) {
     if (error) return;

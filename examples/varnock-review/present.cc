@@ -2,8 +2,8 @@
 
 #include <unistd.h>
 
-#include "diff_tool.h"
 #include "output.h"
+#include "unified_diff.h"
 #include "visible_text.h"
 
 namespace varnock::review {
@@ -83,13 +83,13 @@ std::string colour_diff(std::string_view diff) {
 }
 
 std::string diff_of(const QueuedProposal& proposal) {
+  if (!proposal.runs) return std::string(kNotCompared);
   const std::string target = shown_target(proposal);
-  DiffInput input{proposal.before, proposal.after,
-                  proposal.new_file ? "/dev/null" : label("a/", target), label("b/", target)};
-  Result<std::string> diff = unified_diff(input);
-  if (diff.ok()) return visible_text(diff.value()).text;
-  return "(no diff: " + name(diff.failure()) + ")\nThe proposed content in full:\n" +
-         visible_text(proposal.after).text;
+  const DiffLabels labels{proposal.new_file ? "/dev/null" : label("a/", target),
+                          label("b/", target)};
+  return visible_text(
+             unified_diff(proposal.before, proposal.after, *proposal.runs, labels, kMaxShownDiff))
+      .text;
 }
 
 std::string render_proposal(const QueuedProposal& proposal, std::size_t still_waiting,

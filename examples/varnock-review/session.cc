@@ -37,8 +37,8 @@ void Session::start() {
   }
   Result<Workspace> workspace = open_workspace(peer_.pid);
   if (!workspace.ok()) return close(workspace.failure());
-  workspace_ = std::move(workspace).value();
-  info_.workspace = workspace_.name;
+  workspace_ = std::make_shared<const Workspace>(std::move(workspace).value());
+  info_.workspace = workspace_->name;
   hello_timer_.expires_after(std::chrono::seconds(kHelloSeconds));
   hello_timer_.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
     if (!error && !self->said_hello_) self->close("it sent no hello within 10 s");
@@ -87,6 +87,10 @@ void Session::handle_line(std::string_view line) {
   mcp::ServerMessage message = mcp::read_server_message(line);
   if (auto* hello = std::get_if<mcp::BrokerHello>(&message)) return on_hello(std::move(*hello));
   if (auto* proposal = std::get_if<mcp::BrokerProposal>(&message)) {
+    if (said_hello_ && hub_.core().in_flight(number_) >= kMaxProposalsAtOnce) {
+      return close("it sent more than " + std::to_string(kMaxProposalsAtOnce) +
+                   " proposals at once");
+    }
     if (said_hello_) {
       check_parent();
       hub_.core().receive(number_, std::move(*proposal));
@@ -105,8 +109,8 @@ void Session::handle_line(std::string_view line) {
 void Session::on_hello(mcp::BrokerHello hello) {
   if (said_hello_) return hub_.core().notice("Ignoring from " + name() + ": a second hello.");
   const std::string& limit = hub_.settings().workspace_limit;
-  if (!limit.empty() && !is_inside(workspace_.name, limit)) {
-    return close("it works in " + visible_name(workspace_.name).text + ", outside " +
+  if (!limit.empty() && !is_inside(workspace_->name, limit)) {
+    return close("it works in " + visible_name(workspace_->name).text + ", outside " +
                  visible_name(limit).text);
   }
   said_hello_ = true;
@@ -140,7 +144,7 @@ void Session::check_parent() {
 // wait; a server with none waiting is looked at when it sends the next.
 void Session::watch_parent() {
   if (watching_parent_ || orphaned_ || closed_ || !at_hello_) return;
-  if (!hub_.core().has_waiting(number_)) return;
+  if (hub_.core().in_flight(number_) == 0) return;
   watching_parent_ = true;
   parent_timer_.expires_after(kParentCheck);
   parent_timer_.async_wait([self = shared_from_this()](const boost::system::error_code& error) {

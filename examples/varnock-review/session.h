@@ -32,6 +32,10 @@ class Session : public std::enable_shared_from_this<Session> {
   static constexpr std::size_t kMaxQueuedWrites = 1 << 20;
   // How often the server's parent is looked at while its proposals wait.
   static constexpr auto kParentCheck = std::chrono::seconds(1);
+  // Proposals of one server waiting or being prepared at once. A server
+  // sends one and waits for its decision; one that sends more than this is
+  // dropped.
+  static constexpr std::size_t kMaxProposalsAtOnce = 4;
 
   Session(ServerHub& hub, int number, Socket socket);
 
@@ -63,7 +67,7 @@ class Session : public std::enable_shared_from_this<Session> {
   boost::asio::steady_timer parent_timer_;
   Peer peer_;
   std::optional<ProcessStat> at_hello_;  // the server's process as it was at hello
-  Workspace workspace_;
+  std::shared_ptr<const Workspace> workspace_;  // shared with the checks under way
   ServerInfo info_;
   LineSplitter lines_;
   std::array<char, 65536> buffer_;

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "changed_runs_now.h"
 #include "desk/word_diff.h"
 #include "support/vectors.h"
 
@@ -15,7 +16,8 @@ namespace varnock::desk {
 namespace {
 
 std::string model(const std::string& before, const std::string& after) {
-  Result<std::string> json = diff_model_json(before, after);
+  Result<std::string> json =
+      diff_model_json(before, after, test::changed_lines_now(before, after).runs);
   EXPECT_TRUE(json.ok()) << json.failure();
   return json.ok() ? json.value() : "";
 }

@@ -6,7 +6,6 @@
 #include "diff_model.h"
 #include "json/value.h"
 #include "json/write.h"
-#include "markdown.h"
 #include "request_check.h"
 #include "utf8_text.h"
 
@@ -128,12 +127,13 @@ Reply DeskApi::proposal(std::uint64_t number) {
   const auto found = std::find_if(pending.begin(), pending.end(),
                                   [&](const DeskProposal& p) { return p.number == number; });
   if (found == pending.end()) return json_error(404, "not pending");
-  Result<std::string> model = diff_model_json(texts->before, texts->after);
+  Result<std::string> model = diff_model_json(texts->before, texts->after, texts->runs);
   if (!model.ok()) return json_error(500, model.failure());
   std::string view = "{\"diff\":" + model.value() + ",\"explanation_html\":";
-  json::write_string(render_markdown(texts->explanation), view);
+  json::write_string(texts->explanation_html, view);
   view += ",\"proposal\":" + json::write(proposal_value(*found)) + "}";
-  if (views_.size() >= kMaxKeptViews) views_.erase(views_.begin());
+  if (views_.size() >= kMaxKeptViews) forget_view(views_.begin()->first);
+  kept_bytes_ += view.size();
   return {200, "application/json", views_[number] = std::move(view)};
 }
 
@@ -158,6 +158,13 @@ Reply DeskApi::answer(std::uint64_t number, std::string_view body) {
 // The page must have had the proposal for kReadingTime before an answer
 // to it counts; the page itself also waits until it has been on screen
 // that long in a visible tab.
+void DeskApi::forget_view(std::uint64_t number) {
+  const auto kept = views_.find(number);
+  if (kept == views_.end()) return;
+  kept_bytes_ -= kept->second.size();
+  views_.erase(kept);
+}
+
 bool DeskApi::read_long_enough(std::uint64_t number) const {
   const auto served = served_at_.find(number);
   return served != served_at_.end() && clock_() - served->second >= kReadingTime;

@@ -51,9 +51,11 @@ class DeskApi {
   // Drops what was kept of proposal `number` (its page view): called when it
   // leaves the queue or changes (a changed one must be read anew).
   void forget(std::uint64_t number) {
-    views_.erase(number);
+    forget_view(number);
     served_at_.erase(number);
   }
+  // Bytes of the views kept.
+  std::size_t kept_bytes() const { return kept_bytes_; }
 
   // An event as the page receives it: {"event":"queued","number":N,"outcome":"..."};
   // the events are "queued", "decided", "withdrawn" and "changed".
@@ -66,6 +68,7 @@ class DeskApi {
   Reply answer(std::uint64_t number, std::string_view body);
 
   bool read_long_enough(std::uint64_t number) const;
+  void forget_view(std::uint64_t number);
 
   DeskSource& source_;
   Clock clock_;
@@ -74,6 +77,7 @@ class DeskApi {
   // The page view of each proposal asked for, built once: the Markdown and
   // the diff model of a large text take a moment.
   std::map<std::uint64_t, std::string> views_;
+  std::size_t kept_bytes_ = 0;
 };
 
 }  // namespace varnock::desk

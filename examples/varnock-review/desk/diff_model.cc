@@ -144,14 +144,13 @@ std::string model_head(const TextLines& before, const TextLines& after) {
 
 }  // namespace
 
-Result<std::string> diff_model_json(std::string_view before, std::string_view after) {
-  Result<std::vector<ChangedRun>> runs = changed_runs(before, after);
-  if (!runs.ok()) return fail(std::move(runs).failure());
+Result<std::string> diff_model_json(std::string_view before, std::string_view after,
+                                    std::span<const ChangedRun> runs) {
   const TextLines old_lines(before);
   const TextLines new_lines(after);
   ModelWriter writer(old_lines, new_lines);
   bool after_change = false;
-  for (const ChangedRun& run : runs.value()) {
+  for (const ChangedRun& run : runs) {
     writer.unchanged(run.old_first - writer.old_line(), after_change, true);
     writer.changed(run);
     after_change = true;

@@ -2,10 +2,12 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 
 #include "base/result.h"
+#include "line_diff.h"
 
 namespace varnock::desk {
 
@@ -31,7 +33,9 @@ inline constexpr std::size_t kContextLines = 3;
 //   ["-",old]  ["+",new]            a line only in the old / new text
 // Texts are made valid UTF-8 first. A fold hides at least a few lines;
 // shorter unchanged runs stay in the hunks.
-Result<std::string> diff_model_json(std::string_view before, std::string_view after);
+// `runs` are the changed runs between the texts (line_diff.h).
+Result<std::string> diff_model_json(std::string_view before, std::string_view after,
+                                    std::span<const ChangedRun> runs);
 
 // Lines [first, first + count) of `text` as a JSON array of strings, cut
 // at the text's end; first counts from 1.
