@@ -49,6 +49,7 @@ Result<std::vector<ChangedRun>> parse_changed_runs(std::string_view out) {
 std::vector<std::string> changed_runs_command() {
   return {"diff",
           "-a",
+          "--horizon-lines=3",
           "--unchanged-group-format=",
           std::string("--old-group-format=") + kGroupFormat,
           std::string("--new-group-format=") + kGroupFormat,

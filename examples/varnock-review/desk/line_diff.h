@@ -27,8 +27,10 @@ struct ChangedRun {
 // The arguments that make GNU diff compare the old text, read from
 // "/dev/fd/3", with the new one from "/dev/fd/4" as text (-a) and print
 // each changed run as "f l F L" (first and last line of each side) and
-// nothing else. A last line without a newline differs from the same line
-// with one. Exit status 0 or 1 is success.
+// nothing else. It looks three lines into the texts' common start and end,
+// as `diff -u` does, so that the runs are the ones a unified diff shows. A
+// last line without a newline differs from the same line with one. Exit
+// status 0 or 1 is success.
 std::vector<std::string> changed_runs_command();
 
 // The runs in the output of changed_runs_command, in order; fails on
