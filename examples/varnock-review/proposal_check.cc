@@ -36,12 +36,10 @@ void check_proposal(QueuedProposal& proposal, const Workspace& workspace) {
   Result<Target> target = resolve_target(workspace, proposal.path);
   if (!target.ok()) return refuse(proposal, target.failure());
   proposal.target = target.value().shown;
-  Result<std::optional<PresentFile>> present =
-      read_present(target.value().directory.get(), target.value().name);
-  const std::string_view reason = present.ok() ? compare_present(present.value(), proposal.before)
-                                               : std::string_view(present.failure());
-  if (!reason.empty()) return refuse(proposal, reason);
-  proposal.new_file = !present.value().has_value();
+  Result<PresentFile> present =
+      check_present(target.value().directory.get(), target.value().name, proposal.before);
+  if (!present.ok()) return refuse(proposal, present.failure());
+  proposal.new_file = !present.value().exists;
   if (proposal.new_file) proposal.notices.insert(proposal.notices.begin(), "new file");
 }
 
