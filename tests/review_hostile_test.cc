@@ -9,8 +9,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <random>
 #include <thread>
 
 #include "review_harness.h"
@@ -94,6 +97,70 @@ TEST(ReviewHostile, AClientThatNeverReadsDelaysNoOne) {
   ASSERT_TRUE(second.send(hello_line()));
   EXPECT_EQ(fixture.reviewer->stop(SIGTERM), 0);
   EXPECT_FALSE(exists(fixture.socket));
+}
+
+// `lines` lines of "x" or "y" drawn at random: two of them differ
+// everywhere in small pieces, the worst case for diff.
+std::string scattered_lines(std::size_t lines, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string text;
+  for (std::size_t i = 0; i < lines; ++i) text += random() % 2 ? "x\n" : "y\n";
+  return text;
+}
+
+// While one server's proposal is slow to prepare (each shape in turn), a
+// later one of the same server and another server are answered and the
+// desk tells its state; the slow one is decided too, in the end. The desk
+// is on, so that every change is compared. (A file of 3 GiB is
+// review_servers_test's.)
+TEST(ReviewHostile, ASlowProposalHoldsUpNoOtherServerNorTheDesk) {
+  const auto slow_diff = [](const TempDir& ws) {
+    const std::string before = scattered_lines(2 << 20, 1);  // 4 MiB
+    ws.write("worst.txt", before);
+    return raw_proposal("slow", "worst.txt", before, scattered_lines(2 << 20, 2));
+  };
+  const auto many_at_once = [](const TempDir&) {
+    std::string lines;
+    for (int i = 0; i < 2; ++i) {  // with the two below, the most one server may have
+      lines += raw_proposal(numbered("many", i), numbered("m", i), "", std::string(16 << 20, 'm'));
+    }
+    return lines + raw_proposal("slow", "slow.txt", "", std::string(16 << 20, 's'));
+  };
+  const std::pair<const char*, std::function<std::string(const TempDir&)>> shapes[] = {
+      {"a comparison that takes long", slow_diff},
+      {"a server with the most proposals under way", many_at_once}};
+  for (const auto& [name, slow_lines] : shapes) {
+    SCOPED_TRACE(name);
+    TempDir sockets, ws;
+    ReviewerProcess reviewer({"--socket", sockets.file("s"), "--auto", "accept", "--web"});
+    const std::string url = reviewer.desk_url();
+    const std::string socket = reviewer.socket_path();
+    ScopedDirectory inside(ws.path());
+    Connection slow = Connection::to(socket);
+    std::thread sender([&, lines = slow_lines(ws)] {
+      slow.send(hello_line() + lines + raw_proposal("after", "after.txt", "", "a"));
+    });
+    // Once one of "slow" and "after" is decided, the slow proposal has
+    // been read: it is under way, or decided. ("many" ones are skipped.)
+    std::vector<std::string> decided;
+    const auto decide_next = [&](int timeout_ms) {
+      std::string line;
+      do {
+        line = slow.read_line(timeout_ms).value_or("<none>");
+      } while (line.find("\"many") != std::string::npos);
+      decided.push_back(line);
+    };
+    decide_next(20000);
+    Connection other = Connection::to(socket);
+    ASSERT_TRUE(other.send(hello_line() + raw_proposal("other", "other.txt", "", "o")));
+    EXPECT_EQ(other.read_line(20000), decision("other", true));
+    EXPECT_TRUE(desk_request(url, "GET", "/api/state").starts_with("200 ")) << url;
+    sender.join();
+    decide_next(60000);
+    std::sort(decided.begin(), decided.end());
+    EXPECT_EQ(decided, (std::vector<std::string>{decision("after", true), decision("slow", true)}))
+        << reviewer.out().substr(0, 4000);
+  }
 }
 
 // Lines a client may send, what the person must see, and what must never
