@@ -160,6 +160,10 @@ class ReviewCore {
   const std::deque<QueuedProposal>& history() const { return history_; }
   // Bytes held by proposals waiting or being prepared, and by front ends.
   std::size_t held_bytes() const;
+  // The worker threads, for other slow work of the loop's (reading a long
+  // line). What is posted there must not outlive what it uses: the core
+  // joins them first when it is destroyed, abandoning work not started.
+  boost::asio::thread_pool& workers() { return workers_; }
 
   static constexpr std::size_t kHistoryLength = 100;
 

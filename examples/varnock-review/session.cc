@@ -14,6 +14,13 @@ namespace {
 
 namespace asio = boost::asio;
 
+// The message of a line, or nothing when it holds too many JSON values to
+// parse. Any thread may call it.
+std::optional<mcp::ServerMessage> parse_line(std::string_view line) {
+  if (count_json_values(line, kMaxValuesPerLine) > kMaxValuesPerLine) return std::nullopt;
+  return mcp::read_server_message(line);
+}
+
 std::string kibibytes(std::size_t bytes) { return std::to_string(bytes / 1024) + " KiB"; }
 
 }  // namespace
@@ -71,20 +78,39 @@ void Session::on_read(std::size_t count) {
                  " is used up; a line was dropped");
   }
   lines_.append(std::string_view(buffer_.data(), count));
-  while (!closed_) {
-    std::optional<std::string> line = lines_.take_line();
-    if (!line) break;
-    handle_line(*line);
-  }
-  if (!closed_) read_more();
+  take_lines();
 }
 
-void Session::handle_line(std::string_view line) {
-  if (count_json_values(line, kMaxValuesPerLine) > kMaxValuesPerLine) {
+void Session::take_lines() {
+  while (!closed_) {
+    std::optional<std::string> line = lines_.take_line();
+    if (!line) return read_more();
+    if (line->size() > kParseOnLoop) return parse_off_loop(std::move(*line));
+    handle_message(parse_line(*line));
+  }
+}
+
+// The line's bytes stay counted until it is parsed and let go.
+void Session::parse_off_loop(std::string line) {
+  parsing_bytes_ = line.size();
+  asio::post(hub_.core().workers(), [self = shared_from_this(), line = std::move(line)]() mutable {
+    std::optional<mcp::ServerMessage> message = parse_line(line);
+    std::string().swap(line);
+    asio::post(self->socket_.get_executor(), [self, message = std::move(message)]() mutable {
+      self->parsing_bytes_ = 0;
+      if (self->closed_) return;
+      self->handle_message(std::move(message));
+      self->take_lines();
+    });
+  });
+}
+
+void Session::handle_message(std::optional<mcp::ServerMessage> parsed) {
+  if (!parsed) {
     return close("a line with more than " + std::to_string(kMaxValuesPerLine) +
                  " JSON values was dropped");
   }
-  mcp::ServerMessage message = mcp::read_server_message(line);
+  mcp::ServerMessage& message = *parsed;
   if (auto* hello = std::get_if<mcp::BrokerHello>(&message)) return on_hello(std::move(*hello));
   if (auto* proposal = std::get_if<mcp::BrokerProposal>(&message)) {
     if (said_hello_ && hub_.core().in_flight(number_) >= kMaxProposalsAtOnce) {

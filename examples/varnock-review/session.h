@@ -48,12 +48,19 @@ class Session : public std::enable_shared_from_this<Session> {
   // told the server has gone.
   void close(std::string_view why);
 
-  std::size_t pending_bytes() const { return lines_.pending(); }
+  std::size_t pending_bytes() const { return lines_.pending() + parsing_bytes_; }
+
+  // Lines longer than this are parsed on a worker thread, so that a long
+  // one does not hold up the loop; the session reads on once it is done.
+  static constexpr std::size_t kParseOnLoop = std::size_t{1} << 20;
 
  private:
   void read_more();
   void on_read(std::size_t count);
-  void handle_line(std::string_view line);
+  // Handles the complete lines received, in order, then reads more.
+  void take_lines();
+  void parse_off_loop(std::string line);
+  void handle_message(std::optional<mcp::ServerMessage> message);
   void on_hello(mcp::BrokerHello hello);
   void write_next();
   void check_parent();
@@ -71,6 +78,7 @@ class Session : public std::enable_shared_from_this<Session> {
   ServerInfo info_;
   LineSplitter lines_;
   std::array<char, 65536> buffer_;
+  std::size_t parsing_bytes_ = 0;  // of the line a worker parses; 0 when none
   std::deque<std::string> writes_;
   std::size_t queued_bytes_ = 0;
   bool said_hello_ = false;
