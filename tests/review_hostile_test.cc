@@ -13,6 +13,7 @@
 #include <atomic>
 #include <chrono>
 #include <functional>
+#include <fstream>
 #include <random>
 #include <thread>
 
@@ -161,6 +162,47 @@ TEST(ReviewHostile, ASlowProposalHoldsUpNoOtherServerNorTheDesk) {
     EXPECT_EQ(decided, (std::vector<std::string>{decision("after", true), decision("slow", true)}))
         << reviewer.out().substr(0, 4000);
   }
+}
+
+// The reviewer's resident memory now, in bytes (VmRSS).
+std::size_t resident_bytes(int pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("VmRSS:")) return std::stoul(line.substr(6)) * 1024;
+  }
+  return 0;
+}
+
+// 10 MiB of lines of one letter; every tenth line's letter is `version`'s.
+std::string ten_mebibytes(int version) {
+  std::string text;
+  for (std::size_t line = 0; text.size() < (std::size_t{10} << 20); ++line) {
+    const std::size_t letter = line % 10 == 0 ? static_cast<std::size_t>(version) : line;
+    text.append(99, static_cast<char>('a' + letter % 26)).append("\n");
+  }
+  return text;
+}
+
+// Memory taken for large proposals (their texts, runs, views and diffs) is
+// given back once they are decided.
+TEST(ReviewHostile, MemoryComesBackAfterLargeProposalsAreDecided) {
+  TempDir sockets, ws;
+  ReviewerProcess reviewer({"--socket", sockets.file("s"), "--auto", "accept", "--web"});
+  const std::string url = reviewer.desk_url();
+  const std::string socket = reviewer.socket_path();
+  ScopedDirectory inside(ws.path());
+  Connection server = Connection::to(socket);
+  ASSERT_TRUE(server.send(hello_line() + raw_proposal("warm", "f.txt", "", "warm\n")));
+  ASSERT_EQ(server.read_line(), decision("warm", true));
+  const std::size_t idle = resident_bytes(reviewer.pid());
+  std::string before = "warm\n";
+  for (int i = 0; i < 10; ++i) {
+    const std::string after = ten_mebibytes(i);
+    ASSERT_TRUE(server.send(raw_proposal(numbered("p", i), "f.txt", before, after)));
+    ASSERT_EQ(server.read_line(60000), decision(numbered("p", i), true));
+    before = after;
+  }
+  EXPECT_LT(resident_bytes(reviewer.pid()), idle + (std::size_t{64} << 20));
 }
 
 // Lines a client may send, what the person must see, and what must never

@@ -1,6 +1,7 @@
 // varnock-review: a review broker for varnock-mcp servers that a person can
 // run in a terminal. One event loop serves the socket, the servers, the
 // terminal and the stop signals.
+#include <malloc.h>
 #include <unistd.h>
 
 #include <boost/asio/io_context.hpp>
@@ -232,6 +233,11 @@ int run(const std::vector<std::string_view>& args) {
 
 int main(int argc, char** argv) {
   using namespace varnock::review;
+  // Blocks of a MiB or more (a proposal's texts, a diff) are mapped on
+  // their own and given back to the system when freed, on whichever
+  // thread; glibc would otherwise raise this bound as such blocks are freed
+  // and keep later ones in its arenas.
+  ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
   varnock::open_closed_standard_descriptors();
   std::signal(SIGPIPE, SIG_IGN);
   const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);
