@@ -109,11 +109,20 @@ std::string scattered_lines(std::size_t lines, unsigned seed) {
   return text;
 }
 
+// varnock-review accepting every proposal with the desk on, so that every
+// change is compared; its servers work in `ws`, the current directory.
+struct AcceptingWithDesk {
+  TempDir sockets, ws;
+  ReviewerProcess reviewer{{"--socket", sockets.file("s"), "--auto", "accept", "--web"}};
+  std::string url = reviewer.desk_url();
+  std::string socket = reviewer.socket_path();
+  ScopedDirectory inside{ws.path()};
+};
+
 // While one server's proposal is slow to prepare (each shape in turn), a
 // later one of the same server and another server are answered and the
-// desk tells its state; the slow one is decided too, in the end. The desk
-// is on, so that every change is compared. (A file of 3 GiB is
-// review_servers_test's.)
+// desk tells its state; the slow one is decided too, in the end. (A file
+// of 3 GiB is review_servers_test's.)
 TEST(ReviewHostile, ASlowProposalHoldsUpNoOtherServerNorTheDesk) {
   const auto slow_diff = [](const TempDir& ws) {
     const std::string before = scattered_lines(2 << 20, 1);  // 4 MiB
@@ -132,11 +141,9 @@ TEST(ReviewHostile, ASlowProposalHoldsUpNoOtherServerNorTheDesk) {
       {"a server with the most proposals under way", many_at_once}};
   for (const auto& [name, slow_lines] : shapes) {
     SCOPED_TRACE(name);
-    TempDir sockets, ws;
-    ReviewerProcess reviewer({"--socket", sockets.file("s"), "--auto", "accept", "--web"});
-    const std::string url = reviewer.desk_url();
-    const std::string socket = reviewer.socket_path();
-    ScopedDirectory inside(ws.path());
+    AcceptingWithDesk fixture;
+    const TempDir& ws = fixture.ws;
+    const std::string& socket = fixture.socket;
     Connection slow = Connection::to(socket);
     std::thread sender([&, lines = slow_lines(ws)] {
       slow.send(hello_line() + lines + raw_proposal("after", "after.txt", "", "a"));
@@ -155,12 +162,12 @@ TEST(ReviewHostile, ASlowProposalHoldsUpNoOtherServerNorTheDesk) {
     Connection other = Connection::to(socket);
     ASSERT_TRUE(other.send(hello_line() + raw_proposal("other", "other.txt", "", "o")));
     EXPECT_EQ(other.read_line(20000), decision("other", true));
-    EXPECT_TRUE(desk_request(url, "GET", "/api/state").starts_with("200 ")) << url;
+    EXPECT_TRUE(desk_request(fixture.url, "GET", "/api/state").starts_with("200 "));
     sender.join();
     decide_next(60000);
     std::sort(decided.begin(), decided.end());
     EXPECT_EQ(decided, (std::vector<std::string>{decision("after", true), decision("slow", true)}))
-        << reviewer.out().substr(0, 4000);
+        << fixture.reviewer.out().substr(0, 4000);
   }
 }
 
@@ -186,15 +193,12 @@ std::string ten_mebibytes(int version) {
 // Memory taken for large proposals (their texts, runs, views and diffs) is
 // given back once they are decided.
 TEST(ReviewHostile, MemoryComesBackAfterLargeProposalsAreDecided) {
-  TempDir sockets, ws;
-  ReviewerProcess reviewer({"--socket", sockets.file("s"), "--auto", "accept", "--web"});
-  const std::string url = reviewer.desk_url();
-  const std::string socket = reviewer.socket_path();
-  ScopedDirectory inside(ws.path());
-  Connection server = Connection::to(socket);
+  AcceptingWithDesk fixture;
+  const int pid = fixture.reviewer.pid();
+  Connection server = Connection::to(fixture.socket);
   ASSERT_TRUE(server.send(hello_line() + raw_proposal("warm", "f.txt", "", "warm\n")));
   ASSERT_EQ(server.read_line(), decision("warm", true));
-  const std::size_t idle = resident_bytes(reviewer.pid());
+  const std::size_t idle = resident_bytes(pid);
   std::string before = "warm\n";
   for (int i = 0; i < 10; ++i) {
     const std::string after = ten_mebibytes(i);
@@ -202,7 +206,7 @@ TEST(ReviewHostile, MemoryComesBackAfterLargeProposalsAreDecided) {
     ASSERT_EQ(server.read_line(60000), decision(numbered("p", i), true));
     before = after;
   }
-  EXPECT_LT(resident_bytes(reviewer.pid()), idle + (std::size_t{64} << 20));
+  EXPECT_LT(resident_bytes(pid), idle + (std::size_t{64} << 20));
 }
 
 // Lines a client may send, what the person must see, and what must never
