@@ -1,7 +1,7 @@
 // The reviewer's children and the diff it shows, in process: the child
 // runner's bounds, the one comparison of a proposal's lines and its whole
-// replacement past a bound, and the unified diff written from the runs,
-// which must read as GNU `diff -u` printed it.
+// replacement past a bound, the unified diff written from the runs, which
+// must read as GNU `diff -u` printed it, and how much the terminal shows.
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
@@ -12,6 +12,7 @@
 
 #include "changed_runs_now.h"
 #include "child_runner.h"
+#include "present.h"
 #include "unified_diff.h"
 
 namespace varnock::review {
@@ -102,6 +103,16 @@ TEST(UnifiedDiff, StopsPastItsBoundAndSaysSo) {
   EXPECT_LT(cut.size(), 200u);
   EXPECT_TRUE(cut.ends_with(std::string(kDiffCut) + "\n")) << cut;
   EXPECT_EQ(unified_diff(before, after, runs, {"a/f", "b/f"}, 1 << 20).find(kDiffCut),
+            std::string::npos);
+}
+
+TEST(ReviewDisplay, ALongExplanationIsShownInPart) {
+  QueuedProposal proposal;
+  proposal.explanation = std::string(kMaxShownExplanation, 'e') + "\u00e9" + std::string(9, 'f');
+  proposal.runs.emplace();
+  const std::string shown = render_proposal(proposal, 0, false);
+  EXPECT_LT(shown.size(), kMaxShownExplanation + 4096);
+  EXPECT_NE(shown.find("e\n  [11 more bytes of the explanation are not shown here]\n"),
             std::string::npos);
 }
 

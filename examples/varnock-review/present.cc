@@ -63,6 +63,16 @@ std::string heading(const QueuedProposal& proposal, std::size_t still_waiting, b
   return out;
 }
 
+// The explanation as the terminal shows it, cut after kMaxShownExplanation
+// bytes (at the start of a character).
+std::string explanation_of(std::string_view explanation) {
+  if (explanation.size() <= kMaxShownExplanation) return indented(visible_text(explanation).text, "  ");
+  std::size_t cut = kMaxShownExplanation;
+  while (cut > 0 && (static_cast<unsigned char>(explanation[cut]) & 0xc0) == 0x80) --cut;
+  return indented(visible_text(explanation.substr(0, cut)).text, "  ") + "  [" +
+         std::to_string(explanation.size() - cut) + " more bytes of the explanation are not shown here]\n";
+}
+
 std::string label(std::string_view side, const std::string& path) {
   return path.starts_with('/') ? path : std::string(side) + path;
 }
@@ -96,7 +106,7 @@ std::string render_proposal(const QueuedProposal& proposal, std::size_t still_wa
                             bool colour) {
   std::string out = heading(proposal, still_waiting, colour);
   out += styled("Explanation:", kBold, colour) + "\n";
-  out += indented(visible_text(proposal.explanation).text, "  ");
+  out += explanation_of(proposal.explanation);
   if (!proposal.refusal.empty()) {
     out += "Refused without asking: " + name(proposal.refusal) +
            ". The agent is told it was rejected; nothing was written.\n";

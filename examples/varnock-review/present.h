@@ -16,6 +16,8 @@ std::string colour_diff(std::string_view diff);
 
 // Bytes of a diff shown before the rest is left out (unified_diff.h).
 inline constexpr std::size_t kMaxShownDiff = std::size_t{8} << 20;
+// Bytes of an explanation shown before the rest is left out.
+inline constexpr std::size_t kMaxShownExplanation = std::size_t{1} << 20;
 // What stands for the diff of a proposal whose lines no front end compared.
 inline constexpr std::string_view kNotCompared =
     "  (not compared: every proposal is answered at once)\n";
@@ -26,8 +28,9 @@ inline constexpr std::string_view kNotCompared =
 std::string diff_of(const QueuedProposal& proposal);
 
 // The screen text for one proposal, ending in LF: who sent it, the path,
-// the resolved target when it differs, notices, the explanation and the
-// diff, or for a refused proposal the reason it is not asked.
+// the resolved target when it differs, notices, the explanation (its first
+// kMaxShownExplanation bytes, and a line saying how much is left out) and
+// the diff, or for a refused proposal the reason it is not asked.
 // `still_waiting` counts proposals queued behind it.
 std::string render_proposal(const QueuedProposal& proposal, std::size_t still_waiting, bool colour);
 
