@@ -5,6 +5,7 @@
 #include <boost/asio/write.hpp>
 #include <variant>
 
+#include "json/parse.h"
 #include "line_limits.h"
 #include "server_hub.h"
 #include "visible_text.h"
@@ -73,10 +74,7 @@ void Session::on_read(std::size_t count) {
   if (lines_.pending() + count > limits.max_line) {
     return close("a line over the limit of " + kibibytes(limits.max_line) + " was dropped");
   }
-  if (!hub_.within_budget(count)) {
-    return close("the reviewer's memory budget of " + kibibytes(limits.memory_budget) +
-                 " is used up; a line was dropped");
-  }
+  if (!hub_.within_budget(count)) return close(budget_used_up());
   lines_.append(std::string_view(buffer_.data(), count));
   take_lines();
 }
@@ -90,12 +88,17 @@ void Session::take_lines() {
   }
 }
 
-// The line's bytes stay counted until it is parsed and let go.
+// The line stays counted until it is parsed and let go, with the two
+// copies its parse makes (the parsed value, and the proposal taken from
+// it); when the budget has no room for them the line is dropped.
 void Session::parse_off_loop(std::string line) {
   parsing_bytes_ = line.size();
+  if (!hub_.within_budget(kParseCopies * line.size())) return close(budget_used_up());
+  parsing_bytes_ += kParseCopies * line.size();
   asio::post(hub_.core().workers(), [self = shared_from_this(), line = std::move(line)]() mutable {
     std::optional<mcp::ServerMessage> message = parse_line(line);
     std::string().swap(line);
+    json::release_thread_buffers();  // kept, they would hold this line's size for good
     asio::post(self->socket_.get_executor(), [self, message = std::move(message)]() mutable {
       self->parsing_bytes_ = 0;
       if (self->closed_) return;
@@ -216,6 +219,11 @@ void Session::close(std::string_view why) {
   if (said_hello_ || !why.empty()) hub_.core().notice(text);
   if (said_hello_) hub_.core().server_gone(number_);
   hub_.session_closed(number_);
+}
+
+std::string Session::budget_used_up() const {
+  return "the reviewer's memory budget of " + kibibytes(hub_.settings().limits.memory_budget) +
+         " is used up; a line was dropped";
 }
 
 std::string Session::name() const {

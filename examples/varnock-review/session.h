@@ -53,6 +53,8 @@ class Session : public std::enable_shared_from_this<Session> {
   // Lines longer than this are parsed on a worker thread, so that a long
   // one does not hold up the loop; the session reads on once it is done.
   static constexpr std::size_t kParseOnLoop = std::size_t{1} << 20;
+  // Copies of a line its parse holds at once besides the line.
+  static constexpr std::size_t kParseCopies = 2;
 
  private:
   void read_more();
@@ -66,6 +68,7 @@ class Session : public std::enable_shared_from_this<Session> {
   void check_parent();
   void watch_parent();
   std::string name() const;
+  std::string budget_used_up() const;
 
   ServerHub& hub_;
   int number_;
