@@ -26,9 +26,9 @@ std::string run_job(ChildJob job) {
   ChildRunner runner(io);
   std::string ended = "not ended";
   runner.run(std::move(job), [&](Result<ChildOutput> ran) {
-    ended = ran.ok() ? "status " + std::to_string(ran.value().status) + ": " + ran.value().out
-                     : "failed " + std::to_string(static_cast<int>(ran.kind())) + ": " +
-                           ran.failure();
+    ended = ran.ok()
+                ? "status " + std::to_string(ran.value().status) + ": " + ran.value().out
+                : "failed " + std::to_string(static_cast<int>(ran.kind())) + ": " + ran.failure();
   });
   io.run();
   EXPECT_EQ(runner.running(), 0u);
@@ -44,7 +44,11 @@ TEST(ChildRunner, FeedsInputsKeepsOutputAndEnforcesItsBounds) {
     std::optional<std::chrono::milliseconds> time_limit;
     std::string ended;  // its start, for a failure
   } cases[] = {
-      {{"cat", "/dev/fd/4", "/dev/fd/3"}, {"three\n", "four\n"}, 100, {}, "status 0: four\nthree\n"},
+      {{"cat", "/dev/fd/4", "/dev/fd/3"},
+       {"three\n", "four\n"},
+       100,
+       {},
+       "status 0: four\nthree\n"},
       {{"sh", "-c", "wc -c </dev/fd/3; exit 3"}, {big}, 100, {}, "status 3: 1048576\n"},
       {{"no-such-program-here"}, {}, 100, {}, "status 127: "},
       {{"yes"}, {}, 1000, {}, "failed 1: yes printed more than 1000 bytes"},
@@ -60,7 +64,11 @@ TEST(ChildRunner, FeedsInputsKeepsOutputAndEnforcesItsBounds) {
 // `diff -u -a` itself, for comparison.
 std::string gnu_unified(std::string_view before, std::string_view after) {
   ChildJob job{{"diff", "-u", "-a", "--label", "a/f", "--label", "b/f", "/dev/fd/3", "/dev/fd/4"},
-               {before, after}, true, std::size_t{1} << 30, {}, false};
+               {before, after},
+               true,
+               std::size_t{1} << 30,
+               {},
+               false};
   const std::string ended = run_job(job);
   return ended.substr(ended.find(": ") + 2);
 }
@@ -87,7 +95,8 @@ std::string random_text(std::mt19937& random) {
 TEST(UnifiedDiff, ReadsAsGnuDiffPrintedIt) {
   const std::pair<std::string, std::string> edges[] = {
       {"", "new\n"}, {"old\n", ""}, {"same\n", "same\n"}, {"x", "x\n"}, {"a\nb", "a\nc"}};
-  for (const auto& [before, after] : edges) EXPECT_EQ(ours(before, after), gnu_unified(before, after));
+  for (const auto& [before, after] : edges)
+    EXPECT_EQ(ours(before, after), gnu_unified(before, after));
   std::mt19937 random(20240601);
   for (int i = 0; i < 200; ++i) {
     const std::string before = random_text(random), after = random_text(random);
@@ -133,8 +142,9 @@ TEST(ChangedLines, PastABoundTheChangeIsAWholeReplacement) {
   const ChangedLines without = test::changed_lines_now(before, after);
   ::setenv("PATH", path.c_str(), 1);
   EXPECT_EQ(without.runs, whole);
-  EXPECT_EQ(without.notice,
-            "the change is shown as a whole replacement: cannot run diff (is diffutils installed?)");
+  EXPECT_EQ(
+      without.notice,
+      "the change is shown as a whole replacement: cannot run diff (is diffutils installed?)");
 }
 
 }  // namespace

@@ -12,8 +12,8 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <thread>
 
@@ -263,7 +263,8 @@ TEST(ReviewHostile, ALongLineIsParsedOnlyWithinTheBudget) {
   Connection client = Connection::to(fixture.socket);
   ASSERT_TRUE(client.send(hello_line() + raw_proposal("p", "/x", "", std::string(3 << 20, 'y'))));
   EXPECT_TRUE(client.closed_by_peer());
-  EXPECT_TRUE(fixture.reviewer->wait_for("memory budget of 8192 KiB is used up; a line was dropped"));
+  EXPECT_TRUE(
+      fixture.reviewer->wait_for("memory budget of 8192 KiB is used up; a line was dropped"));
   Connection next = Connection::to(fixture.socket);
   ASSERT_TRUE(next.send(hello_line() + raw_proposal("q", "/x", "", std::string(2 << 20, 'y'))));
   EXPECT_EQ(next.read_line(), decision("q", false));

@@ -119,8 +119,9 @@ TEST(ReviewPresent, TheFileStillHoldsWhatTheAgentRead) {
     TempDir dir;
     const UniqueFd fd(::open(dir.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     const auto text = [](const std::string& column) {
-      return column.starts_with("LONG") ? std::string((1 << 20) - 1, 'x') + test::unescape(column.substr(4))
-                                         : test::unescape(column);
+      return column.starts_with("LONG")
+                 ? std::string((1 << 20) - 1, 'x') + test::unescape(column.substr(4))
+                 : test::unescape(column);
     };
     if (record.columns.at(0) != "-") dir.write("f", text(record.columns[0]));
     Result<PresentFile> present = check_present(fd.get(), "f", text(record.columns.at(1)));

@@ -35,9 +35,10 @@ Result<std::string> apply_proposal(const Workspace& workspace, std::string_view 
   const bool exists = present.value().exists;
   const std::optional<mode_t> mode =
       exists ? std::optional<mode_t>(present.value().mode) : std::nullopt;
-  ReplaceRequest request{directory, found.name, after, mode, !exists, [&] {
-                           return still_current(directory, found.name, before);
-                         }};
+  ReplaceRequest request{directory, found.name,
+                         after,     mode,
+                         !exists,   [&] {
+                           return still_current(directory, found.name, before); }};
   return replace_file(request);
 }
 

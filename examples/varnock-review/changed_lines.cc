@@ -12,8 +12,7 @@ std::string whole_because(std::string_view why) {
 }
 
 // diff's answer as runs, or the whole replacement and why.
-ChangedLines read_answer(std::string_view before, std::string_view after,
-                         Result<ChildOutput> ran) {
+ChangedLines read_answer(std::string_view before, std::string_view after, Result<ChildOutput> ran) {
   ChangedLines lines;
   if (ran.ok() && ran.value().status == kNotFound) {
     lines.notice = whole_because("cannot run diff (is diffutils installed?)");
@@ -42,9 +41,11 @@ ChangedLines read_answer(std::string_view before, std::string_view after,
 ChildRunner::Id compare_lines(ChildRunner& runner, std::string_view before, std::string_view after,
                               const DiffBounds& bounds, std::function<void(ChangedLines)> done) {
   if (before == after || before.empty() || after.empty()) {
-    boost::asio::post(runner.io(), [done = std::move(done),
-                                    lines = ChangedLines{desk::whole_replacement(before, after),
-                                                         ""}]() mutable { done(std::move(lines)); });
+    boost::asio::post(runner.io(),
+                      [done = std::move(done),
+                       lines = ChangedLines{desk::whole_replacement(before, after), ""}]() mutable {
+                        done(std::move(lines));
+                      });
     return 0;
   }
   ChildJob job;
@@ -52,10 +53,10 @@ ChildRunner::Id compare_lines(ChildRunner& runner, std::string_view before, std:
   job.inputs = {before, after};
   job.output_limit = bounds.output_limit;
   job.time_limit = bounds.time_limit;
-  return runner.run(std::move(job), [before, after, done = std::move(done)](
-                                        Result<ChildOutput> ran) {
-    done(read_answer(before, after, std::move(ran)));
-  });
+  return runner.run(std::move(job),
+                    [before, after, done = std::move(done)](Result<ChildOutput> ran) {
+                      done(read_answer(before, after, std::move(ran)));
+                    });
 }
 
 }  // namespace varnock::review

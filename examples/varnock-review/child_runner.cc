@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include <array>
-#include <boost/asio/post.hpp>
 #include <boost/asio/posix/stream_descriptor.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/steady_timer.hpp>
 #include <boost/asio/write.hpp>
 #include <cerrno>
@@ -155,8 +155,7 @@ struct ChildRunner::Child : std::enable_shared_from_this<Child> {
   int wait_status = 0;
 };
 
-void ChildRunner::Child::start(UniqueFd pidfd, std::vector<UniqueFd> input_ends,
-                               UniqueFd out_end) {
+void ChildRunner::Child::start(UniqueFd pidfd, std::vector<UniqueFd> input_ends, UniqueFd out_end) {
   process.assign(pidfd.release());
   for (std::size_t i = 0; i < input_ends.size(); ++i) {
     inputs.push_back(std::make_unique<Descriptor>(process.get_executor()));
@@ -176,48 +175,48 @@ void ChildRunner::Child::start(UniqueFd pidfd, std::vector<UniqueFd> input_ends,
 // A child that stops reading (it ended, or needed no more) just ends its
 // input; that is no failure of the job.
 void ChildRunner::Child::write_input(std::size_t index) {
-  asio::async_write(*inputs[index], asio::buffer(job.inputs[index].data(), job.inputs[index].size()),
-                    [weak = weak_from_this(), index](const boost::system::error_code&,
-                                                     std::size_t) {
-                      const std::shared_ptr<Child> self = weak.lock();
-                      if (!self) return;
-                      boost::system::error_code ignored;
-                      self->inputs[index]->close(ignored);
-                    });
+  asio::async_write(
+      *inputs[index], asio::buffer(job.inputs[index].data(), job.inputs[index].size()),
+      [weak = weak_from_this(), index](const boost::system::error_code&, std::size_t) {
+        const std::shared_ptr<Child> self = weak.lock();
+        if (!self) return;
+        boost::system::error_code ignored;
+        self->inputs[index]->close(ignored);
+      });
 }
 
 void ChildRunner::Child::read_output() {
-  out.async_read_some(asio::buffer(buffer), [weak = weak_from_this()](
-                                                const boost::system::error_code& error,
-                                                std::size_t count) {
-    const std::shared_ptr<Child> self = weak.lock();
-    if (!self || self->out_done) return;
-    self->output.append(self->buffer.data(), count);
-    if (self->output.size() > self->job.output_limit) {
-      self->kill_once(fail(self->name() + " printed more than " +
-                               std::to_string(self->job.output_limit) + " bytes",
-                           FailureKind::kTooLarge));
-    } else if (!error) {
-      return self->read_output();
-    }
-    self->out_done = true;
-    boost::system::error_code ignored;
-    self->out.close(ignored);
-    self->maybe_finish();
-  });
+  out.async_read_some(
+      asio::buffer(buffer),
+      [weak = weak_from_this()](const boost::system::error_code& error, std::size_t count) {
+        const std::shared_ptr<Child> self = weak.lock();
+        if (!self || self->out_done) return;
+        self->output.append(self->buffer.data(), count);
+        if (self->output.size() > self->job.output_limit) {
+          self->kill_once(fail(self->name() + " printed more than " +
+                                   std::to_string(self->job.output_limit) + " bytes",
+                               FailureKind::kTooLarge));
+        } else if (!error) {
+          return self->read_output();
+        }
+        self->out_done = true;
+        boost::system::error_code ignored;
+        self->out.close(ignored);
+        self->maybe_finish();
+      });
 }
 
 void ChildRunner::Child::watch_exit() {
-  process.async_wait(Descriptor::wait_read, [weak = weak_from_this()](
-                                                const boost::system::error_code& error) {
-    const std::shared_ptr<Child> self = weak.lock();
-    if (!self || error == asio::error::operation_aborted) return;
-    while (::waitpid(self->pid, &self->wait_status, 0) < 0 && errno == EINTR) {
-    }
-    self->exited = true;
-    self->timer.cancel();
-    self->maybe_finish();
-  });
+  process.async_wait(Descriptor::wait_read,
+                     [weak = weak_from_this()](const boost::system::error_code& error) {
+                       const std::shared_ptr<Child> self = weak.lock();
+                       if (!self || error == asio::error::operation_aborted) return;
+                       while (::waitpid(self->pid, &self->wait_status, 0) < 0 && errno == EINTR) {
+                       }
+                       self->exited = true;
+                       self->timer.cancel();
+                       self->maybe_finish();
+                     });
 }
 
 void ChildRunner::Child::watch_time() {
@@ -226,9 +225,9 @@ void ChildRunner::Child::watch_time() {
   timer.async_wait([weak = weak_from_this()](const boost::system::error_code& error) {
     const std::shared_ptr<Child> self = weak.lock();
     if (!self || error) return;
-    self->kill_once(fail(self->name() + " took longer than " +
-                             std::to_string(self->job.time_limit->count()) + " ms",
-                         FailureKind::kTimedOut));
+    self->kill_once(fail(
+        self->name() + " took longer than " + std::to_string(self->job.time_limit->count()) + " ms",
+        FailureKind::kTimedOut));
   });
 }
 
@@ -243,8 +242,8 @@ void ChildRunner::Child::maybe_finish() {
   if (!exited || !out_done) return;
   if (broke) return runner.finish(id, std::move(*broke));
   if (!WIFEXITED(wait_status)) {
-    return runner.finish(id, fail(name() + " ended by signal " +
-                                  std::to_string(WTERMSIG(wait_status))));
+    return runner.finish(
+        id, fail(name() + " ended by signal " + std::to_string(WTERMSIG(wait_status))));
   }
   runner.finish(id, ChildOutput{std::move(output), WEXITSTATUS(wait_status)});
 }
@@ -279,7 +278,8 @@ ChildRunner::Id ChildRunner::run(ChildJob job, ChildDone done) {
     if (!pipe.ok()) return failed(fail(std::move(pipe).failure()));
     out = std::move(pipe).value();
   }
-  Result<pid_t> pid = spawn(job.args, child_inputs, out.write_end.valid() ? out.write_end.get() : -1);
+  Result<pid_t> pid =
+      spawn(job.args, child_inputs, out.write_end.valid() ? out.write_end.get() : -1);
   if (!pid.ok()) return failed(fail(std::move(pid).failure()));
   if (pid.value() == 0) return failed(ChildOutput{{}, kNotFound});
   UniqueFd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, pid.value(), 0)));

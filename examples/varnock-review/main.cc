@@ -166,7 +166,8 @@ Result<Desk> start_desk(asio::io_context& io, ChildRunner& runner, DeskFrontEnd&
   desk.launch_page.emplace(std::move(page).value());
   // A browser that does not open is told, and the printed address remains.
   open_in_browser(runner, desk.launch_page->path(), [](const Status& opened) {
-    if (!opened.ok()) show("varnock-review: " + opened.failure() + "; open the address above by hand\n");
+    if (!opened.ok())
+      show("varnock-review: " + opened.failure() + "; open the address above by hand\n");
   });
   return desk;
 }

@@ -66,11 +66,13 @@ std::string heading(const QueuedProposal& proposal, std::size_t still_waiting, b
 // The explanation as the terminal shows it, cut after kMaxShownExplanation
 // bytes (at the start of a character).
 std::string explanation_of(std::string_view explanation) {
-  if (explanation.size() <= kMaxShownExplanation) return indented(visible_text(explanation).text, "  ");
+  if (explanation.size() <= kMaxShownExplanation)
+    return indented(visible_text(explanation).text, "  ");
   std::size_t cut = kMaxShownExplanation;
   while (cut > 0 && (static_cast<unsigned char>(explanation[cut]) & 0xc0) == 0x80) --cut;
   return indented(visible_text(explanation.substr(0, cut)).text, "  ") + "  [" +
-         std::to_string(explanation.size() - cut) + " more bytes of the explanation are not shown here]\n";
+         std::to_string(explanation.size() - cut) +
+         " more bytes of the explanation are not shown here]\n";
 }
 
 std::string label(std::string_view side, const std::string& path) {

@@ -96,9 +96,8 @@ void ReviewCore::receive(int server, mcp::BrokerProposal message) {
     if (html && proposal.refusal.empty()) {
       proposal.explanation_html = desk::render_markdown(proposal.explanation);
     }
-    boost::asio::post(io_, [this, proposal = std::move(proposal)]() mutable {
-      checked(std::move(proposal));
-    });
+    boost::asio::post(
+        io_, [this, proposal = std::move(proposal)]() mutable { checked(std::move(proposal)); });
   });
 }
 
@@ -121,11 +120,9 @@ void ReviewCore::checked(QueuedProposal proposal) {
   held_bytes_ += proposal_bytes(proposal) - preparing.counted;
   preparing.counted = proposal_bytes(proposal);
   const QueuedProposal& held = preparing.proposal.emplace(std::move(proposal));
-  preparing.comparison =
-      compare_lines(runner_, held.before, held.after, bounds_,
-                    [this, number = held.number](ChangedLines lines) {
-                      compared(number, std::move(lines));
-                    });
+  preparing.comparison = compare_lines(
+      runner_, held.before, held.after, bounds_,
+      [this, number = held.number](ChangedLines lines) { compared(number, std::move(lines)); });
 }
 
 void ReviewCore::compared(std::uint64_t number, ChangedLines lines) {

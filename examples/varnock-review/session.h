@@ -76,7 +76,7 @@ class Session : public std::enable_shared_from_this<Session> {
   boost::asio::steady_timer hello_timer_;
   boost::asio::steady_timer parent_timer_;
   Peer peer_;
-  std::optional<ProcessStat> at_hello_;  // the server's process as it was at hello
+  std::optional<ProcessStat> at_hello_;         // the server's process as it was at hello
   std::shared_ptr<const Workspace> workspace_;  // shared with the checks under way
   ServerInfo info_;
   LineSplitter lines_;

@@ -8,8 +8,8 @@
 #include <cerrno>
 #include <cstdint>
 
-#include "base/os_error.h"
 #include "base/io.h"
+#include "base/os_error.h"
 #include "beneath.h"
 #include "json/text.h"
 #include "mcp/broker_protocol.h"
@@ -214,17 +214,18 @@ Result<Target> resolve_target(const Workspace& workspace, std::string_view path)
   return resolve_components(workspace, std::move(parts).value(), 0);
 }
 
-Result<PresentFile> check_present(int directory, const std::string& name,
-                                  std::string_view before) {
+Result<PresentFile> check_present(int directory, const std::string& name, std::string_view before) {
   UniqueFd fd(::openat(directory, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!fd.valid()) {
-    if (errno == ENOENT) return before.empty() ? Result<PresentFile>(PresentFile{}) : refuse(kChanged);
+    if (errno == ENOENT)
+      return before.empty() ? Result<PresentFile>(PresentFile{}) : refuse(kChanged);
     if (errno == ELOOP) return refuse(kOutside);
     return refuse(kNotText);
   }
   struct stat st;
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return refuse(kNotRegular);
-  if (static_cast<std::uint64_t>(st.st_size) > mcp::kMaxPresentContent) return refuse(kFileTooLarge);
+  if (static_cast<std::uint64_t>(st.st_size) > mcp::kMaxPresentContent)
+    return refuse(kFileTooLarge);
   const std::string_view reason = compare_content(fd.get(), before);
   if (!reason.empty()) return refuse(reason);
   return PresentFile{true, static_cast<mode_t>(st.st_mode & 07777)};

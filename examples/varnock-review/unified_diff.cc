@@ -128,7 +128,8 @@ std::string unified_diff(std::string_view before, std::string_view after,
     std::size_t end = start + 1;
     while (end < changes.size() && changes[end].line0 - changes[end - 1].end0() < kHunkGap) ++end;
     const bool whole = writer.write(std::span<const Change>(changes.data() + start, end - start));
-    if (!whole || (writer.full() && end < changes.size())) return out + std::string(kDiffCut) + "\n";
+    if (!whole || (writer.full() && end < changes.size()))
+      return out + std::string(kDiffCut) + "\n";
     start = end;
   }
   return out;

@@ -155,9 +155,6 @@ Reply DeskApi::answer(std::uint64_t number, std::string_view body) {
   return {200, "application/json", decided ? "{\"decided\":true}" : "{\"decided\":false}"};
 }
 
-// The page must have had the proposal for kReadingTime before an answer
-// to it counts; the page itself also waits until it has been on screen
-// that long in a visible tab.
 void DeskApi::forget_view(std::uint64_t number) {
   const auto kept = views_.find(number);
   if (kept == views_.end()) return;
@@ -165,6 +162,9 @@ void DeskApi::forget_view(std::uint64_t number) {
   views_.erase(kept);
 }
 
+// The page must have had the proposal for kReadingTime before an answer
+// to it counts; the page itself also waits until it has been on screen
+// that long in a visible tab.
 bool DeskApi::read_long_enough(std::uint64_t number) const {
   const auto served = served_at_.find(number);
   return served != served_at_.end() && clock_() - served->second >= kReadingTime;
