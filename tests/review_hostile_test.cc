@@ -109,6 +109,14 @@ std::string scattered_lines(std::size_t lines, unsigned seed) {
   return text;
 }
 
+// A proposal of "worst.txt" whose comparison takes long: 4 MiB of lines
+// scattered_lines changes everywhere.
+std::string slow_diff(const TempDir& ws) {
+  const std::string before = scattered_lines(2 << 20, 1);
+  ws.write("worst.txt", before);
+  return raw_proposal("slow", "worst.txt", before, scattered_lines(2 << 20, 2));
+}
+
 // varnock-review accepting every proposal with the desk on, so that every
 // change is compared; its servers work in `ws`, the current directory.
 struct AcceptingWithDesk {
@@ -124,11 +132,6 @@ struct AcceptingWithDesk {
 // desk tells its state; the slow one is decided too, in the end. (A file
 // of 3 GiB is review_servers_test's.)
 TEST(ReviewHostile, ASlowProposalHoldsUpNoOtherServerNorTheDesk) {
-  const auto slow_diff = [](const TempDir& ws) {
-    const std::string before = scattered_lines(2 << 20, 1);  // 4 MiB
-    ws.write("worst.txt", before);
-    return raw_proposal("slow", "worst.txt", before, scattered_lines(2 << 20, 2));
-  };
   const auto many_at_once = [](const TempDir&) {
     std::string lines;
     for (int i = 0; i < 2; ++i) {  // with the two below, the most one server may have
@@ -169,6 +172,27 @@ TEST(ReviewHostile, ASlowProposalHoldsUpNoOtherServerNorTheDesk) {
     EXPECT_EQ(decided, (std::vector<std::string>{decision("after", true), decision("slow", true)}))
         << fixture.reviewer.out().substr(0, 4000);
   }
+}
+
+// A server that goes away while its proposal is prepared: the proposal is
+// withdrawn without being shown, nothing is sent, and the reviewer serves on.
+TEST(ReviewHostile, AProposalWhoseServerWentWhileItWasPreparedIsWithdrawn) {
+  AcceptingWithDesk fixture;
+  Connection slow = Connection::to(fixture.socket);
+  ASSERT_TRUE(slow.send(hello_line() + slow_diff(fixture.ws) +
+                        raw_proposal("after", "after.txt", "", "a")));
+  ASSERT_EQ(slow.read_line(20000), decision("after", true));  // "slow" is read: it is under way
+  slow.close();
+  EXPECT_TRUE(fixture.reviewer.wait_for("disconnected."));
+  const std::string state = desk_request(fixture.url, "GET", "/api/state");
+  EXPECT_NE(state.find(R"("outcome":"withdrawn: the server went away before an answer",)"
+                       R"("path":"worst.txt")"),
+            std::string::npos)
+      << state;
+  Connection other = Connection::to(fixture.socket);
+  ASSERT_TRUE(other.send(hello_line() + raw_proposal("other", "other.txt", "", "o")));
+  EXPECT_EQ(other.read_line(20000), decision("other", true));
+  EXPECT_EQ(fixture.reviewer.out().find("worst.txt"), std::string::npos);
 }
 
 // The reviewer's resident memory now, in bytes (VmRSS).
