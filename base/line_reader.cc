@@ -8,11 +8,19 @@
 #include "base/os_error.h"
 
 namespace varnock {
+namespace {
+
+// A buffer larger than this is let go when it empties.
+constexpr std::size_t kKeptCapacity = std::size_t{1} << 20;
+
+}  // namespace
 
 void LineSplitter::append(std::string_view bytes) {
-  // Drop what was handed out once it is at least half the buffer, so each
-  // byte is moved a bounded number of times.
-  if (begin_ > 0 && begin_ * 2 >= buffer_.size()) {
+  // Drop what was handed out once it is at least half the buffer, or when
+  // the buffer grows anyway, so each byte is moved a bounded number of
+  // times, and a long line that fills the buffer is handed out uncopied.
+  const bool grows = buffer_.size() + bytes.size() > buffer_.capacity();
+  if (begin_ > 0 && (begin_ * 2 >= buffer_.size() || grows)) {
     buffer_.erase(0, begin_);
     scanned_ -= begin_;
     begin_ = 0;
@@ -38,6 +46,8 @@ std::optional<std::string> LineSplitter::take_line() {
   }
   begin_ = scanned_ = end;
   if (begin_ >= buffer_.size()) {
+    // Room a long line needed is given back once nothing is left in it.
+    if (buffer_.capacity() > kKeptCapacity) std::string().swap(buffer_);
     buffer_.clear();
     begin_ = scanned_ = 0;
   }

@@ -13,6 +13,7 @@ namespace varnock {
 enum class FailureKind {
   kOther,
   kTooLarge,  // the data is larger than the bound the caller gave
+  kTimedOut,  // it took longer than the time the caller gave
 };
 
 // A failure is a human-readable message and its kind.

@@ -35,4 +35,9 @@ inline constexpr int kMaxDepth = 127;
 // "<message> at line <L> column <C>".
 Result<Value> parse(std::string_view text);
 
+// Lets go of the buffers parse() keeps for the calling thread between texts
+// (up to the size of the texts it read); the next text makes them anew. For
+// a thread that reads a large text only now and then.
+void release_thread_buffers();
+
 }  // namespace varnock::json

@@ -40,6 +40,7 @@ class ReviewerProcess {
   // Sends `signal` (none when 0) and waits; gives the exit code, or 128 +
   // the signal that ended it.
   int stop(int signal = SIGTERM);
+  int pid() const { return process_.pid(); }
   // Everything written so far to standard output and error.
   std::string out() const { return files_.read("out"); }
   std::string err() const { return files_.read("err"); }

@@ -9,9 +9,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <fstream>
+#include <functional>
 #include <mutex>
+#include <random>
 #include <thread>
 
 #include "review_harness.h"
@@ -87,9 +91,9 @@ TEST(ReviewHostile, SwappingADirectoryForALinkWritesNothingOutside) {
   EXPECT_EQ(written, accepted);
 }
 
-// A client that sends proposals and never reads its decisions holds up
-// nobody, is closed once its queue passes the bound, and a stop signal
-// still stops the reviewer and removes its socket.
+// A client that floods proposals and never reads its decisions holds up
+// nobody, is closed once more than a few of its proposals are under way,
+// and a stop signal still stops the reviewer and removes its socket.
 TEST(ReviewHostile, AClientThatNeverReadsDelaysNoOne) {
   ReviewerFixture fixture;
   ASSERT_TRUE(fixture.start("accept"));
@@ -104,7 +108,7 @@ TEST(ReviewHostile, AClientThatNeverReadsDelaysNoOne) {
   });
   EXPECT_EQ(edit_through_server(fixture.socket, fixture.root.file("ws"), "fine.txt", "fine\n").out,
             accepted_response("fine.txt"));
-  EXPECT_TRUE(fixture.reviewer->wait_for("it does not read its decisions"));
+  EXPECT_TRUE(fixture.reviewer->wait_for("it sent more than 4 proposals at once"));
   flooder.join();
   Connection second = Connection::to(fixture.socket);
   ASSERT_TRUE(second.send(hello_line()));
@@ -112,14 +116,148 @@ TEST(ReviewHostile, AClientThatNeverReadsDelaysNoOne) {
   EXPECT_FALSE(exists(fixture.socket));
 }
 
+// `lines` lines of "x" or "y" drawn at random: two of them differ
+// everywhere in small pieces, the worst case for diff.
+std::string scattered_lines(std::size_t lines, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string text;
+  for (std::size_t i = 0; i < lines; ++i) text += random() % 2 ? "x\n" : "y\n";
+  return text;
+}
+
+// A proposal of "worst.txt" whose comparison takes long: 4 MiB of lines
+// scattered_lines changes everywhere.
+std::string slow_diff(const TempDir& ws) {
+  const std::string before = scattered_lines(2 << 20, 1);
+  ws.write("worst.txt", before);
+  return raw_proposal("slow", "worst.txt", before, scattered_lines(2 << 20, 2));
+}
+
+// varnock-review accepting every proposal with the desk on, so that every
+// change is compared; its servers work in `ws`, the current directory.
+struct AcceptingWithDesk {
+  TempDir sockets, ws;
+  ReviewerProcess reviewer{{"--socket", sockets.file("s"), "--auto", "accept", "--web"}};
+  std::string url = reviewer.desk_url();
+  std::string socket = reviewer.socket_path();
+  ScopedDirectory inside{ws.path()};
+};
+
+// While one server's proposal is slow to prepare (each shape in turn), a
+// later one of the same server and another server are answered and the
+// desk tells its state; the slow one is decided too, in the end. (A file
+// of 3 GiB is review_servers_test's.)
+TEST(ReviewHostile, ASlowProposalHoldsUpNoOtherServerNorTheDesk) {
+  const auto many_at_once = [](const TempDir&) {
+    std::string lines;
+    for (int i = 0; i < 2; ++i) {  // with the two below, the most one server may have
+      lines += raw_proposal(numbered("many", i), numbered("m", i), "", std::string(16 << 20, 'm'));
+    }
+    return lines + raw_proposal("slow", "slow.txt", "", std::string(16 << 20, 's'));
+  };
+  const std::pair<const char*, std::function<std::string(const TempDir&)>> shapes[] = {
+      {"a comparison that takes long", slow_diff},
+      {"a server with the most proposals under way", many_at_once}};
+  for (const auto& [name, slow_lines] : shapes) {
+    SCOPED_TRACE(name);
+    AcceptingWithDesk fixture;
+    const TempDir& ws = fixture.ws;
+    const std::string& socket = fixture.socket;
+    Connection slow = Connection::to(socket);
+    std::thread sender([&, lines = slow_lines(ws)] {
+      slow.send(hello_line() + lines + raw_proposal("after", "after.txt", "", "a"));
+    });
+    // Once one of "slow" and "after" is decided, the slow proposal has
+    // been read: it is under way, or decided. ("many" ones are skipped.)
+    std::vector<std::string> decided;
+    const auto decide_next = [&](int timeout_ms) {
+      std::string line;
+      do {
+        line = slow.read_line(timeout_ms).value_or("<none>");
+      } while (line.find("\"many") != std::string::npos);
+      decided.push_back(line);
+    };
+    decide_next(20000);
+    Connection other = Connection::to(socket);
+    ASSERT_TRUE(other.send(hello_line() + raw_proposal("other", "other.txt", "", "o")));
+    EXPECT_EQ(other.read_line(20000), decision("other", true));
+    EXPECT_TRUE(desk_request(fixture.url, "GET", "/api/state").starts_with("200 "));
+    sender.join();
+    decide_next(60000);
+    std::sort(decided.begin(), decided.end());
+    EXPECT_EQ(decided, (std::vector<std::string>{decision("after", true), decision("slow", true)}))
+        << fixture.reviewer.out().substr(0, 4000);
+  }
+}
+
+// A server that goes away while its proposal is prepared: the proposal is
+// withdrawn without being shown, nothing is sent, and the reviewer serves on.
+TEST(ReviewHostile, AProposalWhoseServerWentWhileItWasPreparedIsWithdrawn) {
+  AcceptingWithDesk fixture;
+  Connection slow = Connection::to(fixture.socket);
+  ASSERT_TRUE(slow.send(hello_line() + slow_diff(fixture.ws) +
+                        raw_proposal("after", "after.txt", "", "a")));
+  ASSERT_EQ(slow.read_line(20000), decision("after", true));  // "slow" is read: it is under way
+  slow.close();
+  EXPECT_TRUE(fixture.reviewer.wait_for("disconnected."));
+  const std::string state = desk_request(fixture.url, "GET", "/api/state");
+  EXPECT_NE(state.find(R"("outcome":"withdrawn: the server went away before an answer",)"
+                       R"("path":"worst.txt")"),
+            std::string::npos)
+      << state;
+  Connection other = Connection::to(fixture.socket);
+  ASSERT_TRUE(other.send(hello_line() + raw_proposal("other", "other.txt", "", "o")));
+  EXPECT_EQ(other.read_line(20000), decision("other", true));
+  EXPECT_EQ(fixture.reviewer.out().find("worst.txt"), std::string::npos);
+}
+
+// The reviewer's resident memory now, in bytes (VmRSS).
+std::size_t resident_bytes(int pid) {
+  std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(status, line);) {
+    if (line.starts_with("VmRSS:")) return std::stoul(line.substr(6)) * 1024;
+  }
+  return 0;
+}
+
+// 10 MiB of lines of one letter; every tenth line's letter is `version`'s.
+std::string ten_mebibytes(int version) {
+  std::string text;
+  for (std::size_t line = 0; text.size() < (std::size_t{10} << 20); ++line) {
+    const std::size_t letter = line % 10 == 0 ? static_cast<std::size_t>(version) : line;
+    text.append(99, static_cast<char>('a' + letter % 26)).append("\n");
+  }
+  return text;
+}
+
+// Memory taken for large proposals (their texts, runs, views and diffs) is
+// given back once they are decided.
+TEST(ReviewHostile, MemoryComesBackAfterLargeProposalsAreDecided) {
+  AcceptingWithDesk fixture;
+  const int pid = fixture.reviewer.pid();
+  Connection server = Connection::to(fixture.socket);
+  ASSERT_TRUE(server.send(hello_line() + raw_proposal("warm", "f.txt", "", "warm\n")));
+  ASSERT_EQ(server.read_line(), decision("warm", true));
+  const std::size_t idle = resident_bytes(pid);
+  std::string before = "warm\n";
+  for (int i = 0; i < 10; ++i) {
+    const std::string after = ten_mebibytes(i);
+    ASSERT_TRUE(server.send(raw_proposal(numbered("p", i), "f.txt", before, after)));
+    ASSERT_EQ(server.read_line(60000), decision(numbered("p", i), true));
+    before = after;
+  }
+  EXPECT_LT(resident_bytes(pid), idle + (std::size_t{64} << 20));
+}
+
 // Lines a client may send, what the person must see, and what must never
 // appear as a line of its own: tests/vectors/review/attacks.tsv. The pid
-// shown is the kernel's, with the one the hello claims beside it.
+// shown is the kernel's, with the one the hello claims beside it. (The desk
+// is on so that the terminal shows the diff too.)
 TEST(ReviewHostile, AttackLinesAreShownEscapedAndCannotForgeTheScreen) {
   for (const VectorRecord& attack : read_vectors("review/attacks.tsv")) {
     SCOPED_TRACE(attack.columns.at(0));
     ReviewerFixture fixture;
-    ASSERT_TRUE(fixture.start("accept"));
+    ASSERT_TRUE(fixture.start("accept", {"--web"}));
     ScopedDirectory inside(fixture.root.path());
     Connection client = Connection::to(fixture.socket);
     ASSERT_TRUE(client.send(hello_line() + unescape(attack.columns.at(1)) + "\n"));
@@ -157,6 +295,21 @@ TEST(ReviewHostile, LinesOverALimitAreDroppedAndTheirConnectionClosed) {
   EXPECT_EQ(after.read_line(), decision("p", false));
 }
 
+// A long line is parsed only with room in the budget for the copies its
+// parse makes: a line of 3 MiB needs 9.
+TEST(ReviewHostile, ALongLineIsParsedOnlyWithinTheBudget) {
+  ReviewerFixture fixture;
+  ASSERT_TRUE(fixture.start("reject", {"--memory-budget", "8M"}));
+  Connection client = Connection::to(fixture.socket);
+  ASSERT_TRUE(client.send(hello_line() + raw_proposal("p", "/x", "", std::string(3 << 20, 'y'))));
+  EXPECT_TRUE(client.closed_by_peer());
+  EXPECT_TRUE(
+      fixture.reviewer->wait_for("memory budget of 8192 KiB is used up; a line was dropped"));
+  Connection next = Connection::to(fixture.socket);
+  ASSERT_TRUE(next.send(hello_line() + raw_proposal("q", "/x", "", std::string(2 << 20, 'y'))));
+  EXPECT_EQ(next.read_line(), decision("q", false));
+}
+
 TEST(ReviewHostile, AConnectionWithoutHelloIsClosedAfterTenSeconds) {
   ReviewerFixture fixture;
   ASSERT_TRUE(fixture.start("reject"));
@@ -187,12 +340,13 @@ TEST(ReviewHostile, AtTheDescriptorLimitItServesWhatItHasAndAcceptsLater) {
 // Output that nobody reads (a pager, a paused terminal, a full pipe) holds
 // up nothing: it waits up to a bound while the servers are answered, and
 // past the bound it is dropped and the reader learns how much it missed.
+// (The desk is on so that each diff is made and shown.)
 TEST(ReviewHostile, OutputNobodyReadsIsDroppedPastItsBound) {
   TempDir sockets, ws;
   const std::string socket = sockets.file("s");
   ProcessOptions options;
   options.program = VARNOCK_REVIEW_BINARY;
-  options.arguments = {"--socket", socket, "--auto", "accept", "--no-journal"};
+  options.arguments = {"--socket", socket, "--auto", "accept", "--no-journal", "--web"};
   ServerProcess reviewer(options);  // its output: a pipe the test leaves unread meanwhile
   ASSERT_TRUE(wait_until_listening(socket));
   const std::string content = std::string(1 << 20, 'x') + "\n";  // 80 of them: past 64 MiB

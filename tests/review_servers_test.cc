@@ -123,6 +123,21 @@ TEST(ReviewServers, AFileLargerThanAServerReadsIsRefusedUnread) {
             accepted_response("b.txt"));
 }
 
+// Answering every proposal at once, with no desk, nothing shows a change:
+// no diff is run (there is none on PATH), and the terminal says so.
+TEST(ReviewServers, AutoAnswersWithoutComparingAnything) {
+  ReviewerFixture fixture;
+  ASSERT_TRUE(fixture.start("accept", {}, {{"PATH", "/nonexistent"}}));
+  fixture.root.write("ws/notes.txt", "old\n");
+  EXPECT_EQ(edit_through_server(fixture.socket, fixture.root.file("ws"), "notes.txt", "new\n").out,
+            accepted_response("notes.txt"));
+  EXPECT_TRUE(fixture.reviewer->wait_for("Accepted (by auto): notes.txt is written."));
+  EXPECT_NE(fixture.reviewer->out().find("(not compared: every proposal is answered at once)"),
+            std::string::npos)
+      << fixture.reviewer->out();
+  EXPECT_EQ(fixture.reviewer->out().find("diff"), std::string::npos) << fixture.reviewer->out();
+}
+
 // Every decision is appended as one JSON line to a journal only the user
 // can read, by default under $XDG_STATE_HOME; --no-journal keeps none.
 TEST(ReviewServers, DecisionsAreAppendedToAPrivateJournal) {

@@ -13,10 +13,8 @@ namespace {
 
 // Checks that `name` in `directory` still holds `before`.
 Status still_current(int directory, const std::string& name, std::string_view before) {
-  Result<std::optional<PresentFile>> present = read_present(directory, name);
+  Result<PresentFile> present = check_present(directory, name, before);
   if (!present.ok()) return fail(std::move(present).failure());
-  const std::string_view reason = compare_present(present.value(), before);
-  if (!reason.empty()) return fail(std::string(reason));
   return {};
 }
 
@@ -29,18 +27,18 @@ Result<std::string> apply_proposal(const Workspace& workspace, std::string_view 
   if (!target.ok()) return fail(std::move(target).failure());
   Target& found = target.value();
   if (found.shown != shown) return fail(std::string(kRetargeted));
-  Result<std::optional<PresentFile>> present = read_present(found.directory.get(), found.name);
+  Result<PresentFile> present = check_present(found.directory.get(), found.name, before);
   if (!present.ok()) return fail(std::move(present).failure());
-  const std::string_view reason = compare_present(present.value(), before);
-  if (!reason.empty()) return fail(std::string(reason));
   Result<UniqueFd> home = make_directories(std::move(found.directory), found.missing);
   if (!home.ok()) return fail(std::move(home).failure());
   const int directory = home.value().get();
+  const bool exists = present.value().exists;
   const std::optional<mode_t> mode =
-      present.value() ? std::optional<mode_t>(present.value()->mode) : std::nullopt;
-  ReplaceRequest request{directory, found.name, after, mode, !present.value().has_value(), [&] {
-                           return still_current(directory, found.name, before);
-                         }};
+      exists ? std::optional<mode_t>(present.value().mode) : std::nullopt;
+  ReplaceRequest request{directory, found.name,
+                         after,     mode,
+                         !exists,   [&] {
+                           return still_current(directory, found.name, before); }};
   return replace_file(request);
 }
 

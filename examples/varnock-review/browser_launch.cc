@@ -1,8 +1,6 @@
 #include "browser_launch.h"
 
 #include <fcntl.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,8 +10,6 @@
 #include "base/io.h"
 #include "base/os_error.h"
 #include "base/unique_fd.h"
-
-extern char** environ;
 
 namespace varnock::review {
 namespace {
@@ -53,23 +49,19 @@ LaunchPage::~LaunchPage() {
   if (!path_.empty()) ::unlink(path_.c_str());
 }
 
-Status open_in_browser(const std::string& path) {
-  // The first child starts xdg-open and exits at once, so xdg-open is
-  // adopted by init and the reviewer never has to reap it.
-  const pid_t child = ::fork();
-  if (child < 0) return fail(system_error("cannot start xdg-open", errno));
-  if (child == 0) {
-    const char* argv[] = {"xdg-open", path.c_str(), nullptr};
-    pid_t opener = 0;
-    const int started = ::posix_spawnp(&opener, "xdg-open", nullptr, nullptr,
-                                       const_cast<char* const*>(argv), environ);
-    ::_exit(started == 0 ? 0 : 127);
-  }
-  int status = 0;
-  while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-  }
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return fail("cannot start xdg-open");
-  return {};
+void open_in_browser(ChildRunner& runner, const std::string& path,
+                     std::function<void(Status)> told) {
+  ChildJob job;
+  job.args = {"xdg-open", path};
+  job.keep_output = false;
+  job.outlives_runner = true;  // it may wait for the browser it started
+  runner.run(std::move(job), [told = std::move(told)](Result<ChildOutput> ran) {
+    if (!ran.ok()) return told(fail("cannot start xdg-open: " + ran.failure()));
+    const int status = ran.value().status;
+    if (status == 127) return told(fail("cannot start xdg-open"));
+    if (status != 0) return told(fail("xdg-open failed with status " + std::to_string(status)));
+    told({});
+  });
 }
 
 }  // namespace varnock::review

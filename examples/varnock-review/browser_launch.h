@@ -1,9 +1,11 @@
 // Opening the desk in the person's default browser.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "base/result.h"
+#include "child_runner.h"
 
 namespace varnock::review {
 
@@ -26,8 +28,10 @@ class LaunchPage {
   std::string path_;
 };
 
-// Starts `xdg-open path` detached (no shell; the reviewer does not wait for
-// it and leaves no child behind). Fails when it cannot be started.
-Status open_in_browser(const std::string& path);
+// Starts `xdg-open path` through `runner` (no shell; it may outlive the
+// reviewer) and calls `told` on the loop once it has ended: a failure when
+// it could not be started or did not succeed.
+void open_in_browser(ChildRunner& runner, const std::string& path,
+                     std::function<void(Status)> told);
 
 }  // namespace varnock::review

@@ -113,7 +113,10 @@ std::vector<desk::DeskDecision> DeskFrontEnd::history(std::size_t limit) {
 std::optional<desk::DeskTexts> DeskFrontEnd::texts(std::uint64_t number) {
   for (const QueuedProposal* proposal : core_.waiting()) {
     if (proposal->number == number) {
-      return desk::DeskTexts{proposal->before, proposal->after, proposal->explanation};
+      return desk::DeskTexts{proposal->before, proposal->after, proposal->explanation,
+                             proposal->explanation_html,
+                             proposal->runs ? std::span<const desk::ChangedRun>(*proposal->runs)
+                                            : std::span<const desk::ChangedRun>()};
     }
   }
   return std::nullopt;

@@ -27,6 +27,12 @@ class DeskFrontEnd : public FrontEnd, public desk::DeskSource {
   void proposal_withdrawn(const QueuedProposal& proposal) override;
   void proposal_changed(const QueuedProposal& proposal, std::string_view notice) override;
   void notice(std::string_view) override {}
+  bool wants_changes() const override { return true; }
+  bool wants_html() const override { return true; }
+  std::size_t held_bytes() const override { return kept_bytes_ ? kept_bytes_() : 0; }
+
+  // What the desk keeps of waiting proposals (its views), counted with them.
+  void count_kept(std::function<std::size_t()> kept_bytes) { kept_bytes_ = std::move(kept_bytes); }
 
   // DeskSource: what the desk asks of the core.
   std::vector<desk::DeskProposal> pending() override;
@@ -42,6 +48,7 @@ class DeskFrontEnd : public FrontEnd, public desk::DeskSource {
   std::vector<std::function<void(const desk::DeskEvent&)>> listeners_;
   // When each decision of this run was made, by proposal number.
   std::map<std::uint64_t, std::string> decided_at_;
+  std::function<std::size_t()> kept_bytes_;
 };
 
 // What became of a decided proposal, in the words the desk's history shows:

@@ -1,6 +1,7 @@
 // varnock-review: a review broker for varnock-mcp servers that a person can
 // run in a terminal. One event loop serves the socket, the servers, the
 // terminal and the stop signals.
+#include <malloc.h>
 #include <unistd.h>
 
 #include <boost/asio/io_context.hpp>
@@ -16,6 +17,7 @@
 #include "base/io.h"
 #include "base/os_error.h"
 #include "browser_launch.h"
+#include "child_runner.h"
 #include "desk/desk_server.h"
 #include "desk_front_end.h"
 #include "listener.h"
@@ -146,7 +148,7 @@ struct Desk {
   std::optional<LaunchPage> launch_page;
 };
 
-Result<Desk> start_desk(asio::io_context& io, DeskFrontEnd& front_end,
+Result<Desk> start_desk(asio::io_context& io, ChildRunner& runner, DeskFrontEnd& front_end,
                         const ReviewOptions& options) {
   const WebAddress& address = *options.web;
   Result<std::unique_ptr<desk::DeskServer>> server = desk::DeskServer::start(
@@ -163,9 +165,10 @@ Result<Desk> start_desk(asio::io_context& io, DeskFrontEnd& front_end,
   if (!page.ok()) return fail(page.failure());
   desk.launch_page.emplace(std::move(page).value());
   // A browser that does not open is told, and the printed address remains.
-  if (Status opened = open_in_browser(desk.launch_page->path()); !opened.ok()) {
-    show("varnock-review: " + opened.failure() + "; open the address above by hand\n");
-  }
+  open_in_browser(runner, desk.launch_page->path(), [](const Status& opened) {
+    if (!opened.ok())
+      show("varnock-review: " + opened.failure() + "; open the address above by hand\n");
+  });
   return desk;
 }
 
@@ -174,7 +177,8 @@ int serve(const ReviewOptions& options) {
   if (!setup.ok()) return complain(setup.failure(), kFailed);
   Setup& parts = setup.value();
   asio::io_context io;
-  ReviewCore core(parts.journal);
+  ChildRunner runner(io);
+  ReviewCore core(parts.journal, io, runner);
   ServerHub hub(io, core, parts.listener.fd(), HubSettings{parts.limit, options.limits});
   asio::signal_set signals(io, SIGINT, SIGTERM, SIGHUP);
   const auto stop = [&] {
@@ -183,7 +187,8 @@ int serve(const ReviewOptions& options) {
     hub.stop();
     io.stop();
   };
-  TerminalFrontEnd terminal(io, core, std::move(parts.tty), want_colour(), stop);
+  TerminalFrontEnd terminal(io, core, std::move(parts.tty), want_colour(),
+                            options.auto_answer == AutoAnswer::kNone, stop);
   core.subscribe(terminal);
   std::optional<AutoFrontEnd> automatic;
   if (options.auto_answer != AutoAnswer::kNone) {
@@ -194,9 +199,10 @@ int serve(const ReviewOptions& options) {
   std::optional<Desk> desk;
   if (options.web) {
     core.subscribe(desk_front_end);
-    Result<Desk> started = start_desk(io, desk_front_end, options);
+    Result<Desk> started = start_desk(io, runner, desk_front_end, options);
     if (!started.ok()) return complain(started.failure(), kFailed);
     desk.emplace(std::move(started).value());
+    desk_front_end.count_kept([&desk] { return desk->server->kept_bytes(); });
   }
   signals.async_wait([&](const boost::system::error_code& error, int number) {
     if (error) return;
@@ -228,6 +234,11 @@ int run(const std::vector<std::string_view>& args) {
 
 int main(int argc, char** argv) {
   using namespace varnock::review;
+  // Blocks of a MiB or more (a proposal's texts, a diff) are mapped on
+  // their own and given back to the system when freed, on whichever
+  // thread; glibc would otherwise raise this bound as such blocks are freed
+  // and keep later ones in its arenas.
+  ::mallopt(M_MMAP_THRESHOLD, 1 << 20);
   varnock::open_closed_standard_descriptors();
   std::signal(SIGPIPE, SIG_IGN);
   const std::vector<std::string_view> args(argv + (argc > 0 ? 1 : 0), argv + argc);

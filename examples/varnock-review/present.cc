@@ -2,8 +2,8 @@
 
 #include <unistd.h>
 
-#include "diff_tool.h"
 #include "output.h"
+#include "unified_diff.h"
 #include "visible_text.h"
 
 namespace varnock::review {
@@ -63,6 +63,18 @@ std::string heading(const QueuedProposal& proposal, std::size_t still_waiting, b
   return out;
 }
 
+// The explanation as the terminal shows it, cut after kMaxShownExplanation
+// bytes (at the start of a character).
+std::string explanation_of(std::string_view explanation) {
+  if (explanation.size() <= kMaxShownExplanation)
+    return indented(visible_text(explanation).text, "  ");
+  std::size_t cut = kMaxShownExplanation;
+  while (cut > 0 && (static_cast<unsigned char>(explanation[cut]) & 0xc0) == 0x80) --cut;
+  return indented(visible_text(explanation.substr(0, cut)).text, "  ") + "  [" +
+         std::to_string(explanation.size() - cut) +
+         " more bytes of the explanation are not shown here]\n";
+}
+
 std::string label(std::string_view side, const std::string& path) {
   return path.starts_with('/') ? path : std::string(side) + path;
 }
@@ -83,20 +95,20 @@ std::string colour_diff(std::string_view diff) {
 }
 
 std::string diff_of(const QueuedProposal& proposal) {
+  if (!proposal.runs) return std::string(kNotCompared);
   const std::string target = shown_target(proposal);
-  DiffInput input{proposal.before, proposal.after,
-                  proposal.new_file ? "/dev/null" : label("a/", target), label("b/", target)};
-  Result<std::string> diff = unified_diff(input);
-  if (diff.ok()) return visible_text(diff.value()).text;
-  return "(no diff: " + name(diff.failure()) + ")\nThe proposed content in full:\n" +
-         visible_text(proposal.after).text;
+  const DiffLabels labels{proposal.new_file ? "/dev/null" : label("a/", target),
+                          label("b/", target)};
+  return visible_text(
+             unified_diff(proposal.before, proposal.after, *proposal.runs, labels, kMaxShownDiff))
+      .text;
 }
 
 std::string render_proposal(const QueuedProposal& proposal, std::size_t still_waiting,
                             bool colour) {
   std::string out = heading(proposal, still_waiting, colour);
   out += styled("Explanation:", kBold, colour) + "\n";
-  out += indented(visible_text(proposal.explanation).text, "  ");
+  out += explanation_of(proposal.explanation);
   if (!proposal.refusal.empty()) {
     out += "Refused without asking: " + name(proposal.refusal) +
            ". The agent is told it was rejected; nothing was written.\n";

@@ -14,14 +14,23 @@ namespace varnock::review {
 // headers cyan, removed lines red, added lines green.
 std::string colour_diff(std::string_view diff);
 
-// The unified diff of the proposal's before against its after, escaped,
-// labelled with the resolved target ("/dev/null" for a new file); the
-// proposed content in full when no diff can be made.
+// Bytes of a diff shown before the rest is left out (unified_diff.h).
+inline constexpr std::size_t kMaxShownDiff = std::size_t{8} << 20;
+// Bytes of an explanation shown before the rest is left out.
+inline constexpr std::size_t kMaxShownExplanation = std::size_t{1} << 20;
+// What stands for the diff of a proposal whose lines no front end compared.
+inline constexpr std::string_view kNotCompared =
+    "  (not compared: every proposal is answered at once)\n";
+
+// The unified diff of the proposal's before against its after, from its
+// changed runs, escaped, labelled with the resolved target ("/dev/null" for
+// a new file), cut after kMaxShownDiff bytes; kNotCompared without runs.
 std::string diff_of(const QueuedProposal& proposal);
 
 // The screen text for one proposal, ending in LF: who sent it, the path,
-// the resolved target when it differs, notices, the explanation and the
-// diff, or for a refused proposal the reason it is not asked.
+// the resolved target when it differs, notices, the explanation (its first
+// kMaxShownExplanation bytes, and a line saying how much is left out) and
+// the diff, or for a refused proposal the reason it is not asked.
 // `still_waiting` counts proposals queued behind it.
 std::string render_proposal(const QueuedProposal& proposal, std::size_t still_waiting, bool colour);
 

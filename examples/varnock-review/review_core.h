@@ -6,19 +6,33 @@
 // end is told of each change in the order it subscribed, and answers
 // through answer(), from any handler of that loop (never from inside a
 // notification: post the answer instead).
+//
+// A proposal received is prepared before any front end hears of it: it is
+// checked (its file read), and its explanation rendered when a front end
+// shows HTML, on a worker thread; then its lines are compared by one diff
+// through the child runner when a front end shows changes. So a large
+// proposal holds up neither the loop nor other servers. Proposals are
+// numbered as they arrive and shown as they are ready: a small one may be
+// shown before a large one received earlier.
 #pragma once
 
 #include <sys/types.h>
 
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/thread_pool.hpp>
 #include <cstdint>
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "changed_lines.h"
+#include "child_runner.h"
+#include "desk/line_diff.h"
 #include "journal.h"
 #include "mcp/broker_protocol.h"
 #include "target.h"
@@ -57,6 +71,10 @@ struct QueuedProposal {
   std::string before;
   std::string after;
   std::string explanation;
+  std::string explanation_html;  // rendered when a front end shows HTML
+  // The changed runs of lines, when a front end shows changes; the whole
+  // replacement, with a notice saying why, when comparing broke a bound.
+  std::optional<std::vector<desk::ChangedRun>> runs;
   bool new_file = false;
   std::vector<std::string> notices;  // "new file", "hidden characters in the path" ...
   std::string refusal;               // why a check refused it without asking; else empty
@@ -84,23 +102,41 @@ class FrontEnd {
   // One line about the servers (connected, refused, a line dropped ...),
   // without its LF; fields in it are already escaped.
   virtual void notice(std::string_view text) = 0;
+
+  // What the front end shows, so that nothing else is made: the changed
+  // lines, the explanation as HTML.
+  virtual bool wants_changes() const { return false; }
+  virtual bool wants_html() const { return false; }
+  // Bytes it keeps of waiting proposals (views it built), for the budget.
+  virtual std::size_t held_bytes() const { return 0; }
 };
+
+// The bytes a proposal holds: its texts, rendered explanation and runs.
+std::size_t proposal_bytes(const QueuedProposal& proposal);
 
 class ReviewCore {
  public:
   // Queues a decision line (without its LF) for a server.
   using DecisionSender = std::function<void(std::string_view line)>;
 
-  // `journal` may be a journal that records nothing; it must outlive the core.
-  explicit ReviewCore(Journal& journal);
+  // `journal` may be a journal that records nothing. `journal`, `io` (the
+  // loop every call is made on) and `runner` must outlive the core.
+  ReviewCore(Journal& journal, boost::asio::io_context& io, ChildRunner& runner,
+             DiffBounds bounds = {});
+  // Waits for the checks under way (their results are dropped).
+  ~ReviewCore();
+  ReviewCore(const ReviewCore&) = delete;
+  ReviewCore& operator=(const ReviewCore&) = delete;
 
   void subscribe(FrontEnd& front_end) { front_ends_.push_back(&front_end); }
 
   // A server said hello; `send` carries its decisions until server_gone.
-  void server_ready(const ServerInfo& server, const Workspace& workspace, DecisionSender send);
-  // Checks a proposal and queues it, or refuses it at once with its reason.
+  void server_ready(const ServerInfo& server, std::shared_ptr<const Workspace> workspace,
+                    DecisionSender send);
+  // Prepares a proposal; then queues it, or refuses it with its reason.
   void receive(int server, mcp::BrokerProposal proposal);
-  // The server has gone: its waiting proposals are withdrawn.
+  // The server has gone: its waiting proposals are withdrawn, and those
+  // still being prepared are dropped as withdrawn unseen.
   void server_gone(int server);
   // The server's host has gone (its parent process changed after hello):
   // each of its waiting proposals, and each one it sends later, carries
@@ -118,35 +154,62 @@ class ReviewCore {
 
   // Waiting proposals, oldest first.
   std::vector<const QueuedProposal*> waiting() const;
-  // Whether any proposal of `server` waits.
-  bool has_waiting(int server) const;
+  // Proposals of `server` waiting or being prepared.
+  std::size_t in_flight(int server) const;
   // The last decisions, oldest first (at most kHistoryLength).
   const std::deque<QueuedProposal>& history() const { return history_; }
-  // Bytes held by waiting proposals.
-  std::size_t held_bytes() const { return held_bytes_; }
+  // Bytes held by proposals waiting or being prepared, and by front ends.
+  std::size_t held_bytes() const;
+  // The worker threads, for other slow work of the loop's (reading a long
+  // line). What is posted there must not outlive what it uses: the core
+  // joins them first when it is destroyed, abandoning work not started.
+  boost::asio::thread_pool& workers() { return workers_; }
 
   static constexpr std::size_t kHistoryLength = 100;
 
  private:
   struct Server {
     ServerInfo info;
-    const Workspace* workspace;
+    std::shared_ptr<const Workspace> workspace;  // shared with the checks under way
     DecisionSender send;
     bool orphaned = false;
   };
-  void check(QueuedProposal& proposal, const Workspace& workspace);
-  // Withdraws the waiting proposals of `server` (all when 0) for `reason`.
+  // A proposal between receive and the queue. While it is checked the
+  // worker has it; while its lines are compared, `proposal` does.
+  struct Preparing {
+    int server = 0;
+    std::size_t counted = 0;  // its bytes in held_bytes_
+    std::optional<QueuedProposal> proposal;
+    ChildRunner::Id comparison = 0;
+    std::string gone;  // set when its server went while it was checked: why
+  };
+  bool wants_changes() const;
+  bool wants_html() const;
+  // On the loop, once the worker has checked the proposal.
+  void checked(QueuedProposal proposal);
+  // On the loop, once its lines are compared.
+  void compared(std::uint64_t number, ChangedLines lines);
+  void enqueue(QueuedProposal proposal);
+  void refuse(QueuedProposal proposal);
+  // Withdraws the proposals of `server` (all when 0) for `reason`.
   void withdraw(int server, std::string_view reason);
+  void drop_preparing(int server, std::string_view reason);
   void finish(QueuedProposal proposal, std::string_view reason);
   void send(int server, std::string_view id, bool accepted);
 
   Journal& journal_;
+  boost::asio::io_context& io_;
+  ChildRunner& runner_;
+  DiffBounds bounds_;
   std::vector<FrontEnd*> front_ends_;
   std::map<int, Server> servers_;
+  std::map<std::uint64_t, Preparing> preparing_;
   std::map<std::uint64_t, QueuedProposal> waiting_;
   std::deque<QueuedProposal> history_;
   std::uint64_t next_number_ = 1;
   std::size_t held_bytes_ = 0;
+  // Last, so that it is joined first: a check under way uses the above.
+  boost::asio::thread_pool workers_;
 };
 
 }  // namespace varnock::review

@@ -5,6 +5,7 @@
 #include <boost/asio/write.hpp>
 #include <variant>
 
+#include "json/parse.h"
 #include "line_limits.h"
 #include "server_hub.h"
 #include "visible_text.h"
@@ -13,6 +14,13 @@ namespace varnock::review {
 namespace {
 
 namespace asio = boost::asio;
+
+// The message of a line, or nothing when it holds too many JSON values to
+// parse. Any thread may call it.
+std::optional<mcp::ServerMessage> parse_line(std::string_view line) {
+  if (count_json_values(line, kMaxValuesPerLine) > kMaxValuesPerLine) return std::nullopt;
+  return mcp::read_server_message(line);
+}
 
 std::string kibibytes(std::size_t bytes) { return std::to_string(bytes / 1024) + " KiB"; }
 
@@ -37,8 +45,8 @@ void Session::start() {
   }
   Result<Workspace> workspace = open_workspace(peer_.pid);
   if (!workspace.ok()) return close(workspace.failure());
-  workspace_ = std::move(workspace).value();
-  info_.workspace = workspace_.name;
+  workspace_ = std::make_shared<const Workspace>(std::move(workspace).value());
+  info_.workspace = workspace_->name;
   hello_timer_.expires_after(std::chrono::seconds(kHelloSeconds));
   hello_timer_.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
     if (!error && !self->said_hello_) self->close("it sent no hello within 10 s");
@@ -66,27 +74,52 @@ void Session::on_read(std::size_t count) {
   if (lines_.pending() + count > limits.max_line) {
     return close("a line over the limit of " + kibibytes(limits.max_line) + " was dropped");
   }
-  if (!hub_.within_budget(count)) {
-    return close("the reviewer's memory budget of " + kibibytes(limits.memory_budget) +
-                 " is used up; a line was dropped");
-  }
+  if (!hub_.within_budget(count)) return close(budget_used_up());
   lines_.append(std::string_view(buffer_.data(), count));
-  while (!closed_) {
-    std::optional<std::string> line = lines_.take_line();
-    if (!line) break;
-    handle_line(*line);
-  }
-  if (!closed_) read_more();
+  take_lines();
 }
 
-void Session::handle_line(std::string_view line) {
-  if (count_json_values(line, kMaxValuesPerLine) > kMaxValuesPerLine) {
+void Session::take_lines() {
+  while (!closed_) {
+    std::optional<std::string> line = lines_.take_line();
+    if (!line) return read_more();
+    if (line->size() > kParseOnLoop) return parse_off_loop(std::move(*line));
+    handle_message(parse_line(*line));
+  }
+}
+
+// The line stays counted until it is parsed and let go, with the two
+// copies its parse makes (the parsed value, and the proposal taken from
+// it); when the budget has no room for them the line is dropped.
+void Session::parse_off_loop(std::string line) {
+  parsing_bytes_ = line.size();
+  if (!hub_.within_budget(kParseCopies * line.size())) return close(budget_used_up());
+  parsing_bytes_ += kParseCopies * line.size();
+  asio::post(hub_.core().workers(), [self = shared_from_this(), line = std::move(line)]() mutable {
+    std::optional<mcp::ServerMessage> message = parse_line(line);
+    std::string().swap(line);
+    json::release_thread_buffers();  // kept, they would hold this line's size for good
+    asio::post(self->socket_.get_executor(), [self, message = std::move(message)]() mutable {
+      self->parsing_bytes_ = 0;
+      if (self->closed_) return;
+      self->handle_message(std::move(message));
+      self->take_lines();
+    });
+  });
+}
+
+void Session::handle_message(std::optional<mcp::ServerMessage> parsed) {
+  if (!parsed) {
     return close("a line with more than " + std::to_string(kMaxValuesPerLine) +
                  " JSON values was dropped");
   }
-  mcp::ServerMessage message = mcp::read_server_message(line);
+  mcp::ServerMessage& message = *parsed;
   if (auto* hello = std::get_if<mcp::BrokerHello>(&message)) return on_hello(std::move(*hello));
   if (auto* proposal = std::get_if<mcp::BrokerProposal>(&message)) {
+    if (said_hello_ && hub_.core().in_flight(number_) >= kMaxProposalsAtOnce) {
+      return close("it sent more than " + std::to_string(kMaxProposalsAtOnce) +
+                   " proposals at once");
+    }
     if (said_hello_) {
       check_parent();
       hub_.core().receive(number_, std::move(*proposal));
@@ -105,8 +138,8 @@ void Session::handle_line(std::string_view line) {
 void Session::on_hello(mcp::BrokerHello hello) {
   if (said_hello_) return hub_.core().notice("Ignoring from " + name() + ": a second hello.");
   const std::string& limit = hub_.settings().workspace_limit;
-  if (!limit.empty() && !is_inside(workspace_.name, limit)) {
-    return close("it works in " + visible_name(workspace_.name).text + ", outside " +
+  if (!limit.empty() && !is_inside(workspace_->name, limit)) {
+    return close("it works in " + visible_name(workspace_->name).text + ", outside " +
                  visible_name(limit).text);
   }
   said_hello_ = true;
@@ -140,7 +173,7 @@ void Session::check_parent() {
 // wait; a server with none waiting is looked at when it sends the next.
 void Session::watch_parent() {
   if (watching_parent_ || orphaned_ || closed_ || !at_hello_) return;
-  if (!hub_.core().has_waiting(number_)) return;
+  if (hub_.core().in_flight(number_) == 0) return;
   watching_parent_ = true;
   parent_timer_.expires_after(kParentCheck);
   parent_timer_.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
@@ -186,6 +219,11 @@ void Session::close(std::string_view why) {
   if (said_hello_ || !why.empty()) hub_.core().notice(text);
   if (said_hello_) hub_.core().server_gone(number_);
   hub_.session_closed(number_);
+}
+
+std::string Session::budget_used_up() const {
+  return "the reviewer's memory budget of " + kibibytes(hub_.settings().limits.memory_budget) +
+         " is used up; a line was dropped";
 }
 
 std::string Session::name() const {

@@ -32,6 +32,10 @@ class Session : public std::enable_shared_from_this<Session> {
   static constexpr std::size_t kMaxQueuedWrites = 1 << 20;
   // How often the server's parent is looked at while its proposals wait.
   static constexpr auto kParentCheck = std::chrono::seconds(1);
+  // Proposals of one server waiting or being prepared at once. A server
+  // sends one and waits for its decision; one that sends more than this is
+  // dropped.
+  static constexpr std::size_t kMaxProposalsAtOnce = 4;
 
   Session(ServerHub& hub, int number, Socket socket);
 
@@ -44,17 +48,27 @@ class Session : public std::enable_shared_from_this<Session> {
   // told the server has gone.
   void close(std::string_view why);
 
-  std::size_t pending_bytes() const { return lines_.pending(); }
+  std::size_t pending_bytes() const { return lines_.pending() + parsing_bytes_; }
+
+  // Lines longer than this are parsed on a worker thread, so that a long
+  // one does not hold up the loop; the session reads on once it is done.
+  static constexpr std::size_t kParseOnLoop = std::size_t{1} << 20;
+  // Copies of a line its parse holds at once besides the line.
+  static constexpr std::size_t kParseCopies = 2;
 
  private:
   void read_more();
   void on_read(std::size_t count);
-  void handle_line(std::string_view line);
+  // Handles the complete lines received, in order, then reads more.
+  void take_lines();
+  void parse_off_loop(std::string line);
+  void handle_message(std::optional<mcp::ServerMessage> message);
   void on_hello(mcp::BrokerHello hello);
   void write_next();
   void check_parent();
   void watch_parent();
   std::string name() const;
+  std::string budget_used_up() const;
 
   ServerHub& hub_;
   int number_;
@@ -62,11 +76,12 @@ class Session : public std::enable_shared_from_this<Session> {
   boost::asio::steady_timer hello_timer_;
   boost::asio::steady_timer parent_timer_;
   Peer peer_;
-  std::optional<ProcessStat> at_hello_;  // the server's process as it was at hello
-  Workspace workspace_;
+  std::optional<ProcessStat> at_hello_;         // the server's process as it was at hello
+  std::shared_ptr<const Workspace> workspace_;  // shared with the checks under way
   ServerInfo info_;
   LineSplitter lines_;
   std::array<char, 65536> buffer_;
+  std::size_t parsing_bytes_ = 0;  // of the line a worker parses; 0 when none
   std::deque<std::string> writes_;
   std::size_t queued_bytes_ = 0;
   bool said_hello_ = false;

@@ -4,10 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 
+#include "base/io.h"
 #include "base/os_error.h"
-#include "base/read_all.h"
 #include "beneath.h"
 #include "json/text.h"
 #include "mcp/broker_protocol.h"
@@ -28,6 +30,8 @@ static_assert(mcp::kMaxPresentContent == std::size_t{256} << 20, "kFileTooLarge 
 namespace {
 
 constexpr int kMaxFinalLinks = 8;
+// What the present file is read in.
+constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
 
 Failure refuse(std::string_view reason) { return fail(std::string(reason)); }
 
@@ -142,6 +146,57 @@ Result<Target> resolve_components(const Workspace& workspace, std::vector<std::s
   return found;
 }
 
+// Checks UTF-8 fed in pieces, a sequence possibly cut between two.
+class Utf8Pieces {
+ public:
+  void feed(std::string_view piece) {
+    if (!valid_) return;
+    std::string text = std::move(carry_);
+    text += piece;
+    const std::size_t cut = complete_end(text);
+    valid_ = json::is_valid_utf8(std::string_view(text).substr(0, cut));
+    carry_ = text.substr(cut);
+  }
+  bool valid_at_end() const { return valid_ && carry_.empty(); }
+
+ private:
+  // Where the last whole sequence of `text` ends: before a lead byte among
+  // the last three whose sequence goes past the end.
+  static std::size_t complete_end(std::string_view text) {
+    for (std::size_t back = 1; back <= 3 && back <= text.size(); ++back) {
+      const auto byte = static_cast<unsigned char>(text[text.size() - back]);
+      if ((byte & 0xc0) == 0x80) continue;
+      const std::size_t length = byte >= 0xf0 ? 4 : byte >= 0xe0 ? 3 : byte >= 0xc0 ? 2 : 1;
+      return length > back ? text.size() - back : text.size();
+    }
+    return text.size();
+  }
+
+  std::string carry_;
+  bool valid_ = true;
+};
+
+// Reads `fd` to its end in pieces: the reason it does not hold `before`, or
+// empty. Past what a server reads it stops, however it compared.
+std::string_view compare_content(int fd, std::string_view before) {
+  std::string piece(kPieceBytes, '\0');
+  std::size_t total = 0;
+  bool same = true;
+  Utf8Pieces utf8;
+  for (;;) {
+    const ssize_t count = read_some(fd, piece.data(), piece.size());
+    if (count < 0) return kNotText;
+    if (count == 0) break;
+    const std::string_view read(piece.data(), static_cast<std::size_t>(count));
+    if (total + read.size() > mcp::kMaxPresentContent) return kFileTooLarge;
+    same = same && before.substr(std::min(total, before.size()), read.size()) == read;
+    if (before.empty()) utf8.feed(read);
+    total += read.size();
+  }
+  if (same && total == before.size()) return {};
+  return before.empty() && !utf8.valid_at_end() ? kNotText : kChanged;
+}
+
 }  // namespace
 
 bool is_inside(std::string_view path, std::string_view directory) {
@@ -159,28 +214,21 @@ Result<Target> resolve_target(const Workspace& workspace, std::string_view path)
   return resolve_components(workspace, std::move(parts).value(), 0);
 }
 
-Result<std::optional<PresentFile>> read_present(int directory, const std::string& name) {
+Result<PresentFile> check_present(int directory, const std::string& name, std::string_view before) {
   UniqueFd fd(::openat(directory, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!fd.valid()) {
-    if (errno == ENOENT) return std::optional<PresentFile>();
+    if (errno == ENOENT)
+      return before.empty() ? Result<PresentFile>(PresentFile{}) : refuse(kChanged);
     if (errno == ELOOP) return refuse(kOutside);
     return refuse(kNotText);
   }
   struct stat st;
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return refuse(kNotRegular);
-  Result<std::string> content = read_all(fd.get(), mcp::kMaxPresentContent);
-  if (!content.ok()) {
-    return refuse(content.kind() == FailureKind::kTooLarge ? kFileTooLarge : kNotText);
-  }
-  return std::optional<PresentFile>(PresentFile{std::move(content).value(), st.st_mode & 07777});
-}
-
-std::string_view compare_present(const std::optional<PresentFile>& present,
-                                 std::string_view before) {
-  const std::string_view now = present ? std::string_view(present->content) : std::string_view();
-  if (now == before) return {};
-  if (before.empty() && !json::is_valid_utf8(now)) return kNotText;
-  return kChanged;
+  if (static_cast<std::uint64_t>(st.st_size) > mcp::kMaxPresentContent)
+    return refuse(kFileTooLarge);
+  const std::string_view reason = compare_content(fd.get(), before);
+  if (!reason.empty()) return refuse(reason);
+  return PresentFile{true, static_cast<mode_t>(st.st_mode & 07777)};
 }
 
 }  // namespace varnock::review

@@ -51,21 +51,20 @@ struct Target {
 // of the reasons above, or a system failure text. Looks only; changes nothing.
 Result<Target> resolve_target(const Workspace& workspace, std::string_view path);
 
-// The present regular file `name` in `directory`: its bytes and mode, or
-// nullopt when there is none. Never blocks on a FIFO and never follows a link.
-// A file larger than a server reads is refused (kFileTooLarge) having read
-// at most one byte past that bound, whatever size it reports.
+// Whether the regular file `name` in `directory` still holds `before`, what
+// the agent read (a missing file holds ""): whether there is one, and its
+// mode. Refused with kChanged; kNotText when `before` is empty and the file
+// holds bytes that are not UTF-8 (the server could not have sent them) or
+// cannot be read; kFileTooLarge when it holds more than a server reads
+// (judged by its size before reading anything, or by reading at most one
+// byte past the bound); kOutside or kNotRegular for what is there instead.
+// Never blocks on a FIFO and never follows a link. The file is read in
+// pieces, so what this holds stays small whatever the file's size.
 struct PresentFile {
-  std::string content;
+  bool exists = false;
   mode_t mode = 0;
 };
-Result<std::optional<PresentFile>> read_present(int directory, const std::string& name);
-
-// Whether the file as it is now still holds `before`: empty when it does,
-// else kChanged, or kNotText when the file holds what the server could not
-// have sent (bytes that are not UTF-8) and `before` is empty.
-std::string_view compare_present(const std::optional<PresentFile>& present,
-                                 std::string_view before);
+Result<PresentFile> check_present(int directory, const std::string& name, std::string_view before);
 
 // True when `path` is `directory` or lies under it, by whole components.
 bool is_inside(std::string_view path, std::string_view directory);

@@ -56,8 +56,12 @@ Result<UniqueFd> open_terminal() {
 }
 
 TerminalFrontEnd::TerminalFrontEnd(asio::io_context& io, ReviewCore& core, UniqueFd tty,
-                                   bool colour, std::function<void()> on_closed)
-    : core_(core), tty_(io), colour_(colour), on_closed_(std::move(on_closed)) {
+                                   bool colour, bool show_changes, std::function<void()> on_closed)
+    : core_(core),
+      tty_(io),
+      colour_(colour),
+      show_changes_(show_changes),
+      on_closed_(std::move(on_closed)) {
   if (tty.valid()) {
     tty_.assign(tty.release());
     read_more();

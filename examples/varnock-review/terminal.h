@@ -40,9 +40,11 @@ Result<UniqueFd> open_terminal();
 class TerminalFrontEnd : public FrontEnd {
  public:
   // With `tty` the person answers there; without it the front end only
-  // shows. `on_closed` is called when the terminal closes.
+  // shows. Without `show_changes` it asks for no comparison of lines (for
+  // --auto: no one reads it) and shows a diff only when another front end
+  // had them compared. `on_closed` is called when the terminal closes.
   TerminalFrontEnd(boost::asio::io_context& io, ReviewCore& core, UniqueFd tty, bool colour,
-                   std::function<void()> on_closed);
+                   bool show_changes, std::function<void()> on_closed);
   // Lets what is queued for the terminal be written first; when it cannot
   // be, leaves the terminal open rather than let its number be reused under
   // the queued output.
@@ -55,6 +57,7 @@ class TerminalFrontEnd : public FrontEnd {
   void proposal_withdrawn(const QueuedProposal& proposal) override;
   void proposal_changed(const QueuedProposal& proposal, std::string_view what) override;
   void notice(std::string_view text) override;
+  bool wants_changes() const override { return show_changes_; }
 
  private:
   bool asks() const { return tty_.is_open(); }
@@ -68,6 +71,7 @@ class TerminalFrontEnd : public FrontEnd {
   ReviewCore& core_;
   boost::asio::posix::stream_descriptor tty_;
   bool colour_;
+  bool show_changes_;
   std::function<void()> on_closed_;
   std::optional<std::uint64_t> current_;  // the proposal before the person
   std::string question_;

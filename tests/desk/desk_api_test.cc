@@ -29,7 +29,7 @@ class FakeSource : public DeskSource {
   }
   std::optional<DeskTexts> texts(std::uint64_t number) override {
     if (!pending_ || number != 7) return std::nullopt;
-    return DeskTexts{"one\ntwo\n", "one\n2\n", "**why**"};
+    return DeskTexts{"one\ntwo\n", "one\n2\n", "**why**", "<p><strong>why</strong></p>\n", runs_};
   }
   bool answer(std::uint64_t number, bool accept) override {
     answers.push_back(std::to_string(number) + (accept ? " accept" : " reject"));
@@ -43,6 +43,7 @@ class FakeSource : public DeskSource {
 
  private:
   bool pending_ = true;
+  const std::vector<ChangedRun> runs_ = {{2, 1, 2, 1}};
 };
 
 // The exchanges, in order, are in tests/vectors/desk/api.tsv; a WAIT line

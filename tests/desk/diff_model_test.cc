@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "changed_runs_now.h"
 #include "desk/word_diff.h"
 #include "support/vectors.h"
 
@@ -16,9 +17,7 @@ namespace {
 
 std::string model(const std::string& before, const std::string& after, std::size_t from = 0,
                   PageBounds bounds = {}) {
-  Result<std::vector<ChangedRun>> runs = changed_runs(before, after);
-  EXPECT_TRUE(runs.ok()) << runs.failure();
-  return runs.ok() ? diff_model_page(before, after, runs.value(), from, bounds) : "";
+  return diff_model_page(before, after, test::changed_lines_now(before, after).runs, from, bounds);
 }
 
 // The texts, pages and their blocks are in tests/vectors/desk/diff_model.tsv.

@@ -7,7 +7,6 @@
 #include "diff_model.h"
 #include "json/value.h"
 #include "json/write.h"
-#include "markdown.h"
 #include "request_check.h"
 #include "utf8_text.h"
 
@@ -130,12 +129,11 @@ Reply DeskApi::proposal(std::uint64_t number) {
   const auto found = std::find_if(pending.begin(), pending.end(),
                                   [&](const DeskProposal& p) { return p.number == number; });
   if (found == pending.end()) return json_error(404, "not pending");
-  Result<std::string> model = model_page(number, *texts, 0);
-  if (!model.ok()) return json_error(500, model.failure());
-  std::string view = "{\"diff\":" + model.value() + ",\"explanation_html\":";
-  json::write_string(render_markdown(texts->explanation), view);
+  std::string view = "{\"diff\":" + model_page(*texts, 0) + ",\"explanation_html\":";
+  json::write_string(texts->explanation_html, view);
   view += ",\"proposal\":" + json::write(proposal_value(*found)) + "}";
-  if (views_.size() >= kMaxKeptViews) views_.erase(views_.begin());
+  if (views_.size() >= kMaxKeptViews) forget_view(views_.begin()->first);
+  kept_bytes_ += view.size();
   return {200, "application/json", views_[number] = std::move(view)};
 }
 
@@ -154,21 +152,18 @@ Reply DeskApi::diff(std::uint64_t number, std::string_view target) {
   constexpr std::size_t kNoCursor = std::numeric_limits<std::size_t>::max();
   const std::size_t from = number_or(query_value(target, "from"), kNoCursor);
   if (from == kNoCursor) return json_error(400, "bad cursor");
-  Result<std::string> page = model_page(number, *texts, from);
-  if (!page.ok()) return json_error(500, page.failure());
-  return {200, "application/json", std::move(page).value()};
+  return {200, "application/json", model_page(*texts, from)};
 }
 
-Result<std::string> DeskApi::model_page(std::uint64_t number, const DeskTexts& texts,
-                                        std::size_t from) {
-  auto kept = runs_.find(number);
-  if (kept == runs_.end()) {
-    Result<std::vector<ChangedRun>> runs = changed_runs(texts.before, texts.after);
-    if (!runs.ok()) return fail(std::move(runs).failure());
-    if (runs_.size() >= kMaxKeptViews) runs_.erase(runs_.begin());
-    kept = runs_.emplace(number, std::move(runs).value()).first;
-  }
-  return diff_model_page(texts.before, texts.after, kept->second, from);
+std::string DeskApi::model_page(const DeskTexts& texts, std::size_t from) {
+  return diff_model_page(texts.before, texts.after, texts.runs, from);
+}
+
+void DeskApi::forget_view(std::uint64_t number) {
+  const auto kept = views_.find(number);
+  if (kept == views_.end()) return;
+  kept_bytes_ -= kept->second.size();
+  views_.erase(kept);
 }
 
 Reply DeskApi::answer(std::uint64_t number, std::string_view body) {

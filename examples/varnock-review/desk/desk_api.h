@@ -58,10 +58,11 @@ class DeskApi {
   // Drops what was kept of proposal `number` (its page view): called when it
   // leaves the queue or changes (a changed one must be read anew).
   void forget(std::uint64_t number) {
-    views_.erase(number);
-    runs_.erase(number);
+    forget_view(number);
     served_at_.erase(number);
   }
+  // Bytes of the views kept.
+  std::size_t kept_bytes() const { return kept_bytes_; }
 
   // An event as the page receives it: {"event":"queued","number":N,"outcome":"..."};
   // the events are "queued", "decided", "withdrawn" and "changed".
@@ -75,19 +76,17 @@ class DeskApi {
   Reply answer(std::uint64_t number, std::string_view body);
 
   bool read_long_enough(std::uint64_t number) const;
-  // The page of proposal `number`'s model from item `from`.
-  Result<std::string> model_page(std::uint64_t number, const DeskTexts& texts, std::size_t from);
+  // The page of a proposal's model from item `from`, from its changed runs.
+  std::string model_page(const DeskTexts& texts, std::size_t from);
+  void forget_view(std::uint64_t number);
 
   DeskSource& source_;
   Clock clock_;
   // When each pending proposal's view was first served.
   std::map<std::uint64_t, std::chrono::steady_clock::time_point> served_at_;
-  // The page view of each proposal asked for, built once: the Markdown and
-  // the diff model of a large text take a moment.
+  // The first view of each proposal asked for, built once.
   std::map<std::uint64_t, std::string> views_;
-  // The changed runs of each proposal asked for, found once: every page of
-  // its model is made from them.
-  std::map<std::uint64_t, std::vector<ChangedRun>> runs_;
+  std::size_t kept_bytes_ = 0;
 };
 
 }  // namespace varnock::desk

@@ -116,6 +116,8 @@ DeskServer::DeskServer(std::shared_ptr<DeskHub> hub, std::shared_ptr<Listener> l
                        std::string url)
     : hub_(std::move(hub)), listener_(std::move(listener)), url_(std::move(url)) {}
 
+std::size_t DeskServer::kept_bytes() const { return hub_->api.kept_bytes(); }
+
 DeskServer::~DeskServer() {
   listener_->stop();
   hub_->close_all();

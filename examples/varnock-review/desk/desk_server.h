@@ -42,6 +42,8 @@ class DeskServer {
   // "http://127.0.0.1:PORT/?token=SECRET": the address to open, the only
   // one that lets a browser in.
   const std::string& url() const { return url_; }
+  // Bytes the desk keeps of waiting proposals (the views it built).
+  std::size_t kept_bytes() const;
 
  private:
   DeskServer(std::shared_ptr<DeskHub> hub, std::shared_ptr<Listener> listener, std::string url);

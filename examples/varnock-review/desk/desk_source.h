@@ -10,9 +10,12 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "line_diff.h"
 
 namespace varnock::desk {
 
@@ -40,9 +43,11 @@ struct DeskProposal {
 // One proposal's texts. The views stay valid until control returns to the
 // io_context; the desk copies what it keeps.
 struct DeskTexts {
-  std::string_view before;       // the file as it is now ("" for a new file)
-  std::string_view after;        // the proposed content
-  std::string_view explanation;  // the agent's Markdown
+  std::string_view before;            // the file as it is now ("" for a new file)
+  std::string_view after;             // the proposed content
+  std::string_view explanation;       // the agent's Markdown
+  std::string_view explanation_html;  // it rendered (markdown.h)
+  std::span<const ChangedRun> runs;   // the changed lines of before and after
 };
 
 // One decision from the journal, newest first in history().

@@ -205,7 +205,7 @@ std::string model_head(const TextLines& before, const TextLines& after) {
 }  // namespace
 
 std::string diff_model_page(std::string_view before, std::string_view after,
-                            const std::vector<ChangedRun>& runs, std::size_t from,
+                            std::span<const ChangedRun> runs, std::size_t from,
                             PageBounds bounds) {
   const TextLines old_lines(before);
   const TextLines new_lines(after);

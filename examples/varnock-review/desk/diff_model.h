@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -56,7 +57,7 @@ struct PageBounds {
 // the hunks. The changed words are found for the rows of this page alone,
 // within kWordPairBudget.
 std::string diff_model_page(std::string_view before, std::string_view after,
-                            const std::vector<ChangedRun>& runs, std::size_t from,
+                            std::span<const ChangedRun> runs, std::size_t from,
                             PageBounds bounds = {});
 
 // Lines [first, first + count) of `text` as a JSON array of strings, cut

@@ -1,9 +1,7 @@
 #include "line_diff.h"
 
+#include <algorithm>
 #include <charconv>
-#include <string>
-
-#include "child_output.h"
 
 namespace varnock::desk {
 namespace {
@@ -11,7 +9,6 @@ namespace {
 // Each group of changed lines prints its two ranges, first and last line
 // of each side, and nothing else: the texts are already ours.
 constexpr const char* kGroupFormat = "%df %dl %dF %dL\n";
-constexpr int kNotFound = 127;
 
 bool take_number(std::string_view& text, std::size_t& number) {
   while (!text.empty() && text.front() == ' ') text.remove_prefix(1);
@@ -34,7 +31,9 @@ Result<ChangedRun> parse_run(std::string_view line) {
                     numbers[3] + 1 - numbers[2]};
 }
 
-Result<std::vector<ChangedRun>> parse_runs(std::string_view out) {
+}  // namespace
+
+Result<std::vector<ChangedRun>> parse_changed_runs(std::string_view out) {
   std::vector<ChangedRun> runs;
   while (!out.empty()) {
     const std::size_t end = out.find('\n');
@@ -47,19 +46,26 @@ Result<std::vector<ChangedRun>> parse_runs(std::string_view out) {
   return runs;
 }
 
-}  // namespace
+std::vector<std::string> changed_runs_command() {
+  return {"diff",
+          "-a",
+          "--horizon-lines=3",
+          "--unchanged-group-format=",
+          std::string("--old-group-format=") + kGroupFormat,
+          std::string("--new-group-format=") + kGroupFormat,
+          std::string("--changed-group-format=") + kGroupFormat,
+          "/dev/fd/3",
+          "/dev/fd/4"};
+}
 
-Result<std::vector<ChangedRun>> changed_runs(std::string_view before, std::string_view after) {
-  Result<ChildOutput> ran = run_with_inputs(
-      {"diff", "-a", "--unchanged-group-format=", std::string("--old-group-format=") + kGroupFormat,
-       std::string("--new-group-format=") + kGroupFormat,
-       std::string("--changed-group-format=") + kGroupFormat, "/dev/fd/3", "/dev/fd/4"},
-      {before, after});
-  if (!ran.ok()) return fail(std::move(ran).failure());
-  const int status = ran.value().status;
-  if (status == kNotFound) return fail("cannot run diff (is diffutils installed?)");
-  if (status != 0 && status != 1) return fail("diff failed with status " + std::to_string(status));
-  return parse_runs(ran.value().out);
+std::vector<ChangedRun> whole_replacement(std::string_view before, std::string_view after) {
+  if (before == after) return {};
+  return {ChangedRun{1, count_lines(before), 1, count_lines(after)}};
+}
+
+std::size_t count_lines(std::string_view text) {
+  const auto newlines = static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+  return newlines + (text.empty() || text.back() == '\n' ? 0 : 1);
 }
 
 }  // namespace varnock::desk

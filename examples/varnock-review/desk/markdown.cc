@@ -56,7 +56,9 @@ using Parser = std::unique_ptr<cmark_parser, ParserFree>;
 using Node = std::unique_ptr<cmark_node, NodeFree>;
 
 Parser gfm_parser() {
-  cmark_gfm_core_extensions_ensure_registered();
+  // Registering is not safe to run twice at once; a static's first use is.
+  [[maybe_unused]] static const bool registered =
+      (cmark_gfm_core_extensions_ensure_registered(), true);
   Parser parser(cmark_parser_new(kOptions));
   for (const char* name : kExtensions) {
     if (cmark_syntax_extension* extension = cmark_find_syntax_extension(name)) {
