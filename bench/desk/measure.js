@@ -1,26 +1,28 @@
 // Measures how long the desk of the built varnock-review takes to show a
-// 10 MiB proposal with 1 % of its lines changed (or, with --every-line, one
+// 10 MiB (or, with --mebibytes N, N MiB) proposal with 1 % of its lines changed (or, with --every-line, one
 // in which every line changes), made by a real varnock-mcp: from the
 // write_file call to the proposal's event on the page, from the event until
 // the first rows are drawn and Accept can be pressed, and until the rows the
 // page drew at first are all drawn; then the frame times while scrolling.
 // Prints the figures; asserts nothing. It uses the browser tests' harness
 // (npm ci in tests/browser first).
-//   VARNOCK_REVIEW=... VARNOCK_MCP=... node bench/desk/measure.js [--every-line]
+//   VARNOCK_REVIEW=... VARNOCK_MCP=... node bench/desk/measure.js [--every-line] [--mebibytes N]
 import { writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { makeTempDir, startBrowser, startReviewer, startServer } from '../../tests/browser/harness.js';
 
 const EVERY_LINE = process.argv.includes('--every-line');
+const sizeAt = process.argv.indexOf('--mebibytes');
+const MEBIBYTES = sizeAt > 0 ? Number(process.argv[sizeAt + 1]) : 10;
 // How long a round waits for the page to show the proposal.
 const GIVE_UP_MS = 20000;
 
-// 163 840 lines of 64 bytes; every hundredth line (or every line) changes
-// one word.
+// 16 384 lines of 64 bytes a MiB; every hundredth line (or every line)
+// changes one word.
 function bigTexts() {
   const before = [];
   const after = [];
-  for (let i = 0; i < 163840; ++i) {
+  for (let i = 0; i < 16384 * MEBIBYTES; ++i) {
     const head = `line ${1000000 + i}`;
     before.push(`${head} value old ${'x'.repeat(40)}\n`);
     after.push(`${head}${EVERY_LINE || i % 100 === 50 ? ' value new ' : ' value old '}${'x'.repeat(40)}\n`);
