@@ -1,7 +1,12 @@
 #include "options.h"
 
+#include <getopt.h>
+
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <optional>
+#include <vector>
 
 namespace varnock::review {
 
@@ -37,18 +42,76 @@ const std::string_view kUsage =
 
 namespace {
 
-// Splits "--name=value" into name and value; other arguments have no value.
-struct Argument {
-  std::string_view name;
-  std::optional<std::string_view> value;
+// What getopt_long answers for each option; -h and --help share 'h'.
+enum OptionId : int {
+  kSocket = 256,
+  kWorkspace,
+  kAuto,
+  kJournal,
+  kMaxLine,
+  kMemoryBudget,
+  kWeb,
+  kNoJournal,
+  kOpen,
+  kWebAllowRemote,
+  kVersion,
+  kHelp = 'h',
 };
 
-Argument split_argument(std::string_view arg) {
-  const std::size_t equals = arg.find('=');
-  if (arg.starts_with("--") && equals != std::string_view::npos) {
-    return {arg.substr(0, equals), arg.substr(equals + 1)};
+constexpr std::array<option, 13> kLongOptions{{
+    {"socket", required_argument, nullptr, kSocket},
+    {"workspace", required_argument, nullptr, kWorkspace},
+    {"auto", required_argument, nullptr, kAuto},
+    {"journal", required_argument, nullptr, kJournal},
+    {"max-line", required_argument, nullptr, kMaxLine},
+    {"memory-budget", required_argument, nullptr, kMemoryBudget},
+    {"web", optional_argument, nullptr, kWeb},
+    {"no-journal", no_argument, nullptr, kNoJournal},
+    {"open", no_argument, nullptr, kOpen},
+    {"web-allow-remote", no_argument, nullptr, kWebAllowRemote},
+    {"version", no_argument, nullptr, kVersion},
+    {"help", no_argument, nullptr, kHelp},
+    {nullptr, 0, nullptr, 0},
+}};
+
+// '+': stop at the first argument that is not an option, so that --web may
+// take the next one; ':': answer ':' for a missing value.
+constexpr const char* kShortOptions = "+:h";
+
+// "--name" of the option getopt_long answers `id` for.
+std::string option_name(int id) {
+  std::string name = "-";
+  for (const option& known : kLongOptions) {
+    if (known.name != nullptr && known.val == id) return name.append("-").append(known.name);
   }
-  return {arg, std::nullopt};
+  return name.append(1, static_cast<char>(id));
+}
+
+// The arguments as getopt_long takes them: a program name, then each
+// argument as a C string. Neither copied nor moved: the pointers lead into
+// the strings.
+class ArgumentVector {
+ public:
+  explicit ArgumentVector(std::span<const std::string_view> args) {
+    strings_.emplace_back("varnock-review");
+    strings_.insert(strings_.end(), args.begin(), args.end());
+    for (std::string& text : strings_) pointers_.push_back(text.data());
+    pointers_.push_back(nullptr);
+  }
+  ArgumentVector(const ArgumentVector&) = delete;
+  ArgumentVector& operator=(const ArgumentVector&) = delete;
+
+  int size() const { return static_cast<int>(strings_.size()); }
+  char** data() { return pointers_.data(); }
+  std::string_view at(int index) const { return strings_.at(static_cast<std::size_t>(index)); }
+
+ private:
+  std::vector<std::string> strings_;
+  std::vector<char*> pointers_;
+};
+
+Failure unknown_option(std::string_view arg) {
+  return fail("unknown option '" + std::string(arg) + "'");
 }
 
 Result<AutoAnswer> parse_auto_answer(std::string_view text) {
@@ -57,26 +120,26 @@ Result<AutoAnswer> parse_auto_answer(std::string_view text) {
   return fail("--auto takes accept or reject, not '" + std::string(text) + "'");
 }
 
-Status set_size(std::size_t& size, std::string_view name, std::string_view value) {
+Status set_size(std::size_t& size, int id, std::string_view value) {
   Result<std::size_t> parsed = parse_size(value);
-  if (!parsed.ok()) return fail(std::string(name) + ": " + parsed.failure());
+  if (!parsed.ok()) return fail(option_name(id) + ": " + parsed.failure());
   size = parsed.value();
   return {};
 }
 
 // Applies one option that takes a value.
-Status set_option(ReviewOptions& options, std::string_view name, std::string_view value) {
-  if (value.empty()) return fail(std::string(name) + " needs a non-empty value");
-  if (name == "--socket") {
+Status set_option(ReviewOptions& options, int id, std::string_view value) {
+  if (value.empty()) return fail(option_name(id) + " needs a non-empty value");
+  if (id == kSocket) {
     options.socket_path = value;
-  } else if (name == "--workspace") {
+  } else if (id == kWorkspace) {
     options.workspace = value;
-  } else if (name == "--journal") {
+  } else if (id == kJournal) {
     options.journal = value;
-  } else if (name == "--max-line") {
-    return set_size(options.limits.max_line, name, value);
-  } else if (name == "--memory-budget") {
-    return set_size(options.limits.memory_budget, name, value);
+  } else if (id == kMaxLine) {
+    return set_size(options.limits.max_line, id, value);
+  } else if (id == kMemoryBudget) {
+    return set_size(options.limits.memory_budget, id, value);
   } else {
     Result<AutoAnswer> answer = parse_auto_answer(value);
     if (!answer.ok()) return fail(answer.failure());
@@ -85,18 +148,13 @@ Status set_option(ReviewOptions& options, std::string_view name, std::string_vie
   return {};
 }
 
-bool takes_value(std::string_view name) {
-  return name == "--socket" || name == "--workspace" || name == "--auto" || name == "--journal" ||
-         name == "--max-line" || name == "--memory-budget";
-}
-
-// Options without a value; false when `name` is not one.
-bool set_flag(ReviewOptions& options, std::string_view name) {
-  if (name == "-h" || name == "--help") return options.show_help = true;
-  if (name == "--version") return options.show_version = true;
-  if (name == "--no-journal") return options.no_journal = true;
-  if (name == "--open") return options.open_browser = true;
-  if (name == "--web-allow-remote") return options.web_allow_remote = true;
+// Options without a value; false when `id` is not one.
+bool set_flag(ReviewOptions& options, int id) {
+  if (id == kHelp) return options.show_help = true;
+  if (id == kVersion) return options.show_version = true;
+  if (id == kNoJournal) return options.no_journal = true;
+  if (id == kOpen) return options.open_browser = true;
+  if (id == kWebAllowRemote) return options.web_allow_remote = true;
   return false;
 }
 
@@ -139,11 +197,12 @@ Result<WebAddress> parse_web_address(std::string_view text) {
 namespace {
 
 // "--web", with its address when one is given as "--web=ADDR" or as the
-// next argument that is not an option.
-Status set_web(ReviewOptions& options, const Argument& arg, std::span<const std::string_view> args,
-               std::size_t& i) {
-  std::optional<std::string_view> value = arg.value;
-  if (!value && i + 1 < args.size() && !args[i + 1].starts_with("-")) value = args[++i];
+// next argument that is not an option, which it then consumes.
+Status set_web(ReviewOptions& options, const ArgumentVector& argv) {
+  std::optional<std::string_view> value;
+  if (optarg != nullptr) value = optarg;
+  if (!value && optind < argv.size() && !argv.at(optind).starts_with("-"))
+    value = argv.at(optind++);
   if (!value) {
     options.web = WebAddress{};
     return {};
@@ -154,24 +213,16 @@ Status set_web(ReviewOptions& options, const Argument& arg, std::span<const std:
   return {};
 }
 
-}  // namespace
+// Applies what getopt_long answered for the argument at `at`.
+Status apply(ReviewOptions& options, int id, const ArgumentVector& argv, int at) {
+  if (id == '?') return unknown_option(argv.at(at));
+  if (id == ':') return fail(option_name(optopt) + " needs a value");
+  if (id == kWeb) return set_web(options, argv);
+  if (set_flag(options, id)) return {};
+  return set_option(options, id, optarg);
+}
 
-Result<ReviewOptions> parse_options(std::span<const std::string_view> args) {
-  ReviewOptions options;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const Argument arg = split_argument(args[i]);
-    if (!arg.value && set_flag(options, arg.name)) continue;
-    if (arg.name == "--web") {
-      if (Status set = set_web(options, arg, args, i); !set.ok()) return fail(set.failure());
-      continue;
-    }
-    if (!takes_value(arg.name)) return fail("unknown option '" + std::string(args[i]) + "'");
-    std::optional<std::string_view> value = arg.value;
-    if (!value && i + 1 < args.size()) value = args[++i];
-    if (!value) return fail(std::string(arg.name) + " needs a value");
-    Status set = set_option(options, arg.name, *value);
-    if (!set.ok()) return fail(set.failure());
-  }
+Result<ReviewOptions> check_together(const ReviewOptions& options) {
   if (options.no_journal && !options.journal.empty()) {
     return fail("--journal and --no-journal exclude each other");
   }
@@ -179,6 +230,32 @@ Result<ReviewOptions> parse_options(std::span<const std::string_view> args) {
     return fail("--open and --web-allow-remote go with --web");
   }
   return options;
+}
+
+}  // namespace
+
+// getopt_long keeps its place in globals: optind = 0 starts it afresh (GNU),
+// opterr = 0 leaves the wording of failures to us. An argument that is not
+// an option ends the options and is refused, and so is "--", as the
+// reviewer takes no operands.
+Result<ReviewOptions> parse_options(std::span<const std::string_view> args) {
+  ArgumentVector argv(args);
+  ReviewOptions options;
+  optind = 0;
+  opterr = 0;
+  for (;;) {
+    // The argument getopt_long reads next (optind is 0 only before the
+    // first call); at the end, the operand or "--" it stopped at, if any.
+    const int at = std::max(optind, 1);
+    const int id =
+        getopt_long(argv.size(), argv.data(), kShortOptions, kLongOptions.data(), nullptr);
+    if (id == -1) {
+      if (at < argv.size()) return unknown_option(argv.at(at));
+      return check_together(options);
+    }
+    if (Status applied = apply(options, id, argv, at); !applied.ok())
+      return fail(applied.failure());
+  }
 }
 
 }  // namespace varnock::review

@@ -39,10 +39,12 @@ struct ReviewOptions {
 // The usage text printed for --help.
 extern const std::string_view kUsage;
 
-// Reads the arguments after the program name. Accepts "--name value" and
-// "--name=value"; sizes are bytes with an optional K, M or G (binary
-// multiples). An unknown option, a missing value, a bad size or a bad
-// --auto answer is a failure whose text says which.
+// Reads the arguments after the program name with getopt_long (so not
+// reentrant, and it resets getopt's globals). Accepts "--name value",
+// "--name=value" and a long name shortened to a beginning that no other
+// option shares; sizes are bytes with an optional K, M or G (binary
+// multiples). An unknown option, an operand, a missing value, a bad size or
+// a bad --auto answer is a failure whose text says which.
 Result<ReviewOptions> parse_options(std::span<const std::string_view> args);
 
 // Reads "HOST:PORT", "[V6]:PORT" or "PORT"; the host is an IP address.
