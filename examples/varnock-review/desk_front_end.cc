@@ -1,22 +1,13 @@
 #include "desk_front_end.h"
 
-#include <ctime>
 #include <utility>
+
+#include "base/clock.h"
 
 namespace varnock::review {
 namespace {
 
 constexpr std::string_view kDeskName = "desk";
-
-// The current time as ISO 8601 in UTC, e.g. "2026-12-07T10:30:00Z".
-std::string now_utc() {
-  const std::time_t now = std::time(nullptr);
-  std::tm parts{};
-  gmtime_r(&now, &parts);
-  char text[32];
-  const std::size_t length = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-  return std::string(text, length);
-}
 
 std::string pid_text(const ServerInfo& server) {
   std::string text = std::to_string(server.pid);
@@ -84,7 +75,7 @@ void DeskFrontEnd::proposal_changed(const QueuedProposal& proposal, std::string_
 
 void DeskFrontEnd::emit(desk::DeskEvent::Kind kind, const QueuedProposal& proposal) {
   if (kind == desk::DeskEvent::Kind::kDecided || kind == desk::DeskEvent::Kind::kWithdrawn) {
-    decided_at_[proposal.number] = now_utc();
+    decided_at_[proposal.number] = utc_now();
     // Only the core's recent history is ever shown; older times go.
     while (decided_at_.size() > ReviewCore::kHistoryLength) decided_at_.erase(decided_at_.begin());
   }

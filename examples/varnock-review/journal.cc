@@ -5,8 +5,8 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <ctime>
 
+#include "base/clock.h"
 #include "base/io.h"
 #include "base/os_error.h"
 #include "json/value.h"
@@ -14,15 +14,6 @@
 
 namespace varnock::review {
 namespace {
-
-std::string utc_now() {
-  const std::time_t now = std::time(nullptr);
-  std::tm parts{};
-  ::gmtime_r(&now, &parts);
-  char text[32];
-  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &parts);
-  return text;
-}
 
 // Creates every missing directory above `path`, mode 0700.
 Status make_parents(const std::string& path) {
