@@ -14,13 +14,15 @@
 #include <algorithm>
 #include <chrono>
 #include <future>
+#include <iterator>
+#include <regex>
 #include <sstream>
 #include <thread>
-#include <tuple>
 
 #include "base/unix_socket.h"
 #include "json/parse.h"
 #include "review_harness.h"
+#include "support/vectors.h"
 #include "varnock/version.h"
 #include "write_file_wire.h"
 
@@ -315,20 +317,13 @@ TEST(ReviewServers, TheSocketPathIsTakenOverOnlyFromTheDead) {
   ReviewerProcess taker({"--socket", dir.file("stale"), "--auto", "reject"});
   EXPECT_EQ(taker.socket_path(), dir.file("stale"));
   dir.write("plain", "not a socket");
-  const std::tuple<std::vector<std::string>, int, std::string> ends[] = {
-      {{"--socket", dir.file("stale"), "--auto", "accept"},
-       1,
-       "another reviewer is already listening"},
-      {{"--socket", dir.file("plain"), "--auto", "reject"}, 1, "not a socket"},
-      {{"--socket", dir.file("t")}, 1, "--auto"},
-      {{"--socket", dir.file("t"), "--web", "0.0.0.0:1"},
-       1,
-       "refusing to serve the desk on 0.0.0.0, which is not a loopback address, without "
-       "--web-allow-remote"},
-      {{"--version"}, 0, "varnock-review " + std::string(kVersion) + "\n"}};
-  for (const auto& [args, status, message] : ends) {
-    ReviewerProcess ended(args);
-    EXPECT_EQ(ended.stop(0), status) << message;
+  for (const VectorRecord& end : read_vectors("review/ends.tsv")) {
+    std::istringstream words(
+        std::regex_replace(end.columns.at(0), std::regex("\\{dir\\}"), dir.path()));
+    ReviewerProcess ended({std::istream_iterator<std::string>(words), {}});
+    const std::string message = std::regex_replace(
+        unescape(end.columns.at(2)), std::regex("\\{version\\}"), std::string(kVersion));
+    EXPECT_EQ(ended.stop(0), std::stoi(end.columns.at(1))) << message;
     EXPECT_NE((ended.out() + ended.err()).find(message), std::string::npos) << ended.err();
   }
   EXPECT_EQ(dir.read("plain"), "not a socket");
