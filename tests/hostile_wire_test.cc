@@ -142,9 +142,7 @@ TEST(HostileInput, NestingBombsFailAtTheLimit) {
 // multiple of its size in memory.
 TEST(HostileInput, HugeRequestLineIsAnsweredInBoundedMemory) {
   TempDir workspace;
-  ProcessOptions options;
-  options.working_directory = workspace.path();
-  ServerProcess server(options);
+  ServerProcess server({.working_directory = workspace.path()});
 
   // The id is written with the escapes the server itself writes (and a raw
   // é and /), so the echo is the text sent.

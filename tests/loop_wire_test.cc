@@ -28,9 +28,7 @@ std::string request(const std::string& id) { return R"({"id":)" + id + R"(,"meth
 // written on its own, so every line is split across reads.
 TEST(MessageLoop, FramesLinesWrittenOneByteAtATime) {
   TempDir workspace;
-  ProcessOptions options;
-  options.working_directory = workspace.path();
-  ServerProcess server(options);
+  ServerProcess server({.working_directory = workspace.path()});
   const std::string input =
       request("1") + "\n" + request("2") + "\r\n\n \r\n\xff\nhello\n" +
       R"({"id":3,"method":"tools/call","params":{"name":"write_file","arguments":)"
@@ -54,9 +52,7 @@ TEST(MessageLoop, FramesLinesWrittenOneByteAtATime) {
 // The host stops reading: every answer is lost, nothing else happens.
 TEST(MessageLoop, SurvivesAClosedStandardOutput) {
   TempDir workspace;
-  ProcessOptions options;
-  options.working_directory = workspace.path();
-  ServerProcess server(options);
+  ServerProcess server({.working_directory = workspace.path()});
   server.close_stdout_reader();
   for (int i = 0; i < 50; ++i) server.write(request("1") + "\nhello\n");
   EXPECT_EQ(server.finish(), 0);

@@ -9,12 +9,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <functional>
 #include <string>
 
 #include "base/io.h"
 #include "base/unique_fd.h"
 #include "support/temp_dir.h"
+#include "support/vectors.h"
 
 namespace varnock {
 namespace {
@@ -22,8 +22,8 @@ namespace {
 using test::TempDir;
 
 constexpr std::size_t kLimit = 200000;
-// A pipe's capacity in this test: more than kLimit + 1, more than the
-// reader's first chunk.
+// A pipe's capacity in this test: more than the largest pipe of
+// base/read_all.tsv, more than the reader's first chunk.
 constexpr int kPipeSize = 1 << 20;
 
 UniqueFd open_read(const std::string& path) {
@@ -60,52 +60,32 @@ int waiting_in(int fd) {
   return ::ioctl(fd, FIONREAD, &count) == 0 ? count : -1;
 }
 
-struct Case {
-  const char* name;
-  std::function<UniqueFd(const TempDir&)> open;
-  std::size_t limit;
-  std::string outcome;    // "too large", "fails", or how many bytes are read
-  int left_in_pipe = -1;  // for a pipe: the bytes it still holds afterwards
-};
-
 std::string outcome_of(const Result<std::string>& read) {
   if (read.ok()) return std::to_string(read.value().size());
   return read.kind() == FailureKind::kTooLarge ? "too large" : "fails";
 }
 
+// The source a row of base/read_all.tsv names, in `dir`.
+UniqueFd source_of(const std::string& kind, std::size_t size, const TempDir& dir) {
+  if (kind == "file") return file_of(dir, size);
+  if (kind == "pipe") return pipe_of(size);
+  if (kind == "fifo") ::mkfifo(dir.file("fifo").c_str(), 0600);
+  return open_read(kind == "fifo" ? dir.file("fifo") : dir.path());
+}
+
 TEST(ReadAll, ReadsToTheEndAndNeverPastTheLimit) {
-  const Case cases[] = {
-      {"a small file", [](const TempDir& d) { return file_of(d, 5); }, kLimit, "5"},
-      {"an empty file", [](const TempDir& d) { return file_of(d, 0); }, kLimit, "0"},
-      {"a file at the limit", [](const TempDir& d) { return file_of(d, kLimit); }, kLimit,
-       std::to_string(kLimit)},
-      {"a file one past the limit", [](const TempDir& d) { return file_of(d, kLimit + 1); }, kLimit,
-       "too large"},
-      {"nothing at a limit of 0", [](const TempDir& d) { return file_of(d, 0); }, 0, "0"},
-      {"a pipe at the limit", [](const TempDir&) { return pipe_of(kLimit); }, kLimit,
-       std::to_string(kLimit), 0},
-      {"a pipe past the limit", [](const TempDir&) { return pipe_of(kLimit + 5000); }, kLimit,
-       "too large", 4999},
-      {"a pipe without limit", [](const TempDir&) { return pipe_of(kLimit + 5000); }, kNoLimit,
-       std::to_string(kLimit + 5000), 0},
-      {"a FIFO with no writer",
-       [](const TempDir& d) {
-         ::mkfifo(d.file("fifo").c_str(), 0600);
-         return open_read(d.file("fifo"));
-       },
-       kLimit, "0"},
-      {"a directory", [](const TempDir& d) { return open_read(d.path()); }, kLimit, "fails"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (const test::VectorRecord& row : test::read_vectors("base/read_all.tsv")) {
+    const std::vector<std::string>& c = row.columns;
+    SCOPED_TRACE(c.at(0));
     TempDir dir;
-    UniqueFd fd = c.open(dir);
+    UniqueFd fd = source_of(c.at(1), std::stoul(c.at(2)), dir);
     ASSERT_TRUE(fd.valid());
-    const Result<std::string> read = read_all(fd.get(), c.limit);
-    EXPECT_EQ(outcome_of(read), c.outcome);
+    const Result<std::string> read =
+        read_all(fd.get(), c.at(3) == "none" ? kNoLimit : std::stoul(c.at(3)));
+    EXPECT_EQ(outcome_of(read), c.at(4));
     EXPECT_TRUE(!read.ok() || read.value() == pattern(read.value().size()));
-    if (c.left_in_pipe >= 0) {
-      EXPECT_EQ(waiting_in(fd.get()), c.left_in_pipe);
+    if (c.at(5) != "-") {
+      EXPECT_EQ(waiting_in(fd.get()), std::stoi(c.at(5)));
     }
   }
 }

@@ -118,10 +118,7 @@ int ReviewerProcess::stop(int signal) {
   return process_.finish();
 }
 
-std::string hello_line(std::string_view pid) {
-  return R"({"pid":)" + std::string(pid) + R"(,"role":"main","threadId":"t-raw","type":"hello"})" +
-         "\n";
-}
+std::string hello_line(std::string_view pid) { return hello(pid, R"("t-raw")") + "\n"; }
 
 std::string raw_proposal(const std::string& id, const std::string& path, const std::string& before,
                          const std::string& after, const std::string& explanation) {
@@ -130,10 +127,9 @@ std::string raw_proposal(const std::string& id, const std::string& path, const s
 
 ProcessOutput edit_through_server(const std::string& socket, const std::string& cwd,
                                   const std::string& path, const std::string& content) {
-  ProcessOptions options;
-  options.environment = {{"VARNOCK_SOCKET", socket}, {"VARNOCK_THREAD_ID", "t-e2e"}};
-  options.working_directory = cwd;
-  return run_server(write_file_call(1, path, content, "- because"), options);
+  return run_server(write_file_call(1, path, content, "- because"),
+                    {.environment = {{"VARNOCK_SOCKET", socket}, {"VARNOCK_THREAD_ID", "t-e2e"}},
+                     .working_directory = cwd});
 }
 
 std::string accepted_response(const std::string& path) {

@@ -95,6 +95,12 @@ struct ReviewerFixture {
   // socket.
   bool start(const char* answer, std::vector<std::string> extra = {},
              const std::map<std::string, std::string>& environment = {});
+  // edit_through_server with a server working in root's `directory`; gives
+  // its response line.
+  std::string edit(const std::string& directory, const std::string& path,
+                   const std::string& content) const {
+    return edit_through_server(socket, root.file(directory), path, content).out;
+  }
 };
 
 }  // namespace varnock::test

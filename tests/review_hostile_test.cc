@@ -106,8 +106,7 @@ TEST(ReviewHostile, AClientThatNeverReadsDelaysNoOne) {
     for (int i = 0; i < 20 && silent.send(flood); ++i) {
     }
   });
-  EXPECT_EQ(edit_through_server(fixture.socket, fixture.root.file("ws"), "fine.txt", "fine\n").out,
-            accepted_response("fine.txt"));
+  EXPECT_EQ(fixture.edit("ws", "fine.txt", "fine\n"), accepted_response("fine.txt"));
   EXPECT_TRUE(fixture.reviewer->wait_for("it sent more than 4 proposals at once"));
   flooder.join();
   Connection second = Connection::to(fixture.socket);
@@ -344,10 +343,10 @@ TEST(ReviewHostile, AtTheDescriptorLimitItServesWhatItHasAndAcceptsLater) {
 TEST(ReviewHostile, OutputNobodyReadsIsDroppedPastItsBound) {
   TempDir sockets, ws;
   const std::string socket = sockets.file("s");
-  ProcessOptions options;
-  options.program = VARNOCK_REVIEW_BINARY;
-  options.arguments = {"--socket", socket, "--auto", "accept", "--no-journal", "--web"};
-  ServerProcess reviewer(options);  // its output: a pipe the test leaves unread meanwhile
+  // Its output: a pipe the test leaves unread meanwhile.
+  ServerProcess reviewer(
+      {.program = VARNOCK_REVIEW_BINARY,
+       .arguments = {"--socket", socket, "--auto", "accept", "--no-journal", "--web"}});
   ASSERT_TRUE(wait_until_listening(socket));
   const std::string content = std::string(1 << 20, 'x') + "\n";  // 80 of them: past 64 MiB
   for (int i = 0; i < 80; ++i) {

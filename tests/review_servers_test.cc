@@ -14,13 +14,15 @@
 #include <algorithm>
 #include <chrono>
 #include <future>
+#include <iterator>
+#include <regex>
 #include <sstream>
 #include <thread>
-#include <tuple>
 
 #include "base/unix_socket.h"
 #include "json/parse.h"
 #include "review_harness.h"
+#include "support/vectors.h"
 #include "varnock/version.h"
 #include "write_file_wire.h"
 
@@ -41,8 +43,7 @@ TEST(ReviewServers, EachServerWritesInItsOwnDirectory) {
                                   {"wsb", "b/new.txt", "wsb/b/new.txt"},
                                   {"wsb", absolute, "wsb/abs.txt"}};
   for (const auto& [cwd, path, file] : edits) {
-    EXPECT_EQ(edit_through_server(fixture.socket, fixture.root.file(cwd), path, file).out,
-              accepted_response(path));
+    EXPECT_EQ(fixture.edit(cwd, path, file), accepted_response(path));
   }
   for (const auto& [cwd, path, file] : edits) EXPECT_EQ(fixture.root.read(file), file);
   EXPECT_TRUE(fixture.reviewer->wait_for("in " + real_path(fixture.root.file("ws/sub")) + ")"));
@@ -56,8 +57,7 @@ TEST(ReviewServers, TheResolvedTargetIsShownAndWritten) {
   fixture.root.write("ws/scripts/deploy.sh", "echo deploy\n");
   const std::string ws = fixture.root.file("ws");
   ASSERT_EQ(::symlink("scripts/deploy.sh", (ws + "/notes.md").c_str()), 0);
-  EXPECT_EQ(edit_through_server(fixture.socket, ws, "notes.md", "rm -rf /\n").out,
-            accepted_response("notes.md"));
+  EXPECT_EQ(fixture.edit("ws", "notes.md", "rm -rf /\n"), accepted_response("notes.md"));
   EXPECT_TRUE(fixture.reviewer->wait_for("writes: scripts/deploy.sh"));
   EXPECT_TRUE(fixture.reviewer->wait_for("Accepted (by auto): scripts/deploy.sh is written."));
   EXPECT_EQ(fixture.root.read("ws/scripts/deploy.sh"), "rm -rf /\n");
@@ -89,7 +89,7 @@ TEST(ReviewServers, WhatCannotBeAppliedIsRefusedBeforeAskingAndJournalled) {
   const std::string outside_before = outside.snapshot();
   const std::string ws_before = fixture.root.snapshot();
   for (const auto& [path, reason] : cases) {
-    EXPECT_EQ(edit_through_server(fixture.socket, ws, path, "new\n").out, rejected_response());
+    EXPECT_EQ(fixture.edit("ws", path, "new\n"), rejected_response());
     EXPECT_TRUE(fixture.reviewer->wait_for("Refused without asking: "));
     EXPECT_TRUE(fixture.reviewer->wait_for(reason)) << path;
   }
@@ -114,13 +114,11 @@ TEST(ReviewServers, AFileLargerThanAServerReadsIsRefusedUnread) {
   fixture.root.write("ws/huge.txt", "");
   fixture.root.write("other/.keep", "");
   ASSERT_EQ(::truncate(fixture.root.file("ws/huge.txt").c_str(), off_t{3} << 30), 0);
-  EXPECT_EQ(edit_through_server(fixture.socket, fixture.root.file("ws"), "huge.txt", "x\n").out,
-            rejected_response());
+  EXPECT_EQ(fixture.edit("ws", "huge.txt", "x\n"), rejected_response());
   EXPECT_TRUE(fixture.reviewer->wait_for(
       "Refused without asking: the file is larger than 256 MiB, the most a server reads."))
       << fixture.reviewer->out();
-  EXPECT_EQ(edit_through_server(fixture.socket, fixture.root.file("other"), "b.txt", "b\n").out,
-            accepted_response("b.txt"));
+  EXPECT_EQ(fixture.edit("other", "b.txt", "b\n"), accepted_response("b.txt"));
 }
 
 // Answering every proposal at once, with no desk, nothing shows a change:
@@ -129,8 +127,7 @@ TEST(ReviewServers, AutoAnswersWithoutComparingAnything) {
   ReviewerFixture fixture;
   ASSERT_TRUE(fixture.start("accept", {}, {{"PATH", "/nonexistent"}}));
   fixture.root.write("ws/notes.txt", "old\n");
-  EXPECT_EQ(edit_through_server(fixture.socket, fixture.root.file("ws"), "notes.txt", "new\n").out,
-            accepted_response("notes.txt"));
+  EXPECT_EQ(fixture.edit("ws", "notes.txt", "new\n"), accepted_response("notes.txt"));
   EXPECT_TRUE(fixture.reviewer->wait_for("Accepted (by auto): notes.txt is written."));
   EXPECT_NE(fixture.reviewer->out().find("(not compared: every proposal is answered at once)"),
             std::string::npos)
@@ -148,8 +145,7 @@ TEST(ReviewServers, DecisionsAreAppendedToAPrivateJournal) {
   for (const std::vector<std::string>& journal :
        {std::vector<std::string>{}, {"--no-journal"}, {}}) {
     ASSERT_TRUE(fixture.start("accept", journal, state));
-    EXPECT_EQ(edit_through_server(fixture.socket, ws, "new.txt", "1234\n").out,
-              accepted_response("new.txt"));
+    EXPECT_EQ(fixture.edit("ws", "new.txt", "1234\n"), accepted_response("new.txt"));
     fixture.reviewer->stop();
   }
   const std::string journal = fixture.sockets.file("varnock-review/journal.jsonl");
@@ -186,8 +182,7 @@ TEST(ReviewServers, TheJournalHoldsNoHiddenCharacterRaw) {
     fixture.root.write(hostile.directory + "/.keep", "");
     ScopedDirectory inside(fixture.root.file(hostile.directory));
     Connection server = Connection::to(fixture.socket);
-    ASSERT_TRUE(server.send(R"({"pid":1,"role":"main","threadId":)" + quoted(hostile.thread_id) +
-                            R"(,"type":"hello"})" + "\n" +
+    ASSERT_TRUE(server.send(hello("1", quoted(hostile.thread_id)) + "\n" +
                             raw_proposal("p", hostile.path, "", "x")));
     ASSERT_TRUE(server.read_line().has_value()) << hostile.path;
   }
@@ -212,11 +207,10 @@ TEST(ReviewServers, TheJournalHoldsNoHiddenCharacterRaw) {
 // journal, which holds the decision alone.
 TEST(ReviewServers, AClosedStandardOutputIsNotTakenByTheJournal) {
   TempDir dir, ws;
-  ProcessOptions options;
-  options.program = VARNOCK_REVIEW_BINARY;
-  options.arguments = {"--socket", dir.file("s"), "--auto", "accept", "--journal", dir.file("j")};
-  options.closed_descriptors = {1};
-  ServerProcess reviewer(options);
+  ServerProcess reviewer(
+      {.program = VARNOCK_REVIEW_BINARY,
+       .arguments = {"--socket", dir.file("s"), "--auto", "accept", "--journal", dir.file("j")},
+       .closed_descriptors = {1}});
   ASSERT_TRUE(wait_until_listening(dir.file("s")));
   EXPECT_EQ(edit_through_server(dir.file("s"), ws.path(), "a.txt", "a\n").out,
             accepted_response("a.txt"));
@@ -238,12 +232,10 @@ TEST(ReviewServers, AProposalWhoseHostIsGoneSaysSoAndCanStillBeAnswered) {
   ReviewerProcess reviewer({"--socket", socket, "--web", "--no-journal"});
   const std::string desk = reviewer.desk_url();  // printed before the socket
   ASSERT_EQ(reviewer.socket_path(), socket) << reviewer.err();
-  ProcessOptions host;
-  host.program = "/bin/sh";
-  host.arguments = {"-c", "\"$0\"; exit", VARNOCK_MCP_BINARY};
-  host.environment = {{"VARNOCK_SOCKET", socket}};
-  host.working_directory = ws.path();
-  ServerProcess server(host);
+  ServerProcess server({.program = "/bin/sh",
+                        .arguments = {"-c", "\"$0\"; exit", VARNOCK_MCP_BINARY},
+                        .environment = {{"VARNOCK_SOCKET", socket}},
+                        .working_directory = ws.path()});
   server.write(write_file_call(1, "kept.txt", "kept\n", "- why"));
   ASSERT_TRUE(reviewer.wait_for("Proposed edit from")) << reviewer.out();
   EXPECT_EQ(desk_request(desk, "GET", "/api/proposals/1").find(gone), std::string::npos);
@@ -289,12 +281,11 @@ TEST(ReviewServers, WorkspaceOptionLimitsWhereServersMayWork) {
   fixture.root.write("allowed/.keep", "");
   fixture.root.write("elsewhere/.keep", "");
   ASSERT_TRUE(fixture.start("accept", {"--workspace", fixture.root.file("allowed")}));
-  edit_through_server(fixture.socket, fixture.root.file("elsewhere"), "x.txt", "x\n");
+  fixture.edit("elsewhere", "x.txt", "x\n");
   EXPECT_TRUE(fixture.reviewer->wait_for("is disconnected: it works in "));
   EXPECT_TRUE(fixture.reviewer->wait_for(", outside " + real_path(fixture.root.file("allowed"))));
   EXPECT_FALSE(exists(fixture.root.file("elsewhere/x.txt")));
-  EXPECT_EQ(edit_through_server(fixture.socket, fixture.root.file("allowed"), "x.txt", "x\n").out,
-            accepted_response("x.txt"));
+  EXPECT_EQ(fixture.edit("allowed", "x.txt", "x\n"), accepted_response("x.txt"));
 }
 
 // Started by a service manager on the first connection, the reviewer serves
@@ -326,20 +317,13 @@ TEST(ReviewServers, TheSocketPathIsTakenOverOnlyFromTheDead) {
   ReviewerProcess taker({"--socket", dir.file("stale"), "--auto", "reject"});
   EXPECT_EQ(taker.socket_path(), dir.file("stale"));
   dir.write("plain", "not a socket");
-  const std::tuple<std::vector<std::string>, int, std::string> ends[] = {
-      {{"--socket", dir.file("stale"), "--auto", "accept"},
-       1,
-       "another reviewer is already listening"},
-      {{"--socket", dir.file("plain"), "--auto", "reject"}, 1, "not a socket"},
-      {{"--socket", dir.file("t")}, 1, "--auto"},
-      {{"--socket", dir.file("t"), "--web", "0.0.0.0:1"},
-       1,
-       "refusing to serve the desk on 0.0.0.0, which is not a loopback address, without "
-       "--web-allow-remote"},
-      {{"--version"}, 0, "varnock-review " + std::string(kVersion) + "\n"}};
-  for (const auto& [args, status, message] : ends) {
-    ReviewerProcess ended(args);
-    EXPECT_EQ(ended.stop(0), status) << message;
+  for (const VectorRecord& end : read_vectors("review/ends.tsv")) {
+    std::istringstream words(
+        std::regex_replace(end.columns.at(0), std::regex("\\{dir\\}"), dir.path()));
+    ReviewerProcess ended({std::istream_iterator<std::string>(words), {}});
+    const std::string message = std::regex_replace(
+        unescape(end.columns.at(2)), std::regex("\\{version\\}"), std::string(kVersion));
+    EXPECT_EQ(ended.stop(0), std::stoi(end.columns.at(1))) << message;
     EXPECT_NE((ended.out() + ended.err()).find(message), std::string::npos) << ended.err();
   }
   EXPECT_EQ(dir.read("plain"), "not a socket");
@@ -360,11 +344,9 @@ TEST(ReviewTerminal, ThePersonAnswersEachProposalInTurn) {
     return std::async(std::launch::async,
                       [&, path] { return edit_through_server(socket, ws.path(), path, path).out; });
   };
-  ProcessOptions options;
-  options.program = VARNOCK_REVIEW_BINARY;
-  options.arguments = {"--socket", socket, "--no-journal"};
-  options.terminal = true;
-  ServerProcess reviewer(options);
+  ServerProcess reviewer({.program = VARNOCK_REVIEW_BINARY,
+                          .arguments = {"--socket", socket, "--no-journal"},
+                          .terminal = true});
   ASSERT_TRUE(reviewer.wait_for("VARNOCK_SOCKET=" + socket)) << reviewer.out();
   edits[0] = edit("first.txt");
   ASSERT_TRUE(reviewer.wait_for("Accept this edit to first.txt?")) << reviewer.out();

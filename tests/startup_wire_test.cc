@@ -23,16 +23,8 @@ const std::string kInitializeAnswer =
     R"("protocolVersion":"2025-06-18","serverInfo":{"name":"varnock-mcp","version":")" +
     std::string(kVersion) + "\"}}}\n";
 
-std::string hello(int pid, const std::string& thread_id_text) {
-  return R"({"pid":)" + std::to_string(pid) + R"(,"role":"main","threadId":)" + thread_id_text +
-         R"(,"type":"hello"})";
-}
-
 ProcessOptions with_socket(const TempDir& workspace, const std::string& socket_path) {
-  ProcessOptions options;
-  options.working_directory = workspace.path();
-  options.environment["VARNOCK_SOCKET"] = socket_path;
-  return options;
+  return {.environment = {{"VARNOCK_SOCKET", socket_path}}, .working_directory = workspace.path()};
 }
 
 // A socket bound at `path` that does not listen: connecting to it is refused.
@@ -133,7 +125,7 @@ TEST(Startup, SendsHelloThenTheConnectedDiagnostic) {
   EXPECT_TRUE(poll_until([&] { return !server.err().empty(); }));
   EXPECT_EQ(server.err(), connected);
   ASSERT_TRUE(broker.accept(0));
-  EXPECT_EQ(broker.read_line(0), hello(server.pid(), R"("")"));
+  EXPECT_EQ(broker.read_line(0), hello(std::to_string(server.pid()), R"("")"));
   server.write(kInitialize);
   EXPECT_EQ(server.read_line().value_or("") + "\n", kInitializeAnswer);
   EXPECT_EQ(server.finish(), 0);
@@ -164,7 +156,7 @@ TEST(Startup, ClosedStandardDescriptorsAndTheThreadId) {
     options.closed_descriptors = {c.closed};
     ServerProcess server(options);
     ASSERT_TRUE(broker.accept());
-    EXPECT_EQ(broker.read_line(), hello(server.pid(), c.written));
+    EXPECT_EQ(broker.read_line(), hello(std::to_string(server.pid()), c.written));
     if (c.closed != 0) server.write(kInitialize + kInitialize);
     EXPECT_EQ(server.finish(), 0);
     if (c.closed == 2) {
@@ -173,18 +165,16 @@ TEST(Startup, ClosedStandardDescriptorsAndTheThreadId) {
     EXPECT_EQ(broker.read_line(), std::nullopt);
   }
   TempDir workspace;
-  ProcessOptions options;
-  options.working_directory = workspace.path();
-  options.closed_descriptors = {0, 1, 2};
-  EXPECT_EQ(run_server(kInitialize, options).exit_status, 0);
+  EXPECT_EQ(run_server(kInitialize,
+                       {.working_directory = workspace.path(), .closed_descriptors = {0, 1, 2}})
+                .exit_status,
+            0);
 }
 
 // A person who starts varnock-mcp at a terminal is told, in one line on
 // standard error, what the program expects; it then serves as always.
 TEST(Startup, StartedByHandSaysInOneLineWhatItIsAndStillServes) {
-  ProcessOptions options;
-  options.terminal = true;
-  ServerProcess server(options);
+  ServerProcess server({.terminal = true});
   server.write(kInitialize + "\x04");
   EXPECT_EQ(server.finish(), 0);
   EXPECT_EQ(server.err(),

@@ -8,6 +8,7 @@
 #include <optional>
 #include <regex>
 #include <string>
+#include <string_view>
 
 #include "json/parse.h"
 #include "json/value.h"
@@ -26,6 +27,13 @@ inline std::string quoted(const std::string& text) {
   std::string out;
   json::write_string(text, out);
   return out;
+}
+
+// The hello line a server sends first, without its line feed: its pid, and
+// its thread id as the JSON text it writes.
+inline std::string hello(std::string_view pid, const std::string& thread_id_json) {
+  return R"({"pid":)" + std::string(pid) + R"(,"role":"main","threadId":)" + thread_id_json +
+         R"(,"type":"hello"})";
 }
 
 // The request line of a write_file call.

@@ -61,6 +61,19 @@ async function pick(page, path) {
   await page.locator('#path', { hasText: path }).waitFor();
 }
 const accept = (page) => page.getByRole('button', { name: 'Accept', exact: true });
+const reject = (page) => page.getByRole('button', { name: 'Reject', exact: true });
+// Once the proposal could have been read, answers it by `act`; then checks
+// what the agent's call got.
+const written = async (act, reply) => {
+  await read();
+  await act();
+  assert.match((await reply).result.content[0].text, /file written and accepted/);
+};
+const rejected = async (act, reply) => {
+  await read();
+  await act();
+  assert.deepEqual((await reply).error, REJECTED);
+};
 const UPGRADE = { Connection: 'Upgrade', Upgrade: 'websocket', 'Sec-WebSocket-Version': '13',
   'Sec-WebSocket-Key': 'dGhlIHNhbXBsZSBub25jZQ==' };
 const region = (page, name) => page.getByRole('region', { name });
@@ -112,9 +125,7 @@ describe('answering from the desk', () => {
 
     const second = server.writeFile('other.txt', 'no\n', 'Another file.');
     await heading(page, 'other.txt');
-    await read();
-    await page.keyboard.press('r');
-    assert.deepEqual((await second).error, REJECTED);
+    await rejected(() => page.keyboard.press('r'), second);
     assert.equal(existsSync(join(server.workspace, 'other.txt')), false);
     await page.locator('#history li', { hasText: '#2 rejected' }).waitFor();
   });
@@ -129,16 +140,12 @@ describe('answering from the desk', () => {
     // Servers that name no thread are shown by workspace and pid alone.
     assert.deepEqual(await page.locator('#queue .group h3').allTextContents(),
       [`${one.workspace} · pid ${one.pid}`, `${two.workspace} · pid ${two.pid}`]);
-    await read();
-    await accept(page).click();
-    assert.match((await fromOne).result.content[0].text, /file written and accepted/);
+    await written(() => accept(page).click(), fromOne);
     await heading(page, 'two.txt');
     assert.equal(await page.locator('#queue .group').count(), 1);
     assert.equal(await settled(fromTwo), 'pending');
     assert.equal(existsSync(join(two.workspace, 'two.txt')), false);
-    await read();
-    await page.keyboard.press('r');
-    assert.deepEqual((await fromTwo).error, REJECTED);
+    await rejected(() => page.keyboard.press('r'), fromTwo);
   });
 
   test('a proposal whose server went away is withdrawn at once and cannot be accepted', async () => {
@@ -207,9 +214,7 @@ describe('a large change', () => {
     await changes.evaluate((element) => { element.scrollTop = element.scrollHeight; });
     await changes.getByText('The rest of the change cannot be shown: diff failed').waitFor();
     await page.unroute('**/diff?*');
-    await read();
-    await accept(page).click();
-    assert.match((await reply).result.content[0].text, /file written and accepted/);
+    await written(() => accept(page).click(), reply);
     page.off('pageerror', onError);
     assert.deepEqual(errors, []);
   });
@@ -224,9 +229,7 @@ describe('a server whose host is gone', () => {
     await server.killHost();
     await page.locator('#notices li', { hasText: 'no agent will hear the answer: its host is gone' })
       .waitFor();
-    await read();
-    await accept(page).click();
-    assert.match((await reply).result.content[0].text, /file written and accepted/);
+    await written(() => accept(page).click(), reply);
     assert.equal(readFileSync(join(server.workspace, 'orphan.txt'), 'utf8'), 'kept\n');
   });
 });
@@ -249,9 +252,7 @@ describe('hostile text', () => {
     assert.equal(await page.locator('script').count(), 1, 'only desk.js');
     const hrefs = await page.locator('a[href]').evaluateAll((links) => links.map((a) => a.getAttribute('href')));
     for (const href of hrefs) assert.doesNotMatch(href, /^\s*(javascript|vbscript|data):/i);
-    await read();
-    await page.getByRole('button', { name: 'Reject', exact: true }).click();
-    assert.deepEqual((await reply).error, REJECTED);
+    await rejected(() => reject(page).click(), reply);
     assert.equal(await page.evaluate(() => window.__pwned), undefined);
     assert.deepEqual(desk.dialogs, []);
     assert.deepEqual(desk.requests.filter((p) => p.endsWith('/x')), [], 'requests to /x');
@@ -296,9 +297,8 @@ describe('strangers', () => {
     }
     assert.equal(await settled(reply), 'pending');
     assert.equal(existsSync(join(server.workspace, 'guarded.txt')), false);
-    await read();
-    assert.equal(await rawRequest(reviewer.url, answer, { ...withToken, Origin: origin }, 'POST'), 200);
-    assert.match((await reply).result.content[0].text, /file written and accepted/);
+    await written(async () => assert.equal(
+      await rawRequest(reviewer.url, answer, { ...withToken, Origin: origin }, 'POST'), 200), reply);
     await page.getByText(`#${number} was answered elsewhere.`).waitFor();
     assert.equal(await accept(page).isDisabled(), true);
   });
@@ -355,9 +355,7 @@ describe('strangers', () => {
       await page.reload();
       await page.getByText('Connected.').waitFor();
       await pick(page, 'jar.txt');
-      await read();
-      await page.getByRole('button', { name: 'Reject', exact: true }).click();
-      assert.deepEqual((await reply).error, REJECTED);
+      await rejected(() => reject(page).click(), reply);
     } finally {
       await browser.context.clearCookies();
       await new Promise((resolve) => stranger.close(resolve));
@@ -402,9 +400,7 @@ describe('answers land only on what was seen', () => {
     assert.equal(existsSync(join(servers[3].workspace, 'seen3.txt')), false);
     // Pressed at once after it came on screen, an answer is not taken and says why.
     await page.keyboard.press('r');
-    await read();
-    await page.keyboard.press('r');
-    assert.deepEqual((await replies[3]).error, REJECTED);
+    await rejected(() => page.keyboard.press('r'), replies[3]);
   });
 
   test('a withdrawn proposal makes way for the next, which must be read before it is answered', async () => {
@@ -421,9 +417,7 @@ describe('answers land only on what was seen', () => {
     await page.keyboard.press('a');
     await page.getByText(/That answer came before #\d+ could be read/).waitFor();
     assert.equal(await settled(reply), 'pending');
-    await read();
-    await page.keyboard.press('a');
-    assert.match((await reply).result.content[0].text, /file written and accepted/);
+    await written(() => page.keyboard.press('a'), reply);
   });
 });
 
@@ -441,9 +435,7 @@ describe('strangers on this host', () => {
       const server = await desk.server();
       const reply = server.writeFile('crowded.txt', 'x\n', 'Proposed while strangers wait.');
       await pick(page, 'crowded.txt');
-      await read();
-      await page.getByRole('button', { name: 'Reject', exact: true }).click();
-      assert.deepEqual((await reply).error, REJECTED);
+      await rejected(() => reject(page).click(), reply);
     } finally {
       for (const socket of idle) socket.destroy();
     }
@@ -462,7 +454,7 @@ describe('the terminal beside the desk', () => {
       await heading(page, 'both.txt');
       await reviewer.printed('Accept this edit to both.txt?');
       await read();
-      await page.getByRole('button', { name: 'Reject', exact: true }).click();
+      await reject(page).click();
       await page.getByText('#1 rejected.').waitFor();
       // Typed on the terminal after the desk's answer; the terminal has let
       // it through (its echo shows) before the next proposal can be asked.

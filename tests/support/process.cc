@@ -291,9 +291,7 @@ ProcessOutput run_server(const std::string& input, const ProcessOptions& options
 
 std::string serve_without_broker(const std::string& input) {
   TempDir workspace;
-  ProcessOptions options;
-  options.working_directory = workspace.path();
-  ProcessOutput output = run_server(input, options);
+  ProcessOutput output = run_server(input, {.working_directory = workspace.path()});
   EXPECT_EQ(output.exit_status, 0) << "128 + signal when the server crashed";
   EXPECT_EQ(output.err, "");
   return output.out;

@@ -18,14 +18,14 @@ struct ProcessOptions {
   // The program and its arguments; a program without a slash is looked up
   // in PATH.
   std::string program = VARNOCK_MCP_BINARY;
-  std::vector<std::string> arguments;
+  std::vector<std::string> arguments{};
   // Environment of the child; nothing is inherited (PATH and the sanitizer
   // variables are passed through so sanitizer builds behave).
-  std::map<std::string, std::string> environment;
+  std::map<std::string, std::string> environment{};
   // Working directory of the child (the workspace); empty keeps the current one.
-  std::string working_directory;
+  std::string working_directory{};
   // Standard descriptors to leave closed in the child (0, 1 and/or 2).
-  std::vector<int> closed_descriptors;
+  std::vector<int> closed_descriptors{};
   // Standard input and output are a new pseudo-terminal, the program's
   // controlling terminal: what the test writes is typed there (end the
   // input with the EOF character, '\x04'), and what it reads is the screen.
@@ -33,7 +33,7 @@ struct ProcessOptions {
   // When set, standard output and error go to the files "out" and "err" in
   // this directory, so that the program never waits for the test to read
   // (read_line, wait_for, out and err then have nothing to give).
-  std::string output_directory;
+  std::string output_directory{};
 };
 
 struct ProcessOutput {
