@@ -169,20 +169,20 @@ TEST(ReviewHostile, ASlowProposalHoldsUpNoOtherServerNorTheDesk) {
     // Once one of "slow" and "after" is decided, the slow proposal has
     // been read: it is under way, or decided. ("many" ones are skipped.)
     std::vector<std::string> decided;
-    const auto decide_next = [&](int timeout_ms) {
+    const auto decide_next = [&] {
       std::string line;
       do {
-        line = slow.read_line(timeout_ms).value_or("<none>");
+        line = slow.read_line().value_or("<none>");
       } while (line.find("\"many") != std::string::npos);
       decided.push_back(line);
     };
-    decide_next(20000);
+    decide_next();
     Connection other = Connection::to(socket);
     ASSERT_TRUE(other.send(hello_line() + raw_proposal("other", "other.txt", "", "o")));
-    EXPECT_EQ(other.read_line(20000), decision("other", true));
+    EXPECT_EQ(other.read_line(), decision("other", true));
     EXPECT_TRUE(desk_request(fixture.url, "GET", "/api/state").starts_with("200 "));
     sender.join();
-    decide_next(60000);
+    decide_next();
     std::sort(decided.begin(), decided.end());
     EXPECT_EQ(decided, (std::vector<std::string>{decision("after", true), decision("slow", true)}))
         << fixture.reviewer.out().substr(0, 4000);
@@ -196,7 +196,7 @@ TEST(ReviewHostile, AProposalWhoseServerWentWhileItWasPreparedIsWithdrawn) {
   Connection slow = Connection::to(fixture.socket);
   ASSERT_TRUE(slow.send(hello_line() + slow_diff(fixture.ws) +
                         raw_proposal("after", "after.txt", "", "a")));
-  ASSERT_EQ(slow.read_line(20000), decision("after", true));  // "slow" is read: it is under way
+  ASSERT_EQ(slow.read_line(), decision("after", true));  // "slow" is read: it is under way
   slow.close();
   EXPECT_TRUE(fixture.reviewer.wait_for("disconnected."));
   const std::string state = desk_request(fixture.url, "GET", "/api/state");
@@ -206,7 +206,7 @@ TEST(ReviewHostile, AProposalWhoseServerWentWhileItWasPreparedIsWithdrawn) {
       << state;
   Connection other = Connection::to(fixture.socket);
   ASSERT_TRUE(other.send(hello_line() + raw_proposal("other", "other.txt", "", "o")));
-  EXPECT_EQ(other.read_line(20000), decision("other", true));
+  EXPECT_EQ(other.read_line(), decision("other", true));
   EXPECT_EQ(fixture.reviewer.out().find("worst.txt"), std::string::npos);
 }
 
@@ -242,7 +242,7 @@ TEST(ReviewHostile, MemoryComesBackAfterLargeProposalsAreDecided) {
   for (int i = 0; i < 10; ++i) {
     const std::string after = ten_mebibytes(i);
     ASSERT_TRUE(server.send(raw_proposal(numbered("p", i), "f.txt", before, after)));
-    ASSERT_EQ(server.read_line(60000), decision(numbered("p", i), true));
+    ASSERT_EQ(server.read_line(), decision(numbered("p", i), true));
     before = after;
   }
   EXPECT_LT(resident_bytes(pid), idle + (std::size_t{64} << 20));
