@@ -10,10 +10,10 @@
 #include <string>
 #include <string_view>
 
-#include "changed_lines.h"
+#include "core/changed_lines.h"
 #include "desk/diff_model.h"
 #include "desk/markdown.h"
-#include "visible_text.h"
+#include "core/visible_text.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <boost/asio/io_context.hpp>
 #include <string_view>
 
-#include "changed_lines.h"
+#include "core/changed_lines.h"
 
 namespace varnock::test {
 

@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "changed_runs_now.h"
-#include "child_runner.h"
-#include "present.h"
-#include "unified_diff.h"
+#include "system/child_runner.h"
+#include "terminal/present.h"
+#include "terminal/unified_diff.h"
 
 namespace varnock::review {
 namespace {

@@ -15,15 +15,15 @@
 #include <string>
 #include <vector>
 
-#include "apply.h"
-#include "beneath.h"
-#include "line_limits.h"
+#include "system/apply.h"
+#include "system/beneath.h"
+#include "servers/line_limits.h"
 #include "options.h"
 #include "support/temp_dir.h"
 #include "support/vectors.h"
-#include "target.h"
-#include "terminal.h"
-#include "visible_text.h"
+#include "system/target.h"
+#include "terminal/terminal.h"
+#include "core/visible_text.h"
 
 namespace varnock::review {
 namespace {

@@ -9,7 +9,7 @@
 #include <string_view>
 
 #include "base/result.h"
-#include "line_limits.h"
+#include "servers/line_limits.h"
 
 namespace varnock::review {
 

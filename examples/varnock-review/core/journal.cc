@@ -1,0 +1,79 @@
+#include "core/journal.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "base/clock.h"
+#include "base/io.h"
+#include "base/os_error.h"
+#include "json/value.h"
+#include "json/write.h"
+
+namespace varnock::review {
+namespace {
+
+// Creates every missing directory above `path`, mode 0700.
+Status make_parents(const std::string& path) {
+  for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
+       slash = path.find('/', slash + 1)) {
+    const std::string directory = path.substr(0, slash);
+    if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) {
+      return fail(system_error("cannot create " + directory, errno));
+    }
+  }
+  return {};
+}
+
+const char* absolute_env(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && value[0] == '/' ? value : nullptr;
+}
+
+}  // namespace
+
+Result<std::string> default_journal_path() {
+  std::string state;
+  if (const char* xdg = absolute_env("XDG_STATE_HOME")) {
+    state = xdg;
+  } else if (const char* home = absolute_env("HOME")) {
+    state = std::string(home) + "/.local/state";
+  } else {
+    return fail("cannot find a place for the journal: set XDG_STATE_HOME or pass --journal");
+  }
+  return state + "/varnock-review/journal.jsonl";
+}
+
+Result<Journal> Journal::open(const std::string& path) {
+  Status parents = make_parents(path);
+  if (!parents.ok()) return fail(parents.failure());
+  UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+  if (!fd.valid()) return fail(system_error("cannot open the journal " + path, errno));
+  return Journal(path, std::move(fd));
+}
+
+Status Journal::record(const JournalRecord& record) {
+  if (!fd_.valid()) return {};
+  json::Value::Object line;
+  line.emplace("time", utc_now());
+  line.emplace("pid", static_cast<std::int64_t>(record.pid));
+  line.emplace("thread_id", record.thread_id);
+  line.emplace("workspace", record.workspace);
+  line.emplace("path", record.path);
+  line.emplace("target", record.target);
+  line.emplace("decision", record.decision);
+  line.emplace("reason", record.reason);
+  line.emplace("before_bytes", static_cast<std::uint64_t>(record.before_bytes));
+  line.emplace("after_bytes", static_cast<std::uint64_t>(record.after_bytes));
+  // Hidden characters are written as escapes, so that reading the file
+  // (cat, less, an editor) reorders or hides nothing of it.
+  const std::string text = json::write(json::Value(std::move(line)), json::Escapes::kHidden) + "\n";
+  if (const int error = write_all(fd_.get(), text); error != 0) {
+    return fail(system_error("cannot write the journal " + path_, error));
+  }
+  return {};
+}
+
+}  // namespace varnock::review

@@ -1,0 +1,309 @@
+#include "core/review_core.h"
+
+#include <malloc.h>
+
+#include <boost/asio/post.hpp>
+
+#include "system/apply.h"
+#include "desk/markdown.h"
+#include "core/proposal_check.h"
+#include "core/visible_text.h"
+
+namespace varnock::review {
+namespace {
+
+constexpr std::string_view kWithdrawn = "the server went away before an answer";
+constexpr std::string_view kStopped = "the reviewer stopped before an answer";
+constexpr std::string_view kRejectedByPerson = "rejected by the person";
+
+std::string_view decision_word(ProposalState state) {
+  switch (state) {
+    case ProposalState::kAccepted:
+      return "accepted";
+    case ProposalState::kRejected:
+      return "rejected";
+    case ProposalState::kRefused:
+      return "refused";
+    case ProposalState::kWithdrawn:
+      return "withdrawn";
+    case ProposalState::kWaiting:
+      break;
+  }
+  return "waiting";
+}
+
+// Checks run on this many threads, so that one slow check does not hold
+// up every other server's.
+constexpr std::size_t kWorkerThreads = 2;
+
+// A proposal holding this much leaves memory behind that the allocator
+// would keep for itself.
+constexpr std::size_t kTrimAfter = std::size_t{1} << 20;
+
+// Lets go of a string's bytes; clear() would keep them.
+void release(std::string& text) { std::string().swap(text); }
+
+}  // namespace
+
+std::string describe_server(const ServerInfo& server) {
+  std::string out =
+      "server #" + std::to_string(server.number) + " (pid " + std::to_string(server.pid);
+  if (server.hello_pid) out += ", hello said pid " + std::to_string(*server.hello_pid);
+  if (!server.thread_id.empty()) out += ", thread \"" + visible_name(server.thread_id).text + "\"";
+  return out + ", in " + visible_name(server.workspace).text + ")";
+}
+
+std::size_t proposal_bytes(const QueuedProposal& proposal) {
+  const std::size_t runs = proposal.runs ? proposal.runs->size() : 0;
+  return proposal.before.size() + proposal.after.size() + proposal.explanation.size() +
+         proposal.explanation_html.size() + runs * sizeof(desk::ChangedRun);
+}
+
+ReviewCore::ReviewCore(Journal& journal, boost::asio::io_context& io, ChildRunner& runner,
+                       DiffBounds bounds)
+    : journal_(journal), io_(io), runner_(runner), bounds_(bounds), workers_(kWorkerThreads) {}
+
+ReviewCore::~ReviewCore() {
+  workers_.stop();
+  workers_.join();
+  for (const auto& [number, entry] : preparing_) runner_.cancel(entry.comparison);
+}
+
+void ReviewCore::server_ready(const ServerInfo& server, std::shared_ptr<const Workspace> workspace,
+                              DecisionSender send) {
+  servers_[server.number] = Server{server, std::move(workspace), std::move(send)};
+}
+
+// The proposal is counted at once; a worker checks it (and renders its
+// explanation) and hands it back to the loop.
+void ReviewCore::receive(int server, mcp::BrokerProposal message) {
+  auto found = servers_.find(server);
+  if (found == servers_.end()) return;
+  QueuedProposal proposal;
+  proposal.number = next_number_++;
+  proposal.server = found->second.info;
+  proposal.id = std::move(message.id);
+  proposal.path = std::move(message.edit.path);
+  proposal.before = std::move(message.edit.before);
+  proposal.after = std::move(message.edit.after);
+  proposal.explanation = std::move(message.edit.explanation_in_markdown);
+  const std::size_t counted = proposal_bytes(proposal);
+  held_bytes_ += counted;
+  preparing_.emplace(proposal.number, Preparing{server, counted, std::nullopt, 0, ""});
+  boost::asio::post(workers_, [this, proposal = std::move(proposal),
+                               workspace = found->second.workspace, html = wants_html()]() mutable {
+    check_proposal(proposal, *workspace);
+    if (html && proposal.refusal.empty()) {
+      proposal.explanation_html = desk::render_markdown(proposal.explanation);
+    }
+    boost::asio::post(
+        io_, [this, proposal = std::move(proposal)]() mutable { checked(std::move(proposal)); });
+  });
+}
+
+void ReviewCore::checked(QueuedProposal proposal) {
+  auto entry = preparing_.find(proposal.number);
+  if (entry == preparing_.end()) return;
+  Preparing& preparing = entry->second;
+  const bool compare = proposal.refusal.empty() && preparing.gone.empty() && wants_changes();
+  if (!compare) {
+    const std::string gone = std::move(preparing.gone);
+    held_bytes_ -= preparing.counted;
+    preparing_.erase(entry);
+    if (!gone.empty()) {
+      proposal.state = ProposalState::kWithdrawn;
+      proposal.outcome = gone;
+      return finish(std::move(proposal), gone);
+    }
+    return proposal.refusal.empty() ? enqueue(std::move(proposal)) : refuse(std::move(proposal));
+  }
+  held_bytes_ += proposal_bytes(proposal) - preparing.counted;
+  preparing.counted = proposal_bytes(proposal);
+  const QueuedProposal& held = preparing.proposal.emplace(std::move(proposal));
+  preparing.comparison = compare_lines(
+      runner_, held.before, held.after, bounds_,
+      [this, number = held.number](ChangedLines lines) { compared(number, std::move(lines)); });
+}
+
+void ReviewCore::compared(std::uint64_t number, ChangedLines lines) {
+  auto entry = preparing_.find(number);
+  if (entry == preparing_.end() || !entry->second.proposal) return;
+  QueuedProposal proposal = std::move(*entry->second.proposal);
+  held_bytes_ -= entry->second.counted;
+  preparing_.erase(entry);
+  proposal.runs = std::move(lines.runs);
+  if (!lines.notice.empty()) proposal.notices.push_back(std::move(lines.notice));
+  enqueue(std::move(proposal));
+}
+
+void ReviewCore::enqueue(QueuedProposal proposal) {
+  if (servers_.at(proposal.server.number).orphaned) proposal.notices.emplace_back(kHostGone);
+  held_bytes_ += proposal_bytes(proposal);
+  const std::uint64_t number = proposal.number;
+  const QueuedProposal& queued = waiting_.emplace(number, std::move(proposal)).first->second;
+  for (FrontEnd* front_end : front_ends_) front_end->proposal_queued(queued);
+}
+
+void ReviewCore::refuse(QueuedProposal proposal) {
+  if (servers_.at(proposal.server.number).orphaned) proposal.notices.emplace_back(kHostGone);
+  for (FrontEnd* front_end : front_ends_) front_end->proposal_queued(proposal);
+  send(proposal.server.number, proposal.id, false);
+  const std::string reason = proposal.refusal;
+  finish(std::move(proposal), reason);
+}
+
+bool ReviewCore::wants_changes() const {
+  for (const FrontEnd* front_end : front_ends_) {
+    if (front_end->wants_changes()) return true;
+  }
+  return false;
+}
+
+bool ReviewCore::wants_html() const {
+  for (const FrontEnd* front_end : front_ends_) {
+    if (front_end->wants_html()) return true;
+  }
+  return false;
+}
+
+void ReviewCore::server_gone(int server) {
+  servers_.erase(server);
+  withdraw(server, kWithdrawn);
+}
+
+void ReviewCore::server_orphaned(int server) {
+  auto found = servers_.find(server);
+  if (found == servers_.end() || found->second.orphaned) return;
+  found->second.orphaned = true;
+  for (auto& [number, proposal] : waiting_) {
+    if (proposal.server.number != server) continue;
+    proposal.notices.emplace_back(kHostGone);
+    for (FrontEnd* front_end : front_ends_) front_end->proposal_changed(proposal, kHostGone);
+  }
+}
+
+void ReviewCore::withdraw_all() { withdraw(0, kStopped); }
+
+// Takes every withdrawn proposal out of the queue before telling anyone, so
+// no front end puts one of them to the person meanwhile.
+void ReviewCore::withdraw(int server, std::string_view reason) {
+  drop_preparing(server, reason);
+  std::vector<QueuedProposal> withdrawn;
+  for (auto it = waiting_.begin(); it != waiting_.end();) {
+    if (server != 0 && it->second.server.number != server) {
+      ++it;
+      continue;
+    }
+    withdrawn.push_back(std::move(it->second));
+    it = waiting_.erase(it);
+    held_bytes_ -= proposal_bytes(withdrawn.back());
+  }
+  for (QueuedProposal& proposal : withdrawn) {
+    proposal.state = ProposalState::kWithdrawn;
+    proposal.outcome = std::string(reason);
+    for (FrontEnd* front_end : front_ends_) front_end->proposal_withdrawn(proposal);
+    finish(std::move(proposal), reason);
+  }
+}
+
+// No front end has seen these: they are journalled as withdrawn and go
+// to the history. One that a worker has is dropped when it comes back.
+void ReviewCore::drop_preparing(int server, std::string_view reason) {
+  for (auto it = preparing_.begin(); it != preparing_.end();) {
+    Preparing& entry = it->second;
+    if ((server != 0 && entry.server != server) || !entry.gone.empty()) {
+      ++it;
+    } else if (!entry.proposal) {
+      entry.gone = std::string(reason);
+      ++it;
+    } else {
+      runner_.cancel(entry.comparison);  // before the texts it reads go
+      QueuedProposal proposal = std::move(*entry.proposal);
+      held_bytes_ -= entry.counted;
+      it = preparing_.erase(it);
+      proposal.state = ProposalState::kWithdrawn;
+      proposal.outcome = std::string(reason);
+      finish(std::move(proposal), reason);
+    }
+  }
+}
+
+void ReviewCore::notice(std::string_view text) {
+  for (FrontEnd* front_end : front_ends_) front_end->notice(text);
+}
+
+bool ReviewCore::answer(std::uint64_t number, bool accept, std::string_view who) {
+  auto found = waiting_.find(number);
+  if (found == waiting_.end()) return false;
+  QueuedProposal proposal = std::move(found->second);
+  waiting_.erase(found);
+  held_bytes_ -= proposal_bytes(proposal);
+  proposal.answered_by = std::string(who);
+  proposal.state = ProposalState::kRejected;
+  proposal.outcome = std::string(kRejectedByPerson);
+  auto server = servers_.find(proposal.server.number);
+  if (accept && server == servers_.end()) proposal.outcome = std::string(kWithdrawn);
+  if (accept && server != servers_.end()) {
+    Result<std::string> applied = apply_proposal(*server->second.workspace, proposal.path,
+                                                 proposal.target, proposal.before, proposal.after);
+    proposal.state = applied.ok() ? ProposalState::kAccepted : ProposalState::kRejected;
+    proposal.outcome = applied.ok() ? std::move(applied).value() : std::move(applied).failure();
+  }
+  send(proposal.server.number, proposal.id, proposal.state == ProposalState::kAccepted);
+  for (FrontEnd* front_end : front_ends_) front_end->proposal_decided(proposal);
+  const std::string reason = proposal.state == ProposalState::kAccepted ? "" : proposal.outcome;
+  finish(std::move(proposal), reason);
+  return true;
+}
+
+std::vector<const QueuedProposal*> ReviewCore::waiting() const {
+  std::vector<const QueuedProposal*> out;
+  for (const auto& [number, proposal] : waiting_) out.push_back(&proposal);
+  return out;
+}
+
+std::size_t ReviewCore::in_flight(int server) const {
+  std::size_t count = 0;
+  for (const auto& [number, entry] : preparing_) count += entry.server == server ? 1 : 0;
+  for (const auto& [number, proposal] : waiting_) count += proposal.server.number == server;
+  return count;
+}
+
+std::size_t ReviewCore::held_bytes() const {
+  std::size_t held = held_bytes_;
+  for (const FrontEnd* front_end : front_ends_) held += front_end->held_bytes();
+  return held;
+}
+
+// Journals a decided proposal and keeps it in the recent history, without
+// its texts. After a large one, memory the allocator keeps is given back.
+void ReviewCore::finish(QueuedProposal proposal, std::string_view reason) {
+  const ServerInfo& server = proposal.server;
+  JournalRecord record{server.pid,
+                       server.thread_id,
+                       server.workspace,
+                       proposal.path,
+                       proposal.target.empty() ? proposal.path : proposal.target,
+                       decision_word(proposal.state),
+                       reason,
+                       proposal.before.size(),
+                       proposal.after.size()};
+  Status recorded = journal_.record(record);
+  if (!recorded.ok()) notice(visible_name(recorded.failure()).text);
+  const bool large = proposal_bytes(proposal) >= kTrimAfter;
+  release(proposal.before);
+  release(proposal.after);
+  release(proposal.explanation);
+  release(proposal.explanation_html);
+  proposal.runs.reset();
+  history_.push_back(std::move(proposal));
+  if (history_.size() > kHistoryLength) history_.pop_front();
+  if (large) ::malloc_trim(0);
+}
+
+void ReviewCore::send(int server, std::string_view id, bool accepted) {
+  auto found = servers_.find(server);
+  if (found != servers_.end()) found->second.send(mcp::decision_line(id, accepted));
+}
+
+}  // namespace varnock::review

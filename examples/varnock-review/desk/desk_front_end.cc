@@ -1,0 +1,124 @@
+#include "desk/desk_front_end.h"
+
+#include <utility>
+
+#include "base/clock.h"
+
+namespace varnock::review {
+namespace {
+
+constexpr std::string_view kDeskName = "desk";
+
+std::string pid_text(const ServerInfo& server) {
+  std::string text = std::to_string(server.pid);
+  if (server.hello_pid) text += " (hello said " + std::to_string(*server.hello_pid) + ")";
+  return text;
+}
+
+desk::DeskProposal to_desk(const QueuedProposal& proposal) {
+  desk::DeskProposal shown;
+  shown.number = proposal.number;
+  shown.path = proposal.path;
+  if (proposal.target != proposal.path) shown.target = proposal.target;
+  shown.server = desk::ToolServer{proposal.server.workspace, pid_text(proposal.server),
+                                  proposal.server.thread_id};
+  shown.before_size = proposal.before.size();
+  shown.after_size = proposal.after.size();
+  shown.new_file = proposal.new_file;
+  shown.notices = proposal.notices;
+  return shown;
+}
+
+}  // namespace
+
+std::string outcome_text(const QueuedProposal& proposal) {
+  std::string text;
+  switch (proposal.state) {
+    case ProposalState::kAccepted:
+      text = "accepted";
+      break;
+    case ProposalState::kRejected:
+      text = "rejected";
+      break;
+    case ProposalState::kRefused:
+      return "refused: " + proposal.refusal;
+    case ProposalState::kWithdrawn:
+      text = "withdrawn";
+      break;
+    case ProposalState::kWaiting:
+      return "waiting";
+  }
+  if (!proposal.outcome.empty()) text += ": " + proposal.outcome;
+  return text;
+}
+
+void DeskFrontEnd::proposal_queued(const QueuedProposal& proposal) {
+  emit(desk::DeskEvent::Kind::kQueued, proposal);
+  // A proposal refused by a check arrives decided; the desk lists it in
+  // the history at once.
+  if (proposal.state == ProposalState::kRefused) {
+    emit(desk::DeskEvent::Kind::kDecided, proposal);
+  }
+}
+
+void DeskFrontEnd::proposal_decided(const QueuedProposal& proposal) {
+  emit(desk::DeskEvent::Kind::kDecided, proposal);
+}
+
+void DeskFrontEnd::proposal_withdrawn(const QueuedProposal& proposal) {
+  emit(desk::DeskEvent::Kind::kWithdrawn, proposal);
+}
+
+void DeskFrontEnd::proposal_changed(const QueuedProposal& proposal, std::string_view) {
+  emit(desk::DeskEvent::Kind::kChanged, proposal);
+}
+
+void DeskFrontEnd::emit(desk::DeskEvent::Kind kind, const QueuedProposal& proposal) {
+  if (kind == desk::DeskEvent::Kind::kDecided || kind == desk::DeskEvent::Kind::kWithdrawn) {
+    decided_at_[proposal.number] = utc_now();
+    // Only the core's recent history is ever shown; older times go.
+    while (decided_at_.size() > ReviewCore::kHistoryLength) decided_at_.erase(decided_at_.begin());
+  }
+  const desk::DeskEvent event{kind, proposal.number, outcome_text(proposal)};
+  for (const auto& listener : listeners_) listener(event);
+}
+
+std::vector<desk::DeskProposal> DeskFrontEnd::pending() {
+  std::vector<desk::DeskProposal> shown;
+  for (const QueuedProposal* proposal : core_.waiting()) shown.push_back(to_desk(*proposal));
+  return shown;
+}
+
+std::vector<desk::DeskDecision> DeskFrontEnd::history(std::size_t limit) {
+  std::vector<desk::DeskDecision> decisions;
+  const auto& past = core_.history();
+  for (auto it = past.rbegin(); it != past.rend() && decisions.size() < limit; ++it) {
+    const auto when = decided_at_.find(it->number);
+    decisions.push_back(desk::DeskDecision{it->number, it->path, it->server.workspace,
+                                           outcome_text(*it),
+                                           when == decided_at_.end() ? "" : when->second});
+  }
+  return decisions;
+}
+
+std::optional<desk::DeskTexts> DeskFrontEnd::texts(std::uint64_t number) {
+  for (const QueuedProposal* proposal : core_.waiting()) {
+    if (proposal->number == number) {
+      return desk::DeskTexts{proposal->before, proposal->after, proposal->explanation,
+                             proposal->explanation_html,
+                             proposal->runs ? std::span<const desk::ChangedRun>(*proposal->runs)
+                                            : std::span<const desk::ChangedRun>()};
+    }
+  }
+  return std::nullopt;
+}
+
+bool DeskFrontEnd::answer(std::uint64_t number, bool accept) {
+  return core_.answer(number, accept, kDeskName);
+}
+
+void DeskFrontEnd::subscribe(std::function<void(const desk::DeskEvent&)> listener) {
+  listeners_.push_back(std::move(listener));
+}
+
+}  // namespace varnock::review

@@ -1,0 +1,58 @@
+// The servers' side of the event loop: the Unix-socket acceptor and one
+// session per connected server, feeding the review core. Sessions never
+// block: reads and writes are asynchronous, each with its own write queue.
+#pragma once
+
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/local/stream_protocol.hpp>
+#include <boost/asio/steady_timer.hpp>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "servers/line_limits.h"
+#include "core/review_core.h"
+
+namespace varnock::review {
+
+class Session;
+
+struct HubSettings {
+  std::string workspace_limit;  // a real path; empty: servers may work anywhere
+  LineLimits limits;
+};
+
+class ServerHub {
+ public:
+  // Accepts on `listening_fd` (a listening Unix stream socket, which the hub
+  // does not own). `core` must outlive the hub.
+  ServerHub(boost::asio::io_context& io, ReviewCore& core, int listening_fd, HubSettings settings);
+  ~ServerHub();
+
+  // Starts accepting connections.
+  void start();
+  // Stops accepting and closes every connection.
+  void stop();
+
+  // For sessions.
+  ReviewCore& core() { return core_; }
+  const HubSettings& settings() const { return settings_; }
+  // Whether `more` bytes can still be held within the memory budget.
+  bool within_budget(std::size_t more) const;
+  void session_closed(int number);
+
+ private:
+  void accept_next();
+  void on_accept_error(const boost::system::error_code& error);
+
+  ReviewCore& core_;
+  HubSettings settings_;
+  boost::asio::local::stream_protocol::acceptor acceptor_;
+  boost::asio::steady_timer retry_;
+  std::map<int, std::shared_ptr<Session>> sessions_;
+  int next_number_ = 1;
+  bool paused_ = false;  // at the descriptor limit; accept again when one closes
+  bool stopped_ = false;
+};
+
+}  // namespace varnock::review

@@ -1,0 +1,176 @@
+#include "terminal/terminal.h"
+
+#include <fcntl.h>
+#include <termios.h>
+
+#include <boost/asio/post.hpp>
+#include <cctype>
+#include <cerrno>
+
+#include "base/os_error.h"
+#include "terminal/output.h"
+#include "terminal/present.h"
+#include "core/visible_text.h"
+
+namespace varnock::review {
+namespace {
+
+namespace asio = boost::asio;
+
+constexpr const char kTerminalPath[] = "/dev/tty";
+constexpr std::string_view kUnclearAnswer = "Please answer a (accept), r (reject) or h (history): ";
+constexpr std::string_view kWho = "terminal";
+constexpr std::string_view kTooSoon =
+    "That answer came before the question could be read, so it is not taken.\n";
+
+std::string lower_trimmed(std::string_view text) {
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.front()))) {
+    text.remove_prefix(1);
+  }
+  while (!text.empty() && std::isspace(static_cast<unsigned char>(text.back()))) {
+    text.remove_suffix(1);
+  }
+  std::string out;
+  for (char c : text) out += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
+
+std::string question_for(const QueuedProposal& proposal) {
+  return "Accept this edit to " + shown_target(proposal) + "? [a]ccept / [r]eject / [h]istory: ";
+}
+
+}  // namespace
+
+Answer parse_answer(std::string_view line) {
+  const std::string word = lower_trimmed(line);
+  if (word == "a" || word == "accept" || word == "y" || word == "yes") return Answer::kAccept;
+  if (word == "r" || word == "reject" || word == "n" || word == "no") return Answer::kReject;
+  if (word == "h" || word == "history") return Answer::kHistory;
+  return Answer::kUnclear;
+}
+
+Result<UniqueFd> open_terminal() {
+  UniqueFd fd(::open(kTerminalPath, O_RDWR | O_NOCTTY | O_CLOEXEC));
+  if (!fd.valid()) return fail(system_error("cannot open /dev/tty to ask for answers", errno));
+  return fd;
+}
+
+TerminalFrontEnd::TerminalFrontEnd(asio::io_context& io, ReviewCore& core, UniqueFd tty,
+                                   bool colour, bool show_changes, std::function<void()> on_closed)
+    : core_(core),
+      tty_(io),
+      colour_(colour),
+      show_changes_(show_changes),
+      on_closed_(std::move(on_closed)) {
+  if (tty.valid()) {
+    tty_.assign(tty.release());
+    read_more();
+  }
+}
+
+TerminalFrontEnd::~TerminalFrontEnd() {
+  if (asks() && !flush_output(kLastOutputWait)) tty_.release();
+}
+
+void TerminalFrontEnd::proposal_queued(const QueuedProposal& proposal) {
+  if (!asks() || !proposal.refusal.empty()) {
+    say("\n");
+    show(render_proposal(proposal, 0, colour_));
+    if (!proposal.refusal.empty() && current_) say(question_);
+    return;
+  }
+  if (!current_) return ask_next();
+  notice("(Another proposal arrived from " + describe_server(proposal.server) + "; " +
+         std::to_string(core_.waiting().size() - 1) + " waiting.)");
+}
+
+void TerminalFrontEnd::proposal_decided(const QueuedProposal& proposal) {
+  show(render_outcome(proposal));
+  finished(proposal.number);
+}
+
+void TerminalFrontEnd::proposal_withdrawn(const QueuedProposal& proposal) {
+  if (current_ == proposal.number) say("\n");
+  show(render_outcome(proposal));
+  finished(proposal.number);
+}
+
+void TerminalFrontEnd::proposal_changed(const QueuedProposal& proposal, std::string_view what) {
+  notice(render_notice(proposal, what));
+}
+
+// While a question is open, a notice goes on its own line and the question
+// is asked again below it.
+void TerminalFrontEnd::notice(std::string_view text) {
+  say("\n");
+  show(std::string(text) + "\n");
+  if (current_) say(question_);
+}
+
+void TerminalFrontEnd::finished(std::uint64_t number) {
+  if (current_ != number) return;
+  current_.reset();
+  ask_next();
+}
+
+void TerminalFrontEnd::ask_next() {
+  if (!asks() || current_) return;
+  const std::vector<const QueuedProposal*> waiting = core_.waiting();
+  if (waiting.empty()) return;
+  const QueuedProposal& next = *waiting.front();
+  current_ = next.number;
+  show(render_proposal(next, waiting.size() - 1, colour_));
+  ask(question_for(next));
+}
+
+// Throws away anything typed ahead, so an answer always follows the
+// proposal it answers; what arrives within kAnswerGrace is not taken either.
+void TerminalFrontEnd::ask(std::string_view question) {
+  ::tcflush(tty_.native_handle(), TCIFLUSH);
+  typed_.take_rest();
+  question_ = question;
+  asked_at_ = std::chrono::steady_clock::now();
+  say(question_);
+}
+
+void TerminalFrontEnd::say(std::string_view text) {
+  if (asks()) print_to(tty_.native_handle(), text);
+}
+
+void TerminalFrontEnd::read_more() {
+  tty_.async_read_some(asio::buffer(buffer_),
+                       [this](const boost::system::error_code& error, std::size_t count) {
+                         if (error == asio::error::operation_aborted) return;
+                         if (error || count == 0) {
+                           show("\nThe terminal has closed; stopping.\n");
+                           return on_closed_();
+                         }
+                         typed_.append(std::string_view(buffer_.data(), count));
+                         while (std::optional<std::string> line = typed_.take_line())
+                           on_typed(*line);
+                         read_more();
+                       });
+}
+
+void TerminalFrontEnd::on_typed(std::string_view line) {
+  if (!current_) return;
+  const Answer answer = parse_answer(line);
+  if (answer == Answer::kHistory) {
+    show(render_history(core_.history()));
+    return say(question_);
+  }
+  if (answer == Answer::kUnclear) return say(kUnclearAnswer);
+  if (std::chrono::steady_clock::now() - asked_at_ < kAnswerGrace) {
+    return say(std::string(kTooSoon) + question_);
+  }
+  core_.answer(*current_, answer == Answer::kAccept, kWho);
+}
+
+void AutoFrontEnd::proposal_queued(const QueuedProposal& proposal) {
+  if (!proposal.refusal.empty()) return;
+  asio::post(io_, [&core = core_, number = proposal.number, accept = accept_] {
+    core.answer(number, accept, "auto");
+  });
+}
+
+}  // namespace varnock::review
