@@ -14,6 +14,7 @@ enum class FailureKind {
   kOther,
   kTooLarge,  // the data is larger than the bound the caller gave
   kTimedOut,  // it took longer than the time the caller gave
+  kNoListener,  // nothing listens at the socket address (none there, or stale)
 };
 
 // A failure is a human-readable message and its kind.

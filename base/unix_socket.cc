@@ -37,7 +37,8 @@ Result<UniqueFd> connect_unix(std::string_view path) {
   Result<UniqueFd> fd = new_stream_socket();
   if (!fd.ok()) return fd;
   if (::connect(fd.value().get(), address.value().get(), address.value().length) != 0) {
-    return fail(os_error_text(errno));
+    const bool nobody = errno == ECONNREFUSED || errno == ENOENT;
+    return fail(os_error_text(errno), nobody ? FailureKind::kNoListener : FailureKind::kOther);
   }
   return fd;
 }

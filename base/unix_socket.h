@@ -28,7 +28,8 @@ Result<UnixAddress> unix_address(std::string_view path);
 
 // One attempt, with no retry, to connect a new stream socket to `path`: the
 // connected descriptor, an address failure above, or the system's text
-// ("Connection refused (os error 111)").
+// ("Connection refused (os error 111)"), of kind kNoListener when there is
+// no socket at `path` or nothing listens on it.
 Result<UniqueFd> connect_unix(std::string_view path);
 
 // A new stream socket bound to `path` and listening; failures as above.

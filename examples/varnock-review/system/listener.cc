@@ -24,7 +24,7 @@ UniqueFd new_stream_socket() { return UniqueFd(::socket(AF_UNIX, SOCK_STREAM | S
 Result<bool> someone_listens(const std::string& path) {
   Result<UniqueFd> probe = connect_unix(path);
   if (probe.ok()) return true;
-  if (errno == ECONNREFUSED || errno == ENOENT) return false;
+  if (probe.kind() == FailureKind::kNoListener) return false;
   return fail("cannot check " + path + ": " + probe.failure());
 }
 
