@@ -189,27 +189,6 @@ TEST(ReviewHostile, ASlowProposalHoldsUpNoOtherServerNorTheDesk) {
   }
 }
 
-// A server that goes away while its proposal is prepared: the proposal is
-// withdrawn without being shown, nothing is sent, and the reviewer serves on.
-TEST(ReviewHostile, AProposalWhoseServerWentWhileItWasPreparedIsWithdrawn) {
-  AcceptingWithDesk fixture;
-  Connection slow = Connection::to(fixture.socket);
-  ASSERT_TRUE(slow.send(hello_line() + slow_diff(fixture.ws) +
-                        raw_proposal("after", "after.txt", "", "a")));
-  ASSERT_EQ(slow.read_line(), decision("after", true));  // "slow" is read: it is under way
-  slow.close();
-  EXPECT_TRUE(fixture.reviewer.wait_for("disconnected."));
-  const std::string state = desk_request(fixture.url, "GET", "/api/state");
-  EXPECT_NE(state.find(R"("outcome":"withdrawn: the server went away before an answer",)"
-                       R"("path":"worst.txt")"),
-            std::string::npos)
-      << state;
-  Connection other = Connection::to(fixture.socket);
-  ASSERT_TRUE(other.send(hello_line() + raw_proposal("other", "other.txt", "", "o")));
-  EXPECT_EQ(other.read_line(), decision("other", true));
-  EXPECT_EQ(fixture.reviewer.out().find("worst.txt"), std::string::npos);
-}
-
 // The reviewer's resident memory now, in bytes (VmRSS).
 std::size_t resident_bytes(int pid) {
   std::ifstream status("/proc/" + std::to_string(pid) + "/status");

@@ -178,7 +178,8 @@ int serve(const ReviewOptions& options) {
   Setup& parts = setup.value();
   asio::io_context io;
   ChildRunner runner(io);
-  ReviewCore core(parts.journal, io, runner);
+  SystemEnv env(parts.journal, runner);
+  ReviewCore core(env, io);
   ServerHub hub(io, core, parts.listener.fd(), HubSettings{parts.limit, options.limits});
   asio::signal_set signals(io, SIGINT, SIGTERM, SIGHUP);
   const auto stop = [&] {

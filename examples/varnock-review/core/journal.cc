@@ -6,7 +6,6 @@
 #include <cerrno>
 #include <cstdlib>
 
-#include "base/clock.h"
 #include "base/io.h"
 #include "base/os_error.h"
 #include "json/value.h"
@@ -57,7 +56,7 @@ Result<Journal> Journal::open(const std::string& path) {
 Status Journal::record(const JournalRecord& record) {
   if (!fd_.valid()) return {};
   json::Value::Object line;
-  line.emplace("time", utc_now());
+  line.emplace("time", record.time);
   line.emplace("pid", static_cast<std::int64_t>(record.pid));
   line.emplace("thread_id", record.thread_id);
   line.emplace("workspace", record.workspace);

@@ -16,6 +16,7 @@ namespace varnock::review {
 // One decision as journalled: {"after_bytes", "before_bytes", "decision",
 // "path", "pid", "reason", "target", "thread_id", "time", "workspace"}.
 struct JournalRecord {
+  std::string_view time;  // UTC, "2026-12-07T03:04:05Z"
   pid_t pid = 0;
   std::string_view thread_id;
   std::string_view workspace;
@@ -40,8 +41,7 @@ class Journal {
   // parent directories with mode 0700. A symbolic link at `path` is refused.
   static Result<Journal> open(const std::string& path);
 
-  // Appends one line with the present UTC time ("2026-12-07T03:04:05Z").
-  // The characters the screen escapes are \u escapes in its strings, so the
+  // Appends one line. The characters the screen escapes are \u escapes in its strings, so the
   // file holds none of them raw and a JSON reader gets the texts back.
   // A failure to write is given back for the person; the decision stands.
   Status record(const JournalRecord& record);

@@ -4,9 +4,6 @@
 
 #include <boost/asio/post.hpp>
 
-#include "system/apply.h"
-#include "desk/markdown.h"
-#include "core/proposal_check.h"
 #include "core/visible_text.h"
 
 namespace varnock::review {
@@ -21,6 +18,7 @@ std::string_view decision_word(ProposalState state) {
     case ProposalState::kAccepted:
       return "accepted";
     case ProposalState::kRejected:
+    case ProposalState::kNotApplied:
       return "rejected";
     case ProposalState::kRefused:
       return "refused";
@@ -45,28 +43,17 @@ void release(std::string& text) { std::string().swap(text); }
 
 }  // namespace
 
-std::string describe_server(const ServerInfo& server) {
-  std::string out =
-      "server #" + std::to_string(server.number) + " (pid " + std::to_string(server.pid);
-  if (server.hello_pid) out += ", hello said pid " + std::to_string(*server.hello_pid);
-  if (!server.thread_id.empty()) out += ", thread \"" + visible_name(server.thread_id).text + "\"";
-  return out + ", in " + visible_name(server.workspace).text + ")";
-}
+// Work on a worker counts as the loop's: the loop does not run out of work
+// before it hears back.
+ReviewCore::LoopBusy ReviewCore::loop_busy() { return boost::asio::make_work_guard(io_); }
 
-std::size_t proposal_bytes(const QueuedProposal& proposal) {
-  const std::size_t runs = proposal.runs ? proposal.runs->size() : 0;
-  return proposal.before.size() + proposal.after.size() + proposal.explanation.size() +
-         proposal.explanation_html.size() + runs * sizeof(desk::ChangedRun);
-}
-
-ReviewCore::ReviewCore(Journal& journal, boost::asio::io_context& io, ChildRunner& runner,
-                       DiffBounds bounds)
-    : journal_(journal), io_(io), runner_(runner), bounds_(bounds), workers_(kWorkerThreads) {}
+ReviewCore::ReviewCore(ReviewEnv& env, boost::asio::io_context& io)
+    : env_(env), io_(io), workers_(kWorkerThreads) {}
 
 ReviewCore::~ReviewCore() {
   workers_.stop();
   workers_.join();
-  for (const auto& [number, entry] : preparing_) runner_.cancel(entry.comparison);
+  for (const auto& [number, entry] : preparing_) env_.cancel(entry.comparison);
 }
 
 void ReviewCore::server_ready(const ServerInfo& server, std::shared_ptr<const Workspace> workspace,
@@ -90,12 +77,9 @@ void ReviewCore::receive(int server, mcp::BrokerProposal message) {
   const std::size_t counted = proposal_bytes(proposal);
   held_bytes_ += counted;
   preparing_.emplace(proposal.number, Preparing{server, counted, std::nullopt, 0, ""});
-  boost::asio::post(workers_, [this, proposal = std::move(proposal),
+  boost::asio::post(workers_, [this, proposal = std::move(proposal), busy = loop_busy(),
                                workspace = found->second.workspace, html = wants_html()]() mutable {
-    check_proposal(proposal, *workspace);
-    if (html && proposal.refusal.empty()) {
-      proposal.explanation_html = desk::render_markdown(proposal.explanation);
-    }
+    env_.prepare(proposal, *workspace, html);
     boost::asio::post(
         io_, [this, proposal = std::move(proposal)]() mutable { checked(std::move(proposal)); });
   });
@@ -120,8 +104,8 @@ void ReviewCore::checked(QueuedProposal proposal) {
   held_bytes_ += proposal_bytes(proposal) - preparing.counted;
   preparing.counted = proposal_bytes(proposal);
   const QueuedProposal& held = preparing.proposal.emplace(std::move(proposal));
-  preparing.comparison = compare_lines(
-      runner_, held.before, held.after, bounds_,
+  preparing.comparison = env_.compare(
+      held.before, held.after,
       [this, number = held.number](ChangedLines lines) { compared(number, std::move(lines)); });
 }
 
@@ -146,6 +130,7 @@ void ReviewCore::enqueue(QueuedProposal proposal) {
 
 void ReviewCore::refuse(QueuedProposal proposal) {
   if (servers_.at(proposal.server.number).orphaned) proposal.notices.emplace_back(kHostGone);
+  proposal.decided_at = env_.now();
   for (FrontEnd* front_end : front_ends_) front_end->proposal_queued(proposal);
   send(proposal.server.number, proposal.id, false);
   const std::string reason = proposal.refusal;
@@ -182,7 +167,13 @@ void ReviewCore::server_orphaned(int server) {
   }
 }
 
-void ReviewCore::withdraw_all() { withdraw(0, kStopped); }
+void ReviewCore::withdraw_all() {
+  while (!applying_.empty()) {
+    applying_.begin()->second.written.wait();
+    applied(applying_.begin()->first);
+  }
+  withdraw(0, kStopped);
+}
 
 // Takes every withdrawn proposal out of the queue before telling anyone, so
 // no front end puts one of them to the person meanwhile.
@@ -201,6 +192,7 @@ void ReviewCore::withdraw(int server, std::string_view reason) {
   for (QueuedProposal& proposal : withdrawn) {
     proposal.state = ProposalState::kWithdrawn;
     proposal.outcome = std::string(reason);
+    proposal.decided_at = env_.now();
     for (FrontEnd* front_end : front_ends_) front_end->proposal_withdrawn(proposal);
     finish(std::move(proposal), reason);
   }
@@ -217,7 +209,7 @@ void ReviewCore::drop_preparing(int server, std::string_view reason) {
       entry.gone = std::string(reason);
       ++it;
     } else {
-      runner_.cancel(entry.comparison);  // before the texts it reads go
+      env_.cancel(entry.comparison);  // before the texts it reads go
       QueuedProposal proposal = std::move(*entry.proposal);
       held_bytes_ -= entry.counted;
       it = preparing_.erase(it);
@@ -237,23 +229,53 @@ bool ReviewCore::answer(std::uint64_t number, bool accept, std::string_view who)
   if (found == waiting_.end()) return false;
   QueuedProposal proposal = std::move(found->second);
   waiting_.erase(found);
-  held_bytes_ -= proposal_bytes(proposal);
   proposal.answered_by = std::string(who);
+  if (accept) {
+    this->accept(std::move(proposal));
+    return true;
+  }
+  held_bytes_ -= proposal_bytes(proposal);
   proposal.state = ProposalState::kRejected;
   proposal.outcome = std::string(kRejectedByPerson);
-  auto server = servers_.find(proposal.server.number);
-  if (accept && server == servers_.end()) proposal.outcome = std::string(kWithdrawn);
-  if (accept && server != servers_.end()) {
-    Result<std::string> applied = apply_proposal(*server->second.workspace, proposal.path,
-                                                 proposal.target, proposal.before, proposal.after);
-    proposal.state = applied.ok() ? ProposalState::kAccepted : ProposalState::kRejected;
-    proposal.outcome = applied.ok() ? std::move(applied).value() : std::move(applied).failure();
-  }
+  decide(std::move(proposal));
+  return true;
+}
+
+// The proposal stays counted while a worker writes it; its server may go
+// meanwhile, and is then told nothing. (A server that goes withdraws its
+// waiting proposals, so the server of one answered is there.)
+void ReviewCore::accept(QueuedProposal proposal) {
+  const Server& server = servers_.at(proposal.server.number);  // else it was withdrawn
+  std::promise<Result<std::string>> written;
+  const std::uint64_t number = proposal.number;
+  Applying& entry =
+      applying_.emplace(number, Applying{std::move(proposal), written.get_future()}).first->second;
+  boost::asio::post(workers_, [this, &held = entry.proposal, written = std::move(written),
+                               busy = loop_busy(), workspace = server.workspace,
+                               number]() mutable {
+    written.set_value(env_.apply(held, *workspace));
+    boost::asio::post(io_, [this, number] { applied(number); });
+  });
+}
+
+void ReviewCore::applied(std::uint64_t number) {
+  auto entry = applying_.find(number);
+  if (entry == applying_.end()) return;
+  QueuedProposal proposal = std::move(entry->second.proposal);
+  Result<std::string> written = entry->second.written.get();
+  applying_.erase(entry);
+  held_bytes_ -= proposal_bytes(proposal);
+  proposal.state = written.ok() ? ProposalState::kAccepted : ProposalState::kNotApplied;
+  proposal.outcome = written.ok() ? std::move(written).value() : std::move(written).failure();
+  decide(std::move(proposal));
+}
+
+void ReviewCore::decide(QueuedProposal proposal) {
+  proposal.decided_at = env_.now();
   send(proposal.server.number, proposal.id, proposal.state == ProposalState::kAccepted);
   for (FrontEnd* front_end : front_ends_) front_end->proposal_decided(proposal);
   const std::string reason = proposal.state == ProposalState::kAccepted ? "" : proposal.outcome;
   finish(std::move(proposal), reason);
-  return true;
 }
 
 std::vector<const QueuedProposal*> ReviewCore::waiting() const {
@@ -266,6 +288,7 @@ std::size_t ReviewCore::in_flight(int server) const {
   std::size_t count = 0;
   for (const auto& [number, entry] : preparing_) count += entry.server == server ? 1 : 0;
   for (const auto& [number, proposal] : waiting_) count += proposal.server.number == server;
+  for (const auto& [number, entry] : applying_) count += entry.proposal.server.number == server;
   return count;
 }
 
@@ -279,7 +302,9 @@ std::size_t ReviewCore::held_bytes() const {
 // its texts. After a large one, memory the allocator keeps is given back.
 void ReviewCore::finish(QueuedProposal proposal, std::string_view reason) {
   const ServerInfo& server = proposal.server;
-  JournalRecord record{server.pid,
+  if (proposal.decided_at.empty()) proposal.decided_at = env_.now();
+  JournalRecord record{proposal.decided_at,
+                       server.pid,
                        server.thread_id,
                        server.workspace,
                        proposal.path,
@@ -288,7 +313,7 @@ void ReviewCore::finish(QueuedProposal proposal, std::string_view reason) {
                        reason,
                        proposal.before.size(),
                        proposal.after.size()};
-  Status recorded = journal_.record(record);
+  Status recorded = env_.record(record);
   if (!recorded.ok()) notice(visible_name(recorded.failure()).text);
   const bool large = proposal_bytes(proposal) >= kTrimAfter;
   release(proposal.before);
@@ -303,7 +328,7 @@ void ReviewCore::finish(QueuedProposal proposal, std::string_view reason) {
 
 void ReviewCore::send(int server, std::string_view id, bool accepted) {
   auto found = servers_.find(server);
-  if (found != servers_.end()) found->second.send(mcp::decision_line(id, accepted));
+  if (found != servers_.end()) found->second.send(Decision{id, accepted});
 }
 
 }  // namespace varnock::review

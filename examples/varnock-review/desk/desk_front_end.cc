@@ -2,7 +2,6 @@
 
 #include <utility>
 
-#include "base/clock.h"
 
 namespace varnock::review {
 namespace {
@@ -38,6 +37,7 @@ std::string outcome_text(const QueuedProposal& proposal) {
       text = "accepted";
       break;
     case ProposalState::kRejected:
+    case ProposalState::kNotApplied:
       text = "rejected";
       break;
     case ProposalState::kRefused:
@@ -74,11 +74,6 @@ void DeskFrontEnd::proposal_changed(const QueuedProposal& proposal, std::string_
 }
 
 void DeskFrontEnd::emit(desk::DeskEvent::Kind kind, const QueuedProposal& proposal) {
-  if (kind == desk::DeskEvent::Kind::kDecided || kind == desk::DeskEvent::Kind::kWithdrawn) {
-    decided_at_[proposal.number] = utc_now();
-    // Only the core's recent history is ever shown; older times go.
-    while (decided_at_.size() > ReviewCore::kHistoryLength) decided_at_.erase(decided_at_.begin());
-  }
   const desk::DeskEvent event{kind, proposal.number, outcome_text(proposal)};
   for (const auto& listener : listeners_) listener(event);
 }
@@ -93,10 +88,8 @@ std::vector<desk::DeskDecision> DeskFrontEnd::history(std::size_t limit) {
   std::vector<desk::DeskDecision> decisions;
   const auto& past = core_.history();
   for (auto it = past.rbegin(); it != past.rend() && decisions.size() < limit; ++it) {
-    const auto when = decided_at_.find(it->number);
     decisions.push_back(desk::DeskDecision{it->number, it->path, it->server.workspace,
-                                           outcome_text(*it),
-                                           when == decided_at_.end() ? "" : when->second});
+                                           outcome_text(*it), it->decided_at});
   }
   return decisions;
 }

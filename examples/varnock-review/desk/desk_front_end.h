@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
-#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -47,7 +46,6 @@ class DeskFrontEnd : public FrontEnd, public desk::DeskSource {
   ReviewCore& core_;
   std::vector<std::function<void(const desk::DeskEvent&)>> listeners_;
   // When each decision of this run was made, by proposal number.
-  std::map<std::uint64_t, std::string> decided_at_;
   std::function<std::size_t()> kept_bytes_;
 };
 

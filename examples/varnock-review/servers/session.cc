@@ -148,8 +148,8 @@ void Session::on_hello(mcp::BrokerHello hello) {
   if (hello.pid && *hello.pid != static_cast<std::uint64_t>(peer_.pid)) info_.hello_pid = hello.pid;
   info_.thread_id = std::move(hello.thread_id);
   std::weak_ptr<Session> weak = weak_from_this();
-  hub_.core().server_ready(info_, workspace_, [weak](std::string_view line) {
-    if (auto self = weak.lock()) self->deliver(line);
+  hub_.core().server_ready(info_, workspace_, [weak](const Decision& decision) {
+    if (auto self = weak.lock()) self->deliver(mcp::decision_line(decision.id, decision.accepted));
   });
   hub_.core().notice(describe_server(info_) + " connected.");
 }

@@ -147,13 +147,12 @@ std::string render_outcome(const QueuedProposal& proposal) {
     case ProposalState::kWithdrawn:
       return "Withdrawn: " + name(proposal.path) + " (" + name(proposal.outcome) +
              "); nothing was written.\n";
+    case ProposalState::kNotApplied:
+      return "Not applied, so rejected" + by + ": " + name(proposal.outcome) + ".\n";
     default:
       break;
   }
-  if (proposal.answered_by.empty() || proposal.outcome == "rejected by the person") {
-    return "Rejected" + by + ": " + name(proposal.path) + " is unchanged.\n";
-  }
-  return "Not applied, so rejected" + by + ": " + name(proposal.outcome) + ".\n";
+  return "Rejected" + by + ": " + name(proposal.path) + " is unchanged.\n";
 }
 
 std::string render_history(const std::deque<QueuedProposal>& history) {

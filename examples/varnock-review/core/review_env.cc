@@ -1,0 +1,29 @@
+#include "core/review_env.h"
+
+#include "base/clock.h"
+#include "core/proposal_check.h"
+#include "desk/markdown.h"
+#include "system/apply.h"
+
+namespace varnock::review {
+
+void SystemEnv::prepare(QueuedProposal& proposal, const Workspace& workspace, bool html) {
+  check_proposal(proposal, workspace);
+  if (html && proposal.refusal.empty()) {
+    proposal.explanation_html = desk::render_markdown(proposal.explanation);
+  }
+}
+
+Result<std::string> SystemEnv::apply(const QueuedProposal& proposal, const Workspace& workspace) {
+  return apply_proposal(workspace, proposal.path, proposal.target, proposal.before,
+                        proposal.after);
+}
+
+ChildRunner::Id SystemEnv::compare(std::string_view before, std::string_view after,
+                                   std::function<void(ChangedLines)> done) {
+  return compare_lines(runner_, before, after, bounds_, std::move(done));
+}
+
+std::string SystemEnv::now() { return utc_now(); }
+
+}  // namespace varnock::review

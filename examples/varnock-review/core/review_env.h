@@ -1,0 +1,65 @@
+// What the review core does outside itself: reading and writing files, the
+// comparison of texts, the journal and the clock. The core is handed one,
+// so that a test can stand in for every part of it.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "base/result.h"
+#include "core/changed_lines.h"
+#include "core/journal.h"
+#include "core/proposal.h"
+#include "system/child_runner.h"
+#include "system/target.h"
+
+namespace varnock::review {
+
+class ReviewEnv {
+ public:
+  virtual ~ReviewEnv() = default;
+
+  // On a worker thread: the checks made before anyone is asked (see
+  // proposal_check.h), then, when `html` and nothing was refused, the
+  // explanation rendered as HTML.
+  virtual void prepare(QueuedProposal& proposal, const Workspace& workspace, bool html) = 0;
+  // On a worker thread: writes an accepted proposal (apply.h). A warning for
+  // the person, usually empty, or why nothing was written.
+  virtual Result<std::string> apply(const QueuedProposal& proposal,
+                                    const Workspace& workspace) = 0;
+  // Compares the texts and calls `done` on the loop, never from within this
+  // call (changed_lines.h). The texts stay valid until then, or until the
+  // comparison is cancelled through the id given (0: nothing to cancel).
+  virtual ChildRunner::Id compare(std::string_view before, std::string_view after,
+                                  std::function<void(ChangedLines)> done) = 0;
+  virtual void cancel(ChildRunner::Id comparison) = 0;
+  // On the loop: appends a decision to the journal.
+  virtual Status record(const JournalRecord& record) = 0;
+  // The present UTC time, "2026-12-07T03:04:05Z".
+  virtual std::string now() = 0;
+};
+
+// The real thing: the file checks and the apply beneath the workspace, GNU
+// diff through the child runner, the journal and the system clock.
+class SystemEnv final : public ReviewEnv {
+ public:
+  // `journal` and `runner` must outlive it.
+  SystemEnv(Journal& journal, ChildRunner& runner, DiffBounds bounds = {})
+      : journal_(journal), runner_(runner), bounds_(bounds) {}
+
+  void prepare(QueuedProposal& proposal, const Workspace& workspace, bool html) override;
+  Result<std::string> apply(const QueuedProposal& proposal, const Workspace& workspace) override;
+  ChildRunner::Id compare(std::string_view before, std::string_view after,
+                          std::function<void(ChangedLines)> done) override;
+  void cancel(ChildRunner::Id comparison) override { runner_.cancel(comparison); }
+  Status record(const JournalRecord& record) override { return journal_.record(record); }
+  std::string now() override;
+
+ private:
+  Journal& journal_;
+  ChildRunner& runner_;
+  DiffBounds bounds_;
+};
+
+}  // namespace varnock::review
