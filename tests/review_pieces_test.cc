@@ -15,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "core/journal.h"
+#include "json/parse.h"
 #include "system/apply.h"
 #include "system/beneath.h"
 #include "servers/line_limits.h"
@@ -114,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(BothMethods, BeneathTest,
 // pieces of 1 MiB, so a long one has a sequence cut between two.
 TEST(ReviewPresent, TheFileStillHoldsWhatTheAgentRead) {
   const std::map<std::string, std::string_view> reasons = {
-      {"-", ""}, {"changed", kChanged}, {"not-text", kNotText}};
+      {"-", ""}, {"changed", kChanged}, {"not-text", kNotText}, {"too-large", kFileTooLarge}};
   for (const test::VectorRecord& record : test::read_vectors("review/present.tsv")) {
     TempDir dir;
     const UniqueFd fd(::open(dir.path().c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
@@ -124,6 +126,9 @@ TEST(ReviewPresent, TheFileStillHoldsWhatTheAgentRead) {
                  : test::unescape(column);
     };
     if (record.columns.at(0) != "-") dir.write("f", text(record.columns[0]));
+    if (record.columns[0] == "SPARSE") {
+      ASSERT_EQ(::truncate(dir.file("f").c_str(), 3L << 30), 0);
+    }
     Result<PresentFile> present = check_present(fd.get(), "f", text(record.columns.at(1)));
     EXPECT_EQ(present.ok() ? "" : present.failure(), reasons.at(record.columns.at(2)))
         << "present.tsv line " << record.line;
@@ -143,6 +148,33 @@ TEST(ReviewDisplay, HiddenAndControlCharactersAreEscapedAndFlagged) {
     EXPECT_EQ(visible_text(text).hidden, hidden);
     EXPECT_EQ(holds_hidden_characters(text, false), hidden);
     EXPECT_EQ(holds_hidden_characters(text, true), as_name != text);
+  }
+}
+
+// The journal holds no character the screen would escape (bidi overrides,
+// zero-width and C1 characters, tags, an escape sequence ...): every byte
+// is printable ASCII or a line's end, and a JSON reader gets each text back.
+TEST(ReviewJournal, HoldsNoHiddenCharacterRaw) {
+  const std::string texts[] = {"evil\u202Etxt.sh", "t\u200B1\u2028x", "\u2066\u2069\u061C",
+                               "tag\U000E0041\U000E007F", "\u00AD\u3164\x7F\u0085",
+                               "vs\uFE0F\uFEFF", "ws\x1B[2J"};
+  TempDir dir;
+  Result<Journal> journal = Journal::open(dir.file("journal.jsonl"));
+  ASSERT_TRUE(journal.ok()) << journal.failure();
+  for (const std::string& t : texts) {
+    ASSERT_TRUE(journal.value().record(JournalRecord{"t", 1, t, t, t, t, "refused", t}).ok());
+  }
+  const std::string written = dir.read("journal.jsonl");
+  for (const char byte : written) ASSERT_TRUE((byte >= 0x20 && byte < 0x7F) || byte == '\n');
+  std::istringstream lines(written);
+  for (const std::string& text : texts) {
+    std::string line;
+    ASSERT_TRUE(std::getline(lines, line));
+    Result<json::Value> record = json::parse(line);
+    ASSERT_TRUE(record.ok()) << line;
+    for (const char* member : {"thread_id", "workspace", "path", "target", "reason"}) {
+      EXPECT_EQ(record.value().as_object().at(member).as_string(), text) << member;
+    }
   }
 }
 

@@ -1,8 +1,8 @@
 // varnock-review with real varnock-mcp servers: each server's edits land in
-// its own working directory, the file shown is the file written, what
-// cannot be applied is refused before anyone is asked, decisions are
-// journalled, and who may connect; the socket, the command line, and the
-// person answering at a terminal.
+// its own working directory, the file shown is the file written, decisions
+// are journalled, and who may connect; the socket, the command line, and
+// the person answering at a terminal. (What is refused before asking, and
+// why, is decided in process: review_core_test and review_pieces_test.)
 #include <gtest/gtest.h>
 #include <linux/securebits.h>
 #include <signal.h>
@@ -64,53 +64,6 @@ TEST(ReviewServers, TheResolvedTargetIsShownAndWritten) {
   EXPECT_TRUE(S_ISLNK(mode_of(ws + "/notes.md")));
 }
 
-// What cannot be applied is refused without asking, with its reason, and
-// journalled; nothing changes. The table is what the agent can cause.
-TEST(ReviewServers, WhatCannotBeAppliedIsRefusedBeforeAskingAndJournalled) {
-  ReviewerFixture fixture;
-  const std::string journal = fixture.sockets.file("j/journal.jsonl");
-  ASSERT_TRUE(fixture.start("accept", {"--journal", journal}));
-  TempDir outside;
-  outside.write("secret.txt", "secret\n");
-  fixture.root.write("ws/data.bin", std::string("\xff\xfe\x00\x01", 4));
-  const std::string ws = fixture.root.file("ws");
-  ASSERT_EQ(::symlink(outside.path().c_str(), (ws + "/out").c_str()), 0);
-  ASSERT_EQ(::symlink(outside.file("secret.txt").c_str(), (ws + "/leak.txt").c_str()), 0);
-  ASSERT_EQ(::symlink("../../x", (ws + "/up.txt").c_str()), 0);
-  std::string deep = "f";
-  for (int depth = 0; depth < 100; ++depth) deep.insert(0, "d/");
-  const std::pair<std::string, const char*> cases[] = {
-      {"data.bin", "not text the server could send"},
-      {"out/planted.txt", "leads outside the workspace"},
-      {"leak.txt", "leads outside the workspace"},
-      {"up.txt", "leads outside the workspace"},
-      {deep, "too long or too deep"},
-      {"huge.txt", "larger than 256 MiB, the most a server reads"},
-  };
-  const std::string outside_before = outside.snapshot();
-  const std::string ws_before = fixture.root.snapshot();
-  // Sparse, claiming 3 GiB: refused unread (and left out of the snapshots).
-  fixture.root.write("ws/huge.txt", "");
-  ASSERT_EQ(::truncate(fixture.root.file("ws/huge.txt").c_str(), off_t{3} << 30), 0);
-  for (const auto& [path, reason] : cases) {
-    EXPECT_EQ(fixture.edit("ws", path, "new\n"), rejected_response());
-    EXPECT_TRUE(fixture.reviewer->wait_for("Refused without asking: "));
-    EXPECT_TRUE(fixture.reviewer->wait_for(reason)) << path;
-  }
-  fixture.reviewer->stop();
-  EXPECT_EQ(::unlink(fixture.root.file("ws/huge.txt").c_str()), 0);
-  EXPECT_EQ(outside.snapshot(), outside_before);
-  EXPECT_EQ(fixture.root.snapshot(), ws_before);
-  EXPECT_EQ(fixture.reviewer->out().find("Changes:"), std::string::npos) << "nothing was asked";
-  std::istringstream lines(fixture.sockets.read("j/journal.jsonl"));
-  for (const auto& [path, reason] : cases) {
-    std::string line;
-    EXPECT_TRUE(std::getline(lines, line) && line.find(R"("decision":"refused")") != line.npos &&
-                line.find(reason) != line.npos)
-        << path << ": " << line;
-  }
-}
-
 // Answering every proposal at once, with no desk, nothing shows a change:
 // no diff is run (there is none on PATH), and the terminal says so.
 TEST(ReviewServers, AutoAnswersWithoutComparingAnything) {
@@ -147,48 +100,6 @@ TEST(ReviewServers, DecisionsAreAppendedToAPrivateJournal) {
                                  R"("thread_id":"t-e2e")"};
   for (const std::string& member : members) {
     EXPECT_NE(text.find(member), text.rfind(member)) << member << " twice in " << text;
-  }
-}
-
-// The journal holds no character the screen would escape: the directory a
-// server works in, its thread id and the agent's path are written with \u
-// escapes where they hold one, and read back as they were. The table holds
-// ASCII and such characters alone, so every byte of the file must be
-// printable ASCII or a line's end.
-TEST(ReviewServers, TheJournalHoldsNoHiddenCharacterRaw) {
-  struct Hostile {
-    std::string directory, thread_id, path;
-  };
-  const Hostile cases[] = {
-      {"ws\u202Edne", "t\u200B1", "evil\u202Etxt.sh"},  // bidi override, zero-width space
-      {"ws\u2066\u2069", "t\u2028x", "tag\U000E0041\U000E007F.txt"},  // isolates, separator, tags
-      {"ws\u00AD\u3164", "t\x7F\u0085", "vs\uFE0F\uFEFF.txt"},  // soft hyphen, filler, DEL, C1
-      {"ws\x1B[2J", "t\u061C", "../out\u200D.txt"},  // an escape sequence; refused, outside
-  };
-  ReviewerFixture fixture;
-  const std::string journal = fixture.sockets.file("journal.jsonl");
-  ASSERT_TRUE(fixture.start("accept", {"--journal", journal}));
-  for (const Hostile& hostile : cases) {
-    fixture.root.write(hostile.directory + "/.keep", "");
-    ScopedDirectory inside(fixture.root.file(hostile.directory));
-    Connection server = Connection::to(fixture.socket);
-    ASSERT_TRUE(server.send(hello("1", quoted(hostile.thread_id)) + "\n" +
-                            raw_proposal("p", hostile.path, "", "x")));
-    ASSERT_TRUE(server.read_line().has_value()) << hostile.path;
-  }
-  fixture.reviewer->stop();
-  const std::string text = fixture.sockets.read("journal.jsonl");
-  for (const char byte : text) ASSERT_TRUE((byte >= 0x20 && byte < 0x7F) || byte == '\n') << text;
-  std::istringstream lines(text);
-  for (const Hostile& hostile : cases) {
-    std::string line;
-    ASSERT_TRUE(std::getline(lines, line));
-    Result<json::Value> record = json::parse(line);
-    ASSERT_TRUE(record.ok()) << line;
-    const json::Value::Object& members = record.value().as_object();
-    EXPECT_EQ(members.at("workspace").as_string(), real_path(fixture.root.file(hostile.directory)));
-    EXPECT_EQ(members.at("thread_id").as_string(), hostile.thread_id);
-    EXPECT_EQ(members.at("path").as_string(), hostile.path);
   }
 }
 
