@@ -101,22 +101,10 @@ class ScriptedEnv final : public ReviewEnv {
   int clock_ = 0;
 };
 
+// In the order of ProposalState.
 const char* state_word(ProposalState state) {
-  switch (state) {
-    case ProposalState::kAccepted:
-      return "accepted";
-    case ProposalState::kRejected:
-      return "rejected";
-    case ProposalState::kNotApplied:
-      return "not applied";
-    case ProposalState::kRefused:
-      return "refused";
-    case ProposalState::kWithdrawn:
-      return "withdrawn";
-    case ProposalState::kWaiting:
-      break;
-  }
-  return "waiting";
+  const char* words[] = {"waiting", "accepted", "rejected", "not applied", "refused", "withdrawn"};
+  return words[static_cast<int>(state)];
 }
 
 std::string describe(const QueuedProposal& p) {
