@@ -81,11 +81,16 @@ class ScriptedEnv final : public ReviewEnv {
   void cancel(ChildRunner::Id comparison) override {
     if (comparing.erase(comparison) > 0) log_.push_back("comparison cancelled");
   }
+  Result<std::string> keep(std::string_view text) override {
+    if (keep_fails) return fail("cannot keep a text: disk full");
+    return "<" + std::string(text) + ">";
+  }
   Status record(const JournalRecord& r) override {
     std::ostringstream line;
     line << "journal " << r.decision << " " << r.path << " -> " << r.target << " at " << r.time
          << " (" << r.before_bytes << "/" << r.after_bytes << " bytes)";
     if (!r.reason.empty()) line << ": " << r.reason;
+    if (!r.after_text.empty()) line << " kept " << r.before_text << " " << r.after_text;
     log_.push_back(line.str());
     if (journal_fails) return fail("cannot write the journal: disk full");
     return {};
@@ -93,6 +98,7 @@ class ScriptedEnv final : public ReviewEnv {
   std::string now() override { return "t" + std::to_string(++clock_); }
 
   bool journal_fails = false;
+  bool keep_fails = false;
 
  private:
   boost::asio::io_context& io_;
@@ -187,6 +193,7 @@ class Script {
     if (verb == "hold") return void(env_.held[w.at(1)] = true);
     if (verb == "compared") return release();
     if (verb == "journal-fails") return void(env_.journal_fails = true);
+    if (verb == "keep-fails") return void(env_.keep_fails = true);
     if (verb == "front-end") return configure(w);
     if (verb == "end") return core_.reset();
     if (verb == "show") return show(w.at(1));

@@ -24,6 +24,7 @@
 #include "support/temp_dir.h"
 #include "support/vectors.h"
 #include "system/target.h"
+#include "system/text_store.h"
 #include "terminal/terminal.h"
 #include "core/visible_text.h"
 
@@ -162,7 +163,7 @@ TEST(ReviewJournal, HoldsNoHiddenCharacterRaw) {
   Result<Journal> journal = Journal::open(dir.file("journal.jsonl"));
   ASSERT_TRUE(journal.ok()) << journal.failure();
   for (const std::string& t : texts) {
-    ASSERT_TRUE(journal.value().record(JournalRecord{"t", 1, t, t, t, t, "refused", t}).ok());
+    ASSERT_TRUE(journal.value().record(JournalRecord{"t", 1, t, t, t, t, "refused", t, 0, 0, "", ""}).ok());
   }
   const std::string written = dir.read("journal.jsonl");
   for (const char byte : written) ASSERT_TRUE((byte >= 0x20 && byte < 0x7F) || byte == '\n');
@@ -176,6 +177,38 @@ TEST(ReviewJournal, HoldsNoHiddenCharacterRaw) {
       EXPECT_EQ(record.value().as_object().at(member).as_string(), text) << member;
     }
   }
+}
+
+// Texts are kept under their SHA-256, privately, read back only when they
+// still hash to their name, and pruned oldest first past the bounds.
+TEST(ReviewTextStore, KeepsTextsByTheirHashAndPrunesTheOldestFirst) {
+  TempDir dir;
+  Result<TextStore> store = TextStore::open(dir.file("texts"), StoreBounds{10, std::chrono::hours(1)});
+  ASSERT_TRUE(store.ok()) << store.failure();
+  const TextStore& texts = store.value();
+  const auto text = [](Result<std::string> result) { return result.ok() ? result.value() : ""; };
+  const std::string a = "ca978112ca1bbdcafac231b39a23dc4da786eff8147c4e72b9807785afee48bb";
+  ASSERT_EQ(text(texts.put("a")), a);
+  EXPECT_EQ(text(texts.get(a)), "a");
+  struct stat st;
+  ASSERT_EQ(::stat(dir.file("texts/" + a).c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0600u);
+  ASSERT_EQ(::stat(dir.file("texts").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0700u);
+  dir.write("texts/" + a, "b");
+  EXPECT_FALSE(texts.get(a).ok());
+  EXPECT_FALSE(texts.get("../" + a.substr(3)).ok());
+  // Kept at 1000 s (6 bytes), 2000 s (4 bytes) and 3000 s (4 bytes), pruned at 4000 s.
+  std::vector<std::string> names;
+  for (const auto& [kept, time] : {std::pair{"oldest", 1000}, {"both", 2000}, {"last", 3000}}) {
+    names.push_back(text(texts.put(kept)));
+    const timespec times[2] = {{time, 0}, {time, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, dir.file("texts/" + names.back()).c_str(), times, 0), 0);
+  }
+  ASSERT_TRUE(texts.prune(4000).ok());
+  EXPECT_FALSE(texts.get(a).ok()) << "older than an hour";
+  EXPECT_FALSE(texts.get(names[0]).ok()) << "the oldest, past 10 bytes";
+  EXPECT_EQ(text(texts.get(names[1])) + text(texts.get(names[2])), "bothlast");
 }
 
 // The lines and their counts are in tests/vectors/review/values.tsv.

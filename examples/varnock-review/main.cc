@@ -178,7 +178,14 @@ int serve(const ReviewOptions& options) {
   Setup& parts = setup.value();
   asio::io_context io;
   ChildRunner runner(io);
-  SystemEnv env(parts.journal, runner);
+  std::optional<TextStore> store;
+  if (!parts.journal.path().empty()) {
+    const std::string& journal = parts.journal.path();
+    Result<TextStore> opened = TextStore::open(journal.substr(0, journal.rfind('/')) + "/texts");
+    if (!opened.ok()) return complain(opened.failure(), kFailed);
+    store.emplace(std::move(opened).value());
+  }
+  SystemEnv env(parts.journal, runner, store ? &*store : nullptr);
   ReviewCore core(env, io);
   ServerHub hub(io, core, parts.listener.fd(), HubSettings{parts.limit, options.limits});
   asio::signal_set signals(io, SIGINT, SIGTERM, SIGHUP);

@@ -66,6 +66,8 @@ Status Journal::record(const JournalRecord& record) {
   line.emplace("reason", record.reason);
   line.emplace("before_bytes", static_cast<std::uint64_t>(record.before_bytes));
   line.emplace("after_bytes", static_cast<std::uint64_t>(record.after_bytes));
+  if (!record.before_text.empty()) line.emplace("before_text", record.before_text);
+  if (!record.after_text.empty()) line.emplace("after_text", record.after_text);
   // Hidden characters are written as escapes, so that reading the file
   // (cat, less, an editor) reorders or hides nothing of it.
   const std::string text = json::write(json::Value(std::move(line)), json::Escapes::kHidden) + "\n";

@@ -13,8 +13,9 @@
 
 namespace varnock::review {
 
-// One decision as journalled: {"after_bytes", "before_bytes", "decision",
-// "path", "pid", "reason", "target", "thread_id", "time", "workspace"}.
+// One decision as journalled: {"after_bytes", "after_text", "before_bytes",
+// "before_text", "decision", "path", "pid", "reason", "target", "thread_id",
+// "time", "workspace"}.
 struct JournalRecord {
   std::string_view time;  // UTC, "2026-12-07T03:04:05Z"
   pid_t pid = 0;
@@ -26,6 +27,9 @@ struct JournalRecord {
   std::string_view reason;    // why, when not accepted
   std::size_t before_bytes = 0;
   std::size_t after_bytes = 0;
+  // The names the texts are kept under (text_store.h); left out when empty.
+  std::string_view before_text;
+  std::string_view after_text;
 };
 
 // "$XDG_STATE_HOME/varnock-review/journal.jsonl", XDG_STATE_HOME defaulting

@@ -58,6 +58,10 @@ struct QueuedProposal {
   std::string answered_by;  // the front end that answered ("terminal", "auto", ...)
   std::string outcome;      // why it was not written, or a warning after writing
   std::string decided_at;   // UTC, "2026-12-07T03:04:05Z", once decided
+  // The names its before and after texts are kept under, once decided;
+  // empty when they are not kept.
+  std::string before_name;
+  std::string after_name;
 };
 
 // The bytes a proposal holds: its texts, rendered explanation and runs.

@@ -80,6 +80,7 @@ void ReviewCore::receive(int server, mcp::BrokerProposal message) {
   boost::asio::post(workers_, [this, proposal = std::move(proposal), busy = loop_busy(),
                                workspace = found->second.workspace, html = wants_html()]() mutable {
     env_.prepare(proposal, *workspace, html);
+    if (!proposal.refusal.empty()) keep_texts(proposal);
     boost::asio::post(
         io_, [this, proposal = std::move(proposal)]() mutable { checked(std::move(proposal)); });
   });
@@ -168,9 +169,9 @@ void ReviewCore::server_orphaned(int server) {
 }
 
 void ReviewCore::withdraw_all() {
-  while (!applying_.empty()) {
-    applying_.begin()->second.written.wait();
-    applied(applying_.begin()->first);
+  while (!settling_.empty()) {
+    settling_.begin()->second.written.wait();
+    settled(settling_.begin()->first);
   }
   withdraw(0, kStopped);
 }
@@ -230,43 +231,53 @@ bool ReviewCore::answer(std::uint64_t number, bool accept, std::string_view who)
   QueuedProposal proposal = std::move(found->second);
   waiting_.erase(found);
   proposal.answered_by = std::string(who);
-  if (accept) {
-    this->accept(std::move(proposal));
-    return true;
+  if (!accept) {
+    proposal.state = ProposalState::kRejected;
+    proposal.outcome = std::string(kRejectedByPerson);
   }
-  held_bytes_ -= proposal_bytes(proposal);
-  proposal.state = ProposalState::kRejected;
-  proposal.outcome = std::string(kRejectedByPerson);
-  decide(std::move(proposal));
+  settle(std::move(proposal));
   return true;
 }
 
-// The proposal stays counted while a worker writes it; its server may go
-// meanwhile, and is then told nothing. (A server that goes withdraws its
-// waiting proposals, so the server of one answered is there.)
-void ReviewCore::accept(QueuedProposal proposal) {
-  const Server& server = servers_.at(proposal.server.number);  // else it was withdrawn
+// A worker keeps the texts of an answered proposal and writes it when it
+// was accepted; it stays counted meanwhile. Its server may go meanwhile,
+// and is then told nothing. (A server that goes withdraws its waiting
+// proposals, so the server of one answered is there.)
+void ReviewCore::settle(QueuedProposal proposal) {
+  const Server& server = servers_.at(proposal.server.number);
   std::promise<Result<std::string>> written;
   const std::uint64_t number = proposal.number;
-  Applying& entry =
-      applying_.emplace(number, Applying{std::move(proposal), written.get_future()}).first->second;
+  Settling& entry =
+      settling_.emplace(number, Settling{std::move(proposal), written.get_future()}).first->second;
   boost::asio::post(workers_, [this, &held = entry.proposal, written = std::move(written),
                                busy = loop_busy(), workspace = server.workspace,
                                number]() mutable {
-    written.set_value(env_.apply(held, *workspace));
-    boost::asio::post(io_, [this, number] { applied(number); });
+    keep_texts(held);
+    const bool accepted = held.state == ProposalState::kWaiting;
+    written.set_value(accepted ? env_.apply(held, *workspace) : std::string());
+    boost::asio::post(io_, [this, number] { settled(number); });
   });
 }
 
-void ReviewCore::applied(std::uint64_t number) {
-  auto entry = applying_.find(number);
-  if (entry == applying_.end()) return;
+void ReviewCore::keep_texts(QueuedProposal& proposal) {
+  Result<std::string> before = env_.keep(proposal.before);
+  Result<std::string> after = before.ok() ? env_.keep(proposal.after) : before;
+  if (!after.ok()) return;
+  proposal.before_name = std::move(before).value();
+  proposal.after_name = std::move(after).value();
+}
+
+void ReviewCore::settled(std::uint64_t number) {
+  auto entry = settling_.find(number);
+  if (entry == settling_.end()) return;
   QueuedProposal proposal = std::move(entry->second.proposal);
   Result<std::string> written = entry->second.written.get();
-  applying_.erase(entry);
+  settling_.erase(entry);
   held_bytes_ -= proposal_bytes(proposal);
-  proposal.state = written.ok() ? ProposalState::kAccepted : ProposalState::kNotApplied;
-  proposal.outcome = written.ok() ? std::move(written).value() : std::move(written).failure();
+  if (proposal.state == ProposalState::kWaiting) {
+    proposal.state = written.ok() ? ProposalState::kAccepted : ProposalState::kNotApplied;
+    proposal.outcome = written.ok() ? std::move(written).value() : std::move(written).failure();
+  }
   decide(std::move(proposal));
 }
 
@@ -288,7 +299,7 @@ std::size_t ReviewCore::in_flight(int server) const {
   std::size_t count = 0;
   for (const auto& [number, entry] : preparing_) count += entry.server == server ? 1 : 0;
   for (const auto& [number, proposal] : waiting_) count += proposal.server.number == server;
-  for (const auto& [number, entry] : applying_) count += entry.proposal.server.number == server;
+  for (const auto& [number, entry] : settling_) count += entry.proposal.server.number == server;
   return count;
 }
 
@@ -312,7 +323,9 @@ void ReviewCore::finish(QueuedProposal proposal, std::string_view reason) {
                        decision_word(proposal.state),
                        reason,
                        proposal.before.size(),
-                       proposal.after.size()};
+                       proposal.after.size(),
+                       proposal.before_name,
+                       proposal.after_name};
   Status recorded = env_.record(record);
   if (!recorded.ok()) notice(visible_name(recorded.failure()).text);
   const bool large = proposal_bytes(proposal) >= kTrimAfter;

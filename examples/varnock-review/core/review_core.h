@@ -103,14 +103,14 @@ class ReviewCore {
   // each of its waiting proposals, and each one it sends later, carries
   // the notice kHostGone. They can still be answered.
   void server_orphaned(int server);
-  // The reviewer is stopping: an accepted proposal being written is waited
-  // for and decided; every waiting proposal is withdrawn, with no decision
+  // The reviewer is stopping: an answered proposal still on a worker is
+  // waited for and decided; every waiting proposal is withdrawn, with no decision
   // sent (the servers see their connections close).
   void withdraw_all();
   void notice(std::string_view text);
 
-  // The answer to a waiting proposal; the first answer wins. A rejection
-  // is decided at once; an acceptance once it is written, on a worker.
+  // The answer to a waiting proposal; the first answer wins. It is decided
+  // once a worker has kept its texts and, when accepted, written it.
   // Deciding sends the decision, journals it and tells every front end.
   // False when the proposal is not (or no longer) waiting.
   bool answer(std::uint64_t number, bool accept, std::string_view who);
@@ -146,9 +146,10 @@ class ReviewCore {
     ChildRunner::Id comparison = 0;
     std::string gone;  // set when its server went while it was checked: why
   };
-  // An accepted proposal while a worker writes it. `written` is ready once
-  // the worker is done; the loop hears of it then.
-  struct Applying {
+  // An answered proposal while a worker keeps its texts and, when it was
+  // accepted, writes it. `written` is ready once the worker is done; the
+  // loop hears of it then.
+  struct Settling {
     QueuedProposal proposal;
     std::future<Result<std::string>> written;
   };
@@ -161,9 +162,11 @@ class ReviewCore {
   // On the loop, once its lines are compared.
   void compared(std::uint64_t number, ChangedLines lines);
   void enqueue(QueuedProposal proposal);
-  void accept(QueuedProposal proposal);
-  // On the loop, once the worker has written an accepted proposal.
-  void applied(std::uint64_t number);
+  void settle(QueuedProposal proposal);
+  // On a worker: keeps the texts, naming them in the proposal.
+  void keep_texts(QueuedProposal& proposal);
+  // On the loop, once the worker is done with an answered proposal.
+  void settled(std::uint64_t number);
   void decide(QueuedProposal proposal);
   void refuse(QueuedProposal proposal);
   // Withdraws the proposals of `server` (all when 0) for `reason`.
@@ -178,7 +181,7 @@ class ReviewCore {
   std::map<int, Server> servers_;
   std::map<std::uint64_t, Preparing> preparing_;
   std::map<std::uint64_t, QueuedProposal> waiting_;
-  std::map<std::uint64_t, Applying> applying_;
+  std::map<std::uint64_t, Settling> settling_;
   std::deque<QueuedProposal> history_;
   std::uint64_t next_number_ = 1;
   std::size_t held_bytes_ = 0;

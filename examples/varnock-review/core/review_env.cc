@@ -1,5 +1,7 @@
 #include "core/review_env.h"
 
+#include <ctime>
+
 #include "base/clock.h"
 #include "core/proposal_check.h"
 #include "desk/markdown.h"
@@ -22,6 +24,19 @@ Result<std::string> SystemEnv::apply(const QueuedProposal& proposal, const Works
 ChildRunner::Id SystemEnv::compare(std::string_view before, std::string_view after,
                                    std::function<void(ChangedLines)> done) {
   return compare_lines(runner_, before, after, bounds_, std::move(done));
+}
+
+// Every so many texts kept, the oldest are pruned to the store's bounds.
+constexpr unsigned kPruneEvery = 32;
+
+Result<std::string> SystemEnv::keep(std::string_view text) {
+  if (store_ == nullptr) return fail("texts are not kept without a journal");
+  Result<std::string> name = store_->put(text);
+  if (name.ok() && ++kept_ % kPruneEvery == 0) {
+    Status pruned = store_->prune(std::time(nullptr));
+    if (!pruned.ok()) return fail(pruned.failure());
+  }
+  return name;
 }
 
 std::string SystemEnv::now() { return utc_now(); }

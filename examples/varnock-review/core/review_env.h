@@ -1,8 +1,9 @@
 // What the review core does outside itself: reading and writing files, the
-// comparison of texts, the journal and the clock. The core is handed one,
+// comparison of texts, the texts kept, the journal and the clock. The core is handed one,
 // so that a test can stand in for every part of it.
 #pragma once
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <string_view>
@@ -13,6 +14,7 @@
 #include "core/proposal.h"
 #include "system/child_runner.h"
 #include "system/target.h"
+#include "system/text_store.h"
 
 namespace varnock::review {
 
@@ -34,6 +36,9 @@ class ReviewEnv {
   virtual ChildRunner::Id compare(std::string_view before, std::string_view after,
                                   std::function<void(ChangedLines)> done) = 0;
   virtual void cancel(ChildRunner::Id comparison) = 0;
+  // On a worker thread: keeps a text so that it can be shown and reverted
+  // later, and gives its name (text_store.h).
+  virtual Result<std::string> keep(std::string_view text) = 0;
   // On the loop: appends a decision to the journal.
   virtual Status record(const JournalRecord& record) = 0;
   // The present UTC time, "2026-12-07T03:04:05Z".
@@ -41,25 +46,31 @@ class ReviewEnv {
 };
 
 // The real thing: the file checks and the apply beneath the workspace, GNU
-// diff through the child runner, the journal and the system clock.
+// diff through the child runner, the kept texts, the journal and the
+// system clock.
 class SystemEnv final : public ReviewEnv {
  public:
-  // `journal` and `runner` must outlive it.
-  SystemEnv(Journal& journal, ChildRunner& runner, DiffBounds bounds = {})
-      : journal_(journal), runner_(runner), bounds_(bounds) {}
+  // `journal`, `runner` and `store` (when not null: texts are not kept
+  // without one) must outlive it.
+  SystemEnv(Journal& journal, ChildRunner& runner, const TextStore* store,
+            DiffBounds bounds = {})
+      : journal_(journal), runner_(runner), store_(store), bounds_(bounds) {}
 
   void prepare(QueuedProposal& proposal, const Workspace& workspace, bool html) override;
   Result<std::string> apply(const QueuedProposal& proposal, const Workspace& workspace) override;
   ChildRunner::Id compare(std::string_view before, std::string_view after,
                           std::function<void(ChangedLines)> done) override;
   void cancel(ChildRunner::Id comparison) override { runner_.cancel(comparison); }
+  Result<std::string> keep(std::string_view text) override;
   Status record(const JournalRecord& record) override { return journal_.record(record); }
   std::string now() override;
 
  private:
   Journal& journal_;
   ChildRunner& runner_;
+  const TextStore* store_;
   DiffBounds bounds_;
+  std::atomic<unsigned> kept_ = 0;
 };
 
 }  // namespace varnock::review
