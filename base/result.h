@@ -15,6 +15,7 @@ enum class FailureKind {
   kTooLarge,  // the data is larger than the bound the caller gave
   kTimedOut,  // it took longer than the time the caller gave
   kNoListener,  // nothing listens at the socket address (none there, or stale)
+  kStale,       // what is there is no longer what the caller was told it holds
 };
 
 // A failure is a human-readable message and its kind.
@@ -49,17 +50,18 @@ class [[nodiscard]] Result {
   std::variant<T, Failure> state_;
 };
 
-// Success with no value, or a failure text.
+// Success with no value, or a failure.
 class [[nodiscard]] Status {
  public:
   Status() = default;
-  Status(Failure failure) : failure_(std::move(failure.text)), ok_(false) {}
+  Status(Failure failure) : failure_(std::move(failure)), ok_(false) {}
 
   bool ok() const { return ok_; }
-  const std::string& failure() const { return failure_; }
+  const std::string& failure() const { return failure_.text; }
+  FailureKind kind() const { return failure_.kind; }
 
  private:
-  std::string failure_;
+  Failure failure_;
   bool ok_ = true;
 };
 

@@ -85,26 +85,41 @@ class ScriptedEnv final : public ReviewEnv {
     if (keep_fails) return fail("cannot keep a text: disk full");
     return "<" + std::string(text) + ">";
   }
-  Status record(const JournalRecord& r) override {
+  Result<Reverted> revert(std::uint64_t entry) override {
+    auto found = journalled_.find(entry);
+    if (found == journalled_.end()) return fail("no decision at " + std::to_string(entry));
+    if (found->second.decision != "accepted") return fail("only an accepted edit");
+    return Reverted{found->second, revert_warning};
+  }
+  Result<std::uint64_t> record(const JournalRecord& r) override {
+    ++entries_;
+    journalled_[entries_] = PastDecision{entries_, std::string(r.time), std::string(r.workspace),
+                                           std::string(r.path), std::string(r.target),
+                                           std::string(r.decision), "", std::string(r.before_text),
+                                           std::string(r.after_text), r.new_file, std::nullopt};
     std::ostringstream line;
     line << "journal " << r.decision << " " << r.path << " -> " << r.target << " at " << r.time
          << " (" << r.before_bytes << "/" << r.after_bytes << " bytes)";
     if (!r.reason.empty()) line << ": " << r.reason;
     if (!r.after_text.empty()) line << " kept " << r.before_text << " " << r.after_text;
+    if (r.reverts) line << " reverts #" << *r.reverts;
     log_.push_back(line.str());
     if (journal_fails) return fail("cannot write the journal: disk full");
-    return {};
+    return entries_;
   }
   std::string now() override { return "t" + std::to_string(++clock_); }
 
   bool journal_fails = false;
   bool keep_fails = false;
+  std::string revert_warning;
 
  private:
   boost::asio::io_context& io_;
   Log& log_;
   ChildRunner::Id last_id_ = 0;
   int clock_ = 0;
+  std::uint64_t entries_ = 0;
+  std::map<std::uint64_t, PastDecision> journalled_;
 };
 
 // In the order of ProposalState.
@@ -145,6 +160,10 @@ class RecordingFrontEnd final : public FrontEnd {
     log_.push_back("changed #" + std::to_string(p.number) + ": " + std::string(notice));
   }
   void notice(std::string_view text) override { log_.push_back("notice " + std::string(text)); }
+  void reverted(const PastDecision& d, const Status& outcome, std::string_view who) override {
+    log_.push_back("reverted #" + std::to_string(d.entry) + " " + d.path + " by " +
+                   std::string(who) + (outcome.ok() ? "" : ": " + outcome.failure()));
+  }
   bool wants_changes() const override { return changes; }
   bool wants_html() const override { return html; }
   std::size_t held_bytes() const override { return kept; }
@@ -187,6 +206,7 @@ class Script {
     if (verb == "gone") return core_->server_gone(std::stoi(w.at(1)));
     if (verb == "orphaned") return core_->server_orphaned(std::stoi(w.at(1)));
     if (verb == "stop") return core_->withdraw_all();
+    if (verb == "revert") return core_->revert(std::stoull(w.at(1)), w.at(2));
     if (verb == "refuse") return void(env_.refused[w.at(1)] = rest(step, 2));
     if (verb == "apply-fails") return void(env_.apply_fails[w.at(1)] = rest(step, 2));
     if (verb == "diff-notice") return void(env_.diff_notices[w.at(1)] = rest(step, 2));

@@ -16,6 +16,8 @@
 #include <vector>
 
 #include "core/journal.h"
+#include "core/revert.h"
+#include "core/review_env.h"
 #include "json/parse.h"
 #include "system/apply.h"
 #include "system/beneath.h"
@@ -163,7 +165,8 @@ TEST(ReviewJournal, HoldsNoHiddenCharacterRaw) {
   Result<Journal> journal = Journal::open(dir.file("journal.jsonl"));
   ASSERT_TRUE(journal.ok()) << journal.failure();
   for (const std::string& t : texts) {
-    ASSERT_TRUE(journal.value().record(JournalRecord{"t", 1, t, t, t, t, "refused", t, 0, 0, "", ""}).ok());
+    const JournalRecord record{"t", 1, t, t, t, t, "refused", t, 0, 0, "", "", false, {}};
+    ASSERT_TRUE(journal.value().record(record).ok());
   }
   const std::string written = dir.read("journal.jsonl");
   for (const char byte : written) ASSERT_TRUE((byte >= 0x20 && byte < 0x7F) || byte == '\n');
@@ -209,6 +212,51 @@ TEST(ReviewTextStore, KeepsTextsByTheirHashAndPrunesTheOldestFirst) {
   EXPECT_FALSE(texts.get(a).ok()) << "older than an hour";
   EXPECT_FALSE(texts.get(names[0]).ok()) << "the oldest, past 10 bytes";
   EXPECT_EQ(text(texts.get(names[1])) + text(texts.get(names[2])), "bothlast");
+}
+
+// An accepted edit, journalled with its kept texts, is undone only while
+// the file holds what was written; a file the edit made is removed; what
+// was not accepted is not undone. The journal is read back newest first.
+TEST(ReviewRevert, UndoesAnAcceptedEditWhileTheFileHoldsWhatWasWritten) {
+  TempDir dir;
+  dir.write("ws/a.txt", "new");
+  dir.write("ws/made.txt", "made");
+  Result<TextStore> store = TextStore::open(dir.file("texts"));
+  Result<Journal> journal = Journal::open(dir.file("journal.jsonl"));
+  ASSERT_TRUE(store.ok() && journal.ok());
+  const std::string ws = std::filesystem::canonical(dir.file("ws")).string();
+  const auto name = [&](const char* text) { return store.value().put(text).value(); };
+  const std::string old_name = name("old"), new_name = name("new"), made = name("made");
+  const auto record = [&](const char* path, const char* decision, const std::string& before,
+                          const std::string& after, bool new_file) {
+    return journal.value()
+        .record({"t", 1, "", ws, path, path, decision, "", 3, 3, before, after, new_file, {}})
+        .value();
+  };
+  const std::uint64_t edit = record("a.txt", "accepted", old_name, new_name, false);
+  const std::uint64_t creation = record("made.txt", "accepted", name(""), made, true);
+  const std::uint64_t rejection = record("a.txt", "rejected", new_name, old_name, false);
+  Result<std::vector<PastDecision>> past = read_past_decisions(journal.value().path(), "made", 9);
+  ASSERT_TRUE(past.ok() && past.value().size() == 1) << "made.txt only";
+  EXPECT_EQ(past.value()[0].entry, creation);
+  EXPECT_EQ(read_past_decisions(journal.value().path(), "", 2).value()[1].entry, creation);
+  boost::asio::io_context io;
+  ChildRunner runner(io);
+  SystemEnv env(journal.value(), runner, &store.value());
+  const auto outcome = [&](std::uint64_t entry) {
+    Result<Reverted> reverted = env.revert(entry);
+    return reverted.ok() ? "reverted " + reverted.value().decision.path : reverted.failure();
+  };
+  dir.write("ws/a.txt", "edited since");
+  EXPECT_EQ(outcome(edit), kChangedSinceWritten);
+  dir.write("ws/a.txt", "new");
+  EXPECT_EQ(outcome(edit), "reverted a.txt");
+  EXPECT_EQ(dir.read("ws/a.txt"), "old");
+  EXPECT_EQ(outcome(edit), kChangedSinceWritten) << "twice";
+  EXPECT_EQ(outcome(creation), "reverted made.txt");
+  EXPECT_FALSE(std::filesystem::exists(dir.file("ws/made.txt")));
+  EXPECT_EQ(outcome(rejection), "only an accepted edit can be reverted");
+  EXPECT_EQ(outcome(edit + 1), "the journal holds no decision at " + std::to_string(edit + 1));
 }
 
 // The lines and their counts are in tests/vectors/review/values.tsv.

@@ -1,6 +1,7 @@
 #include "core/journal.h"
 
 #include <fcntl.h>
+#include <unistd.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -53,8 +54,8 @@ Result<Journal> Journal::open(const std::string& path) {
   return Journal(path, std::move(fd));
 }
 
-Status Journal::record(const JournalRecord& record) {
-  if (!fd_.valid()) return {};
+Result<std::uint64_t> Journal::record(const JournalRecord& record) {
+  if (!fd_.valid()) return std::uint64_t{0};
   json::Value::Object line;
   line.emplace("time", record.time);
   line.emplace("pid", static_cast<std::int64_t>(record.pid));
@@ -68,13 +69,17 @@ Status Journal::record(const JournalRecord& record) {
   line.emplace("after_bytes", static_cast<std::uint64_t>(record.after_bytes));
   if (!record.before_text.empty()) line.emplace("before_text", record.before_text);
   if (!record.after_text.empty()) line.emplace("after_text", record.after_text);
+  if (record.new_file) line.emplace("new_file", true);
+  if (record.reverts) line.emplace("reverts", *record.reverts);
   // Hidden characters are written as escapes, so that reading the file
   // (cat, less, an editor) reorders or hides nothing of it.
   const std::string text = json::write(json::Value(std::move(line)), json::Escapes::kHidden) + "\n";
   if (const int error = write_all(fd_.get(), text); error != 0) {
     return fail(system_error("cannot write the journal " + path_, error));
   }
-  return {};
+  const off_t end = ::lseek(fd_.get(), 0, SEEK_CUR);  // appending: just past this line
+  if (end < 0) return fail(system_error("cannot find the journal's end " + path_, errno));
+  return static_cast<std::uint64_t>(end) - text.size();
 }
 
 }  // namespace varnock::review

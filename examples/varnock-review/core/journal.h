@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -14,8 +15,9 @@
 namespace varnock::review {
 
 // One decision as journalled: {"after_bytes", "after_text", "before_bytes",
-// "before_text", "decision", "path", "pid", "reason", "target", "thread_id",
-// "time", "workspace"}.
+// "before_text", "decision", "new_file", "path", "pid", "reason", "reverts",
+// "target", "thread_id", "time", "workspace"}. A decision's entry, which
+// names it, is the offset of its line in the file.
 struct JournalRecord {
   std::string_view time;  // UTC, "2026-12-07T03:04:05Z"
   pid_t pid = 0;
@@ -30,6 +32,9 @@ struct JournalRecord {
   // The names the texts are kept under (text_store.h); left out when empty.
   std::string_view before_text;
   std::string_view after_text;
+  bool new_file = false;  // written only when true
+  // For a revert: the entry of the decision it undid.
+  std::optional<std::uint64_t> reverts;
 };
 
 // "$XDG_STATE_HOME/varnock-review/journal.jsonl", XDG_STATE_HOME defaulting
@@ -45,10 +50,11 @@ class Journal {
   // parent directories with mode 0700. A symbolic link at `path` is refused.
   static Result<Journal> open(const std::string& path);
 
-  // Appends one line. The characters the screen escapes are \u escapes in its strings, so the
+  // Appends one line and gives its entry (0 for a journal that records
+  // nothing). The characters the screen escapes are \u escapes in its strings, so the
   // file holds none of them raw and a JSON reader gets the texts back.
   // A failure to write is given back for the person; the decision stands.
-  Status record(const JournalRecord& record);
+  Result<std::uint64_t> record(const JournalRecord& record);
 
   const std::string& path() const { return path_; }
 

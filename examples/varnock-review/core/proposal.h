@@ -62,6 +62,7 @@ struct QueuedProposal {
   // empty when they are not kept.
   std::string before_name;
   std::string after_name;
+  std::uint64_t journal_entry = 0;  // where the journal holds its decision (0: nowhere)
 };
 
 // The bytes a proposal holds: its texts, rendered explanation and runs.

@@ -289,6 +289,36 @@ void ReviewCore::decide(QueuedProposal proposal) {
   finish(std::move(proposal), reason);
 }
 
+void ReviewCore::revert(std::uint64_t entry, std::string_view who) {
+  boost::asio::post(workers_, [this, entry, who = std::string(who), busy = loop_busy()] {
+    Result<Reverted> reverted = env_.revert(entry);
+    boost::asio::post(io_, [this, entry, who, reverted = std::move(reverted)]() mutable {
+      finish_revert(entry, std::move(reverted), who);
+    });
+  });
+}
+
+// A revert is journalled as a decision of its own, its texts the other way
+// round; one that failed is only told.
+void ReviewCore::finish_revert(std::uint64_t entry, Result<Reverted> reverted,
+                               std::string_view who) {
+  if (!reverted.ok()) {
+    PastDecision unknown;
+    unknown.entry = entry;
+    const Status failed = fail(reverted.failure(), reverted.kind());
+    for (FrontEnd* front_end : front_ends_) front_end->reverted(unknown, failed, who);
+    return;
+  }
+  const PastDecision& undone = reverted.value().decision;
+  const std::string time = env_.now();
+  const JournalRecord record{time, 0, "", undone.workspace, undone.path, undone.target,
+                             "reverted", reverted.value().warning, 0, 0, undone.after_text,
+                             undone.before_text, false, undone.entry};
+  Result<std::uint64_t> recorded = env_.record(record);
+  if (!recorded.ok()) notice(visible_name(recorded.failure()).text);
+  for (FrontEnd* front_end : front_ends_) front_end->reverted(undone, Status(), who);
+}
+
 std::vector<const QueuedProposal*> ReviewCore::waiting() const {
   std::vector<const QueuedProposal*> out;
   for (const auto& [number, proposal] : waiting_) out.push_back(&proposal);
@@ -325,9 +355,12 @@ void ReviewCore::finish(QueuedProposal proposal, std::string_view reason) {
                        proposal.before.size(),
                        proposal.after.size(),
                        proposal.before_name,
-                       proposal.after_name};
-  Status recorded = env_.record(record);
+                       proposal.after_name,
+                       proposal.new_file,
+                       std::nullopt};
+  Result<std::uint64_t> recorded = env_.record(record);
   if (!recorded.ok()) notice(visible_name(recorded.failure()).text);
+  if (recorded.ok()) proposal.journal_entry = recorded.value();
   const bool large = proposal_bytes(proposal) >= kTrimAfter;
   release(proposal.before);
   release(proposal.after);

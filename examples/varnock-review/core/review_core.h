@@ -59,6 +59,12 @@ class FrontEnd {
   // A waiting proposal got `notice` (already last in its `notices`), such
   // as kHostGone; it still waits for an answer.
   virtual void proposal_changed(const QueuedProposal& proposal, std::string_view notice) = 0;
+  // An accepted edit was reverted, or could not be (`outcome` says why),
+  // at the person's request through `who`.
+  virtual void reverted(const PastDecision& decision, const Status& outcome,
+                        std::string_view who) {
+    (void)decision, (void)outcome, (void)who;
+  }
   // One line about the servers (connected, refused, a line dropped ...),
   // without its LF; fields in it are already escaped.
   virtual void notice(std::string_view text) = 0;
@@ -115,6 +121,12 @@ class ReviewCore {
   // False when the proposal is not (or no longer) waiting.
   bool answer(std::uint64_t number, bool accept, std::string_view who);
 
+  // Reverts the accepted edit journalled at `entry` on a worker, only when
+  // the file still holds what was written; then journals the revert and
+  // tells every front end either way. Only a person asks for this: nothing
+  // a server sends leads here.
+  void revert(std::uint64_t entry, std::string_view who);
+
   // Waiting proposals, oldest first.
   std::vector<const QueuedProposal*> waiting() const;
   // Proposals of `server` waiting, being prepared or being written.
@@ -168,6 +180,7 @@ class ReviewCore {
   // On the loop, once the worker is done with an answered proposal.
   void settled(std::uint64_t number);
   void decide(QueuedProposal proposal);
+  void finish_revert(std::uint64_t entry, Result<Reverted> reverted, std::string_view who);
   void refuse(QueuedProposal proposal);
   // Withdraws the proposals of `server` (all when 0) for `reason`.
   void withdraw(int server, std::string_view reason);

@@ -4,6 +4,7 @@
 
 #include "base/clock.h"
 #include "core/proposal_check.h"
+#include "core/revert.h"
 #include "desk/markdown.h"
 #include "system/apply.h"
 
@@ -37,6 +38,15 @@ Result<std::string> SystemEnv::keep(std::string_view text) {
     if (!pruned.ok()) return fail(pruned.failure());
   }
   return name;
+}
+
+Result<Reverted> SystemEnv::revert(std::uint64_t entry) {
+  if (store_ == nullptr) return fail("nothing can be reverted without a journal");
+  Result<PastDecision> decision = read_past_decision(journal_.path(), entry);
+  if (!decision.ok()) return fail(decision.failure());
+  Result<std::string> reverted = revert_decision(decision.value(), *store_);
+  if (!reverted.ok()) return fail(reverted.failure(), reverted.kind());
+  return Reverted{std::move(decision).value(), std::move(reverted).value()};
 }
 
 std::string SystemEnv::now() { return utc_now(); }

@@ -11,12 +11,18 @@
 #include "base/result.h"
 #include "core/changed_lines.h"
 #include "core/journal.h"
+#include "core/past_decisions.h"
 #include "core/proposal.h"
 #include "system/child_runner.h"
 #include "system/target.h"
 #include "system/text_store.h"
 
 namespace varnock::review {
+
+struct Reverted {
+  PastDecision decision;
+  std::string warning;
+};
 
 class ReviewEnv {
  public:
@@ -39,8 +45,12 @@ class ReviewEnv {
   // On a worker thread: keeps a text so that it can be shown and reverted
   // later, and gives its name (text_store.h).
   virtual Result<std::string> keep(std::string_view text) = 0;
-  // On the loop: appends a decision to the journal.
-  virtual Status record(const JournalRecord& record) = 0;
+  // On a worker thread: reverts the accepted edit journalled at `entry`
+  // (revert.h). The decision reverted and a warning for the person, or why
+  // nothing changed.
+  virtual Result<Reverted> revert(std::uint64_t entry) = 0;
+  // On the loop: appends a decision to the journal, giving its entry.
+  virtual Result<std::uint64_t> record(const JournalRecord& record) = 0;
   // The present UTC time, "2026-12-07T03:04:05Z".
   virtual std::string now() = 0;
 };
@@ -62,7 +72,10 @@ class SystemEnv final : public ReviewEnv {
                           std::function<void(ChangedLines)> done) override;
   void cancel(ChildRunner::Id comparison) override { runner_.cancel(comparison); }
   Result<std::string> keep(std::string_view text) override;
-  Status record(const JournalRecord& record) override { return journal_.record(record); }
+  Result<Reverted> revert(std::uint64_t entry) override;
+  Result<std::uint64_t> record(const JournalRecord& record) override {
+    return journal_.record(record);
+  }
   std::string now() override;
 
  private:

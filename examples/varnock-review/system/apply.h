@@ -25,4 +25,11 @@ Result<std::string> apply_proposal(const Workspace& workspace, std::string_view 
                                    std::string_view shown, std::string_view before,
                                    std::string_view after);
 
+// Removes the file `path` names beneath `workspace` (resolved anew, with no
+// link followed to another file) when it holds exactly `written`; a
+// failure of kind kStale when it holds something else or is gone. On
+// success gives a warning for the person, usually empty.
+Result<std::string> remove_written(const Workspace& workspace, std::string_view path,
+                                   std::string_view written);
+
 }  // namespace varnock::review

@@ -89,7 +89,7 @@ Result<std::string> replace_file(const ReplaceRequest& request) {
   }
   if (!filled.ok()) {
     ::unlinkat(directory, temporary_name.c_str(), 0);
-    return fail(filled.failure());
+    return fail(filled.failure(), filled.kind());
   }
   if (::fsync(directory) != 0) {
     return system_error("the file is written, but syncing its directory failed", errno);

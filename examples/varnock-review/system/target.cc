@@ -35,6 +35,9 @@ constexpr std::size_t kPieceBytes = std::size_t{1} << 20;
 
 Failure refuse(std::string_view reason) { return fail(std::string(reason)); }
 
+// The file does not hold what the caller expected.
+Failure changed() { return fail(std::string(kChanged), FailureKind::kStale); }
+
 // The reason for an errno from open_directory_beneath.
 Failure refusal_for(int error) {
   if (error == EXDEV || error == ELOOP) return refuse(kOutside);
@@ -178,23 +181,23 @@ class Utf8Pieces {
 
 // Reads `fd` to its end in pieces: the reason it does not hold `before`, or
 // empty. Past what a server reads it stops, however it compared.
-std::string_view compare_content(int fd, std::string_view before) {
+Status compare_content(int fd, std::string_view before) {
   std::string piece(kPieceBytes, '\0');
   std::size_t total = 0;
   bool same = true;
   Utf8Pieces utf8;
   for (;;) {
     const ssize_t count = read_some(fd, piece.data(), piece.size());
-    if (count < 0) return kNotText;
+    if (count < 0) return refuse(kNotText);
     if (count == 0) break;
     const std::string_view read(piece.data(), static_cast<std::size_t>(count));
-    if (total + read.size() > mcp::kMaxPresentContent) return kFileTooLarge;
+    if (total + read.size() > mcp::kMaxPresentContent) return refuse(kFileTooLarge);
     same = same && before.substr(std::min(total, before.size()), read.size()) == read;
     if (before.empty()) utf8.feed(read);
     total += read.size();
   }
   if (same && total == before.size()) return {};
-  return before.empty() && !utf8.valid_at_end() ? kNotText : kChanged;
+  return before.empty() && !utf8.valid_at_end() ? refuse(kNotText) : changed();
 }
 
 }  // namespace
@@ -218,7 +221,7 @@ Result<PresentFile> check_present(int directory, const std::string& name, std::s
   UniqueFd fd(::openat(directory, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
   if (!fd.valid()) {
     if (errno == ENOENT)
-      return before.empty() ? Result<PresentFile>(PresentFile{}) : refuse(kChanged);
+      return before.empty() ? Result<PresentFile>(PresentFile{}) : changed();
     if (errno == ELOOP) return refuse(kOutside);
     return refuse(kNotText);
   }
@@ -226,8 +229,8 @@ Result<PresentFile> check_present(int directory, const std::string& name, std::s
   if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode)) return refuse(kNotRegular);
   if (static_cast<std::uint64_t>(st.st_size) > mcp::kMaxPresentContent)
     return refuse(kFileTooLarge);
-  const std::string_view reason = compare_content(fd.get(), before);
-  if (!reason.empty()) return refuse(reason);
+  Status same = compare_content(fd.get(), before);
+  if (!same.ok()) return fail(same.failure(), same.kind());
   return PresentFile{true, static_cast<mode_t>(st.st_mode & 07777)};
 }
 

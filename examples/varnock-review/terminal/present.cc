@@ -155,6 +155,14 @@ std::string render_outcome(const QueuedProposal& proposal) {
   return "Rejected" + by + ": " + name(proposal.path) + " is unchanged.\n";
 }
 
+std::string render_revert(const PastDecision& decision, const Status& outcome,
+                          std::string_view who) {
+  const std::string by = " (by " + name(who) + ")";
+  if (!outcome.ok()) return "Not reverted" + by + ": " + name(outcome.failure()) + ".";
+  const std::string what = decision.new_file ? " is removed again" : " has its earlier text back";
+  return "Reverted" + by + ": " + name(decision.target) + what + ".";
+}
+
 std::string render_history(const std::deque<QueuedProposal>& history) {
   if (history.empty()) return "No decisions yet.\n";
   std::string out = "Recent decisions, oldest first:\n";

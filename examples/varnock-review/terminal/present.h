@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/past_decisions.h"
 #include "core/review_core.h"
 
 namespace varnock::review {
@@ -44,6 +45,10 @@ std::string render_notice(const QueuedProposal& proposal, std::string_view notic
 
 // One line on what became of a decided proposal, ending in LF.
 std::string render_outcome(const QueuedProposal& proposal);
+
+// One line on a revert asked for through `who`, without its LF.
+std::string render_revert(const PastDecision& decision, const Status& outcome,
+                          std::string_view who);
 
 // The recent decisions, one line each, ending in LF.
 std::string render_history(const std::deque<QueuedProposal>& history);

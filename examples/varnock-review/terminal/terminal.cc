@@ -107,6 +107,11 @@ void TerminalFrontEnd::notice(std::string_view text) {
   if (current_) say(question_);
 }
 
+void TerminalFrontEnd::reverted(const PastDecision& decision, const Status& outcome,
+                                std::string_view who) {
+  notice(render_revert(decision, outcome, who));
+}
+
 void TerminalFrontEnd::finished(std::uint64_t number) {
   if (current_ != number) return;
   current_.reset();

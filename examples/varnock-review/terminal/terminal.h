@@ -57,6 +57,8 @@ class TerminalFrontEnd : public FrontEnd {
   void proposal_withdrawn(const QueuedProposal& proposal) override;
   void proposal_changed(const QueuedProposal& proposal, std::string_view what) override;
   void notice(std::string_view text) override;
+  void reverted(const PastDecision& decision, const Status& outcome,
+                std::string_view who) override;
   bool wants_changes() const override { return show_changes_; }
 
  private:

@@ -1,0 +1,46 @@
+// Decisions read back from the journal, for the history that outlives a
+// run of the reviewer and for reverting an accepted edit.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "base/result.h"
+
+namespace varnock::review {
+
+struct PastDecision {
+  std::uint64_t entry = 0;  // the offset of its line in the journal
+  std::string time;
+  std::string workspace;
+  std::string path;
+  std::string target;
+  std::string decision;  // "accepted", "rejected", "refused", "withdrawn" or "reverted"
+  std::string reason;
+  std::string before_text;  // names of the kept texts; empty when not kept
+  std::string after_text;
+  bool new_file = false;
+  std::optional<std::uint64_t> reverts;  // for a revert: the entry it undid
+};
+
+// The journal's bytes read for a history, from its end: older decisions
+// are left out.
+inline constexpr std::size_t kHistoryTail = std::size_t{16} << 20;
+
+// One journal line (without its LF) at `entry`; a failure for a line that
+// is not a decision the journal writes.
+Result<PastDecision> parse_past_decision(std::string_view line, std::uint64_t entry);
+
+// The decisions in the last kHistoryTail bytes of the journal, newest
+// first, at most `limit`, those whose path, target or workspace holds
+// `search` (all when it is empty). Lines that cannot be read are skipped.
+Result<std::vector<PastDecision>> read_past_decisions(const std::string& journal,
+                                                      std::string_view search, std::size_t limit);
+
+// The decision whose line starts at `entry`.
+Result<PastDecision> read_past_decision(const std::string& journal, std::uint64_t entry);
+
+}  // namespace varnock::review
