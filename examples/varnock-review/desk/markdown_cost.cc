@@ -111,9 +111,8 @@ Count row_cells(std::string_view line) {
   line.remove_prefix(quote_prefix_length(line));
   line = line.substr(0, line.find_last_not_of(" \t") + 1);
   const auto pipes = static_cast<Count>(std::count(line.begin(), line.end(), '|'));
-  const Count ends =
-      (line.starts_with('|') ? 1 : 0) + (line.size() > 1 && line.ends_with('|') ? 1 : 0);
-  return std::max<Count>(pipes + 1 - std::min(ends, pipes), 1);
+  const Count ends = (line.starts_with('|') ? 1 : 0) + (line.ends_with('|') ? 1 : 0);
+  return std::max<Count>(pipes + 1 - std::min(ends, pipes), 1);  // "|" alone: one cell
 }
 
 void add_table_cost(const Block& block, MarkdownCost& cost) {
