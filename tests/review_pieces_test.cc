@@ -286,6 +286,7 @@ std::string describe(const ReviewOptions& o) {
   add(o.web.has_value(), o.web ? "web=" + o.web->host + ":" + std::to_string(o.web->port) : "");
   add(o.open_browser, "open");
   add(o.web_allow_remote, "allow-remote");
+  add(o.notify, "notify");
   add(o.show_help, "help");
   add(o.show_version, "version");
   return out;

@@ -121,6 +121,35 @@ TEST(ReviewServers, AClosedStandardOutputIsNotTakenByTheJournal) {
   EXPECT_TRUE(journal.starts_with(R"({")") && journal.find('\n') == journal.size() - 1) << journal;
 }
 
+// With --notify, a proposal that waits is announced on the session bus:
+// the project, the file, new or edited and its size; never its content nor
+// the desk's address. A monitor on a bus of the test's own sees the call.
+TEST(ReviewServers, AWaitingProposalIsAnnouncedOnTheSessionBus) {
+  TempDir dir;
+  dir.write("project/.keep", "");
+  const std::string bus = "unix:path=" + dir.file("bus");
+  ServerProcess daemon({.program = "dbus-daemon",
+                        .arguments = {"--session", "--nofork", "--address=" + bus}});
+  ASSERT_TRUE(wait_until_listening(dir.file("bus")));
+  ServerProcess monitor({.program = "dbus-monitor",
+                         .arguments = {"--address", bus, "member='Notify'"}});
+  ASSERT_TRUE(monitor.wait_for("NameLost"));
+  ReviewerProcess reviewer({"--socket", dir.file("s"), "--web", "--notify", "--no-journal"},
+                           {{"DBUS_SESSION_BUS_ADDRESS", bus}});
+  const std::string desk = reviewer.desk_url();
+  ScopedDirectory inside(dir.file("project"));
+  Connection server = Connection::to(reviewer.socket_path());
+  ASSERT_TRUE(server.send(hello_line() + raw_proposal("p", "a<b>.md", "", "secret words\n")));
+  EXPECT_TRUE(monitor.wait_for("string \"project: a&lt;b&gt;.md (new file, 13 bytes)\"")) << monitor.out();
+  EXPECT_EQ(desk_answer(desk, 1, "reject"), R"(200 {"decided":true})");
+  EXPECT_EQ(server.read_line(), decision("p", false));
+  const std::string seen = monitor.out();
+  EXPECT_EQ(seen.find("secret"), std::string::npos);
+  EXPECT_EQ(seen.find(desk.substr(desk.find("token=") + 6)), std::string::npos) << seen;
+  monitor.signal(SIGTERM);
+  daemon.signal(SIGTERM);
+}
+
 // When the agent's host is killed during a review, its server lives on
 // under another parent: the terminal and the desk say that no agent will
 // hear the answer, which can still be given; the server's next proposal

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <boost/asio/io_context.hpp>
+#include <boost/asio/post.hpp>
 #include <boost/asio/signal_set.hpp>
 #include <csignal>
 #include <cstdlib>
@@ -21,6 +22,7 @@
 #include "desk/desk_server.h"
 #include "desk/desk_front_end.h"
 #include "system/listener.h"
+#include "notify/desktop_notifier.h"
 #include "options.h"
 #include "terminal/output.h"
 #include "terminal/present.h"
@@ -202,6 +204,12 @@ int serve(const ReviewOptions& options) {
   if (options.auto_answer != AutoAnswer::kNone) {
     automatic.emplace(io, core, options.auto_answer == AutoAnswer::kAccept);
     core.subscribe(*automatic);
+  }
+  std::optional<DesktopNotifier> notifier;
+  if (options.notify) {
+    notifier.emplace([&io](std::function<void()> task) { asio::post(io, std::move(task)); },
+                     [&core](std::string_view why) { core.notice(why); });
+    core.subscribe(*notifier);
   }
   DeskFrontEnd desk_front_end(core);
   std::optional<Desk> desk;

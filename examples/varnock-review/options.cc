@@ -14,7 +14,7 @@ const std::string_view kUsage =
     "usage: varnock-review [--socket PATH] [--workspace DIR] [--auto accept|reject]\n"
     "                      [--journal PATH | --no-journal] [--max-line SIZE]\n"
     "                      [--memory-budget SIZE] [--web [HOST:PORT]] [--open]\n"
-    "                      [--web-allow-remote] [--version]\n"
+    "                      [--web-allow-remote] [--notify] [--version]\n"
     "\n"
     "Listens for varnock-mcp servers, shows each proposed edit as a diff with the\n"
     "agent's explanation, and writes it into the directory that server works in\n"
@@ -37,6 +37,8 @@ const std::string_view kUsage =
     "  --web-allow-remote     let --web listen on an address other than loopback:\n"
     "                         the desk then shows proposals and takes answers over\n"
     "                         the network, in plain HTTP, guarded by its token alone\n"
+    "  --notify               announce each proposal that waits as a desktop\n"
+    "                         notification (the project, the file and its size)\n"
     "  --version              print the version\n"
     "  -h, --help             show this text\n";
 
@@ -54,11 +56,12 @@ enum OptionId : int {
   kNoJournal,
   kOpen,
   kWebAllowRemote,
+  kNotify,
   kVersion,
   kHelp = 'h',
 };
 
-constexpr std::array<option, 13> kLongOptions{{
+constexpr std::array<option, 14> kLongOptions{{
     {"socket", required_argument, nullptr, kSocket},
     {"workspace", required_argument, nullptr, kWorkspace},
     {"auto", required_argument, nullptr, kAuto},
@@ -69,6 +72,7 @@ constexpr std::array<option, 13> kLongOptions{{
     {"no-journal", no_argument, nullptr, kNoJournal},
     {"open", no_argument, nullptr, kOpen},
     {"web-allow-remote", no_argument, nullptr, kWebAllowRemote},
+    {"notify", no_argument, nullptr, kNotify},
     {"version", no_argument, nullptr, kVersion},
     {"help", no_argument, nullptr, kHelp},
     {nullptr, 0, nullptr, 0},
@@ -155,6 +159,7 @@ bool set_flag(ReviewOptions& options, int id) {
   if (id == kNoJournal) return options.no_journal = true;
   if (id == kOpen) return options.open_browser = true;
   if (id == kWebAllowRemote) return options.web_allow_remote = true;
+  if (id == kNotify) return options.notify = true;
   return false;
 }
 
@@ -225,6 +230,9 @@ Status apply(ReviewOptions& options, int id, const ArgumentVector& argv, int at)
 Result<ReviewOptions> check_together(const ReviewOptions& options) {
   if (options.no_journal && !options.journal.empty()) {
     return fail("--journal and --no-journal exclude each other");
+  }
+  if (options.notify && options.auto_answer != AutoAnswer::kNone) {
+    return fail("--notify has nothing to announce with --auto");
   }
   if ((options.open_browser || options.web_allow_remote) && !options.web) {
     return fail("--open and --web-allow-remote go with --web");

@@ -32,6 +32,7 @@ struct ReviewOptions {
   std::optional<WebAddress> web;  // the desk, when asked for
   bool open_browser = false;      // --open
   bool web_allow_remote = false;  // --web-allow-remote
+  bool notify = false;            // --notify
   bool show_help = false;
   bool show_version = false;
 };

@@ -124,6 +124,7 @@ void TerminalFrontEnd::ask_next() {
   if (waiting.empty()) return;
   const QueuedProposal& next = *waiting.front();
   current_ = next.number;
+  say("\a");  // the person may be looking elsewhere
   show(render_proposal(next, waiting.size() - 1, colour_));
   ask(question_for(next));
 }
