@@ -260,6 +260,10 @@ TEST(ReviewHostile, LinesOverALimitAreDroppedAndTheirConnectionClosed) {
   long_line.send(std::string(100 << 10, 'x'));
   EXPECT_TRUE(long_line.closed_by_peer());
   EXPECT_TRUE(fixture.reviewer->wait_for("a line over the limit of 64 KiB was dropped"));
+  Connection partial = Connection::to(fixture.socket);
+  ASSERT_TRUE(partial.send(hello_line() + "{\"id\""));
+  partial.close();
+  EXPECT_TRUE(fixture.reviewer->wait_for("it left in the middle of a line (5 bytes dropped)"));
   // Four unfinished lines of 60 KiB fit in the budget and a fifth does not,
   // in whatever order the reviewer reads them: one is dropped, four stay.
   std::vector<std::unique_ptr<Connection>> holders;

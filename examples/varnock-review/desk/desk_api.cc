@@ -57,7 +57,7 @@ bool split_proposal_path(std::string_view path, std::uint64_t& number, std::stri
   if (path.substr(0, kPrefix.size()) != kPrefix) return false;
   path.remove_prefix(kPrefix.size());
   const auto [end, error] = std::from_chars(path.data(), path.data() + path.size(), number);
-  if (error != std::errc() || end == path.data()) return false;
+  if (error != std::errc()) return false;  // no digits, or too many
   rest = path.substr(static_cast<std::size_t>(end - path.data()));
   return true;
 }
