@@ -91,7 +91,40 @@ function serverKey(server) {
   return `${server.workspace}\u0000${server.pid}\u0000${server.thread_id}`;
 }
 
+// The tab's title counts what waits, so it shows among other tabs.
+function renderTitle() {
+  const count = desk.pending.length;
+  document.title = count ? `(${count}) Review desk` : 'Review desk';
+}
+
+// Browser notifications are offered by a button, never asked for on load;
+// one is shown for each proposal that arrives while the tab is hidden. It
+// says where the edit goes, never what it holds.
+function offerNotifications() {
+  const button = $('notify');
+  if (!('Notification' in window) || Notification.permission !== 'default') return;
+  button.hidden = false;
+  button.addEventListener('click', async () => {
+    await Notification.requestPermission();
+    button.hidden = Notification.permission === 'default';
+  });
+}
+
+function notifyArrival(number) {
+  if (!document.hidden || !('Notification' in window) || Notification.permission !== 'granted') {
+    return;
+  }
+  const proposal = desk.pending.find((p) => p.number === number);
+  if (!proposal) return;
+  const project = proposal.server.workspace.split('/').pop();
+  new Notification('A proposed edit waits for your review', {
+    body: `${project}: ${proposal.path}`.replace(HIDDEN_ALL, '\uFFFD'),
+    tag: `proposal-${number}`,
+  });
+}
+
 function renderQueue() {
+  renderTitle();
   const queue = $('queue');
   queue.replaceChildren();
   const groups = new Map();
@@ -626,7 +659,7 @@ function connectEvents() {
     performance.mark(`desk-${event.event}-${event.number}`);
     if (event.event === 'withdrawn') markWithdrawn(event.number);
     if (event.event === 'changed' && event.number === desk.current) reshowNotices(event.number);
-    refresh();
+    refresh().then(() => event.event === 'queued' && notifyArrival(event.number));
   });
   socket.addEventListener('close', () => {
     $('connection').textContent = 'Disconnected from the reviewer; retrying…';
@@ -662,6 +695,7 @@ document.addEventListener('visibilitychange', () => {
   if (desk.view) startReading();
 });
 if (TOKEN) {
+  offerNotifications();
   connectEvents();
 } else {
   $('connection').textContent = 'This tab has no token: open the address varnock-review printed.';
