@@ -3,10 +3,11 @@
 // in which every line changes), made by a real varnock-mcp: from the
 // write_file call to the proposal's event on the page, from the event until
 // the first rows are drawn and Accept can be pressed, and until the rows the
-// page drew at first are all drawn; then the frame times while scrolling.
-// Prints the figures; asserts nothing. It uses the browser tests' harness
-// (npm ci in tests/browser first).
-//   VARNOCK_REVIEW=... VARNOCK_MCP=... node bench/desk/measure.js [--every-line] [--mebibytes N]
+// page drew at first are all drawn, and (with --name, say big.py, for a file
+// the page colours) until those rows are coloured; then the frame times while
+// scrolling. Prints the figures; asserts nothing. It uses the browser tests'
+// harness (npm ci in tests/browser first).
+//   VARNOCK_REVIEW=... VARNOCK_MCP=... node bench/desk/measure.js [--every-line] [--mebibytes N] [--name F]
 import { writeFileSync } from 'node:fs';
 import { join } from 'node:path';
 import { makeTempDir, startBrowser, startReviewer, startServer } from '../../tests/browser/harness.js';
@@ -14,6 +15,8 @@ import { makeTempDir, startBrowser, startReviewer, startServer } from '../../tes
 const EVERY_LINE = process.argv.includes('--every-line');
 const sizeAt = process.argv.indexOf('--mebibytes');
 const MEBIBYTES = sizeAt > 0 ? Number(process.argv[sizeAt + 1]) : 10;
+const nameAt = process.argv.indexOf('--name');
+const NAME = nameAt > 0 ? process.argv[nameAt + 1] : 'big.txt';
 // How long a round waits for the page to show the proposal.
 const GIVE_UP_MS = 20000;
 
@@ -36,14 +39,14 @@ async function startSource() {
   const reviewer = await startReviewer();
   const workspace = makeTempDir('desk-measure-');
   const texts = bigTexts();
-  writeFileSync(join(workspace, 'big.txt'), texts.before);
+  writeFileSync(join(workspace, NAME), texts.before);
   const server = await startServer(workspace, reviewer.socket);
   let reply;
   return {
     url: reviewer.url,
     origin: reviewer.origin,
     queue: () => {
-      reply = server.writeFile('big.txt', texts.after, 'A large file with many of its lines changed.');
+      reply = server.writeFile(NAME, texts.after, 'A large file with many of its lines changed.');
     },
     answered: () => reply,
     stop: async () => {
@@ -65,19 +68,22 @@ try {
     const number = String(round);
     const calledAt = Date.now();
     source.queue();
-    const marks = await page.evaluate(async ([n, giveUp]) => {
-      const at = (name) => performance.getEntriesByName(name)[0]?.startTime;
+    const marks = await page.evaluate(async ([n, giveUp, name]) => {
+      const at = (mark) => performance.getEntriesByName(mark)[0]?.startTime;
+      const coloured = typeof languageOf === 'function' && languageOf(name);
       const waited = performance.now();
-      while (at(`desk-drawn-${n}`) === undefined && performance.now() - waited < giveUp) {
+      while ((at(`desk-drawn-${n}`) === undefined || (coloured && at(`desk-coloured-${n}`) === undefined)) &&
+             performance.now() - waited < giveUp) {
         await new Promise((resolve) => setTimeout(resolve, 20));
       }
       return {
         shown: at(`desk-shown-${n}`) - at(`desk-queued-${n}`),
         drawn: at(`desk-drawn-${n}`) - at(`desk-queued-${n}`),
+        coloured: at(`desk-coloured-${n}`) - at(`desk-queued-${n}`),
         rows: document.querySelectorAll('#changes .row').length,
         eventAt: performance.timeOrigin + at(`desk-queued-${n}`),
       };
-    }, [number, GIVE_UP_MS]);
+    }, [number, GIVE_UP_MS, NAME]);
     const event = marks.eventAt - calledAt;
     if (Number.isNaN(marks.drawn)) {
       console.log(`round ${round}: the event ${event.toFixed(0)} ms after the proposal was sent; ` +
@@ -104,7 +110,8 @@ try {
       console.log(`round ${round}: the event ${event.toFixed(0)} ms after the proposal was sent; ` +
         `first rows and buttons ${marks.shown.toFixed(0)} ms after the event ` +
         `(${(event + marks.shown).toFixed(0)} ms after the call), the ${marks.rows} rows ` +
-        `drawn at first ${marks.drawn.toFixed(0)} ms; frames scrolling like a wheel: ` +
+        `drawn at first ${marks.drawn.toFixed(0)} ms` +
+        `${Number.isNaN(marks.coloured) ? '' : `, coloured ${marks.coloured.toFixed(0)} ms`}; frames scrolling like a wheel: ` +
         `${scroll.wheel}; in jumps: ${scroll.jump}`);
     }
     await new Promise((resolve) => setTimeout(resolve, 600));

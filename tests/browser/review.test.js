@@ -1,10 +1,10 @@
 // The review desk of the built varnock-review in a real browser, with real
 // varnock-mcp servers proposing edits: answers reach the agent and the
-// workspace, the diff and the explanation render, hostile text stays text,
-// a departed server's proposal makes way for the next, an answer lands only
-// on what was on screen long enough, servers queue, the terminal and the
-// desk decide once, refused requests decide nothing, and no cookie opens
-// or locks the desk.
+// workspace, the diff and the explanation render, code takes syntax colours
+// beside its changed words, hostile text stays text, a departed server's
+// proposal makes way for the next, an answer lands only on what was on
+// screen long enough, servers queue, the terminal and the desk decide once,
+// refused requests decide nothing, and no cookie opens or locks the desk.
 import assert from 'node:assert/strict';
 import { existsSync, readFileSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:http';
@@ -217,20 +217,40 @@ describe('a server whose host is gone', () => {
 });
 
 describe('hostile text', () => {
+  test('a Python file takes syntax colours, keeps its changed words marked, and its markup stays text', async () => {
+    const server = await desk.server();
+    const old = 'def total(items):\n    return sum(items, 0)  # <img src=x onerror="window.__pwned=7">\n';
+    const markup = 's = "</span><script>window.__pwned=8</script>"';
+    writeFileSync(join(server.workspace, 'sums.py'), old);
+    const reply = server.writeFile('sums.py', `${old.replace(' 0)', ' 10)')}${markup}\n`, 'From ten.');
+    await pick(page, 'sums.py');
+    const changes = region(page, 'Changes');
+    await changes.locator('.hljs-keyword', { hasText: 'def' }).first().waitFor();
+    assert.deepEqual(await changes.locator('mark .hljs-number').allTextContents(), ['0', '10']);
+    assert.deepEqual(await changes.locator('.hljs-string').allTextContents(), [markup.slice(4)]);
+    assert.equal(await changes.locator('.hljs-comment').count(), 2, 'both sides of the changed line');
+    assert.ok((await changes.textContent()).includes(markup));
+    assert.equal(await changes.locator('img, script').count(), 0);
+    await answered(() => reject(page).click(), reply);
+    assert.equal(await page.evaluate(() => window.__pwned), undefined);
+  });
+
   test('markup in the path, explanation and content neither runs nor loads, nor leaves the desk', async () => {
     const server = await desk.server();
-    const path = `${ATTACKS.join('/')}/hidden\u200b\u202e.txt`;
+    const path = `${ATTACKS.join('/')}/hidden\u200b\u202e.html`;
     const reply = server.writeFile(path, `${ATTACKS.join('\n')}\n`, `Looks harmless.\n\n${ATTACKS.join('\n\n')}`);
     await pick(page, 'hidden');
-    assert.equal(await page.locator('#path').textContent(), `${ATTACKS.join('/')}/hidden⟨U+200B⟩⟨U+202E⟩.txt`);
+    assert.equal(await page.locator('#path').textContent(), `${ATTACKS.join('/')}/hidden⟨U+200B⟩⟨U+202E⟩.html`);
     await region(page, 'Explanation').getByText('Looks harmless.').waitFor();
+    // Coloured as HTML, shown as text.
+    await region(page, 'Changes').locator('.hljs-tag').first().waitFor();
     const changes = await region(page, 'Changes').textContent();
     // Found by the reviewer and by the page alike, and said once.
     assert.deepEqual(await page.locator('#notices li', { hasText: 'hidden characters' }).allTextContents(),
       ['hidden characters in the path']);
     for (const attack of ATTACKS) assert.ok(changes.includes(attack), `shown as text: ${attack}`);
     assert.equal(await page.locator('iframe, img, object, embed, svg').count(), 0);
-    assert.equal(await page.locator('script').count(), 1, 'only desk.js');
+    assert.equal(await page.locator('script').count(), 3, 'only highlight.js, colours.js and desk.js');
     const hrefs = await page.locator('a[href]').evaluateAll((links) => links.map((a) => a.getAttribute('href')));
     for (const href of hrefs) assert.doesNotMatch(href, /^\s*(javascript|vbscript|data):/i);
     await answered(() => reject(page).click(), reply);

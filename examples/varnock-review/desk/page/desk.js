@@ -2,7 +2,8 @@
 // as text nodes (textContent, createTextNode); the one exception is the
 // explanation's HTML, which the server rendered from Markdown in cmark-gfm's
 // safe mode, or escaped whole as plain text under a note when rendering it
-// would cost too much.
+// would cost too much. Syntax colours (colours.js) come as runs of a class
+// over the text, never as HTML.
 'use strict';
 
 // The secret token comes in the address on the first load; the address bar
@@ -362,6 +363,7 @@ function renderDiff() {
   const sink = {
     body, unified, generation: ++desk.renderings, number: desk.current, hidden: false,
     oldNo: 0, newNo: 0, drawn: 0, total: diff.total, next: null, loading: null, more: null,
+    language: languageOf(desk.view.proposal.path), colouring: [],
   };
   desk.sink = sink;
   if (desk.mode === 'whole') sink.observer = foldObserver(sink);
@@ -519,25 +521,83 @@ function numberCell(value) {
   return element('span', { class: 'no' }, value === null ? '' : String(value));
 }
 
-// A text cell with the given highlighted [begin, end) spans (UTF-16 units);
-// `length`, when given, is the byte length of the line the text was cut from.
-function textCell(kind, text, spans, length) {
+// A text cell with the given changed [begin, end) spans (UTF-16 units), in
+// marks; `length`, when given, is the byte length of the line the text was
+// cut from. The cell is drawn plain, and coloured later when `sink` has a
+// language.
+function textCell(kind, text, spans, length, sink) {
   const cell = element('span', { class: kind });
   if (text === null) return { cell, hidden: false };
-  let hidden = false;
-  let at = 0;
+  const hidden = fillText(cell, { text, spans, length, runs: null });
+  if (sink.language && text) colourLater(sink, { cell, text, spans, length });
+  return { cell, hidden };
+}
+
+// Writes `line.text` into `cell`: its changed spans in marks, the parts in
+// its coloured runs (or none) in spans of their class, then the cut note.
+// Gives whether a hidden character was written as a marker.
+function fillText(cell, line) {
+  const { text, spans, length } = line;
+  const runs = line.runs || [];
+  const state = { at: 0, run: 0, hidden: false };
   for (let i = 0; spans && i < spans.length; i += 2) {
-    hidden = appendVisible(cell, text.slice(at, spans[i])) || hidden;
+    appendColoured(cell, text, spans[i], runs, state);
     const mark = element('mark');
-    hidden = appendVisible(mark, text.slice(spans[i], spans[i + 1])) || hidden;
+    appendColoured(mark, text, spans[i + 1], runs, state);
     cell.append(mark);
-    at = spans[i + 1];
   }
-  hidden = appendVisible(cell, text.slice(at)) || hidden;
+  appendColoured(cell, text, text.length, runs, state);
   if (length !== null && length !== undefined) {
     cell.append(element('span', { class: 'cut' }, `⟨cut: the line has ${length} bytes⟩`));
   }
-  return { cell, hidden };
+  return state.hidden;
+}
+
+// Appends text[state.at, to) to `parent`, each part within one of `runs`
+// ([begin, end, class], in order) in a span of its class; moves `state`
+// (where the text and the runs stand, and whether a marker was written).
+function appendColoured(parent, text, to, runs, state) {
+  while (state.at < to) {
+    const run = runs[state.run];
+    if (run && run[1] <= state.at) {
+      ++state.run;
+      continue;
+    }
+    const inside = run && run[0] <= state.at;
+    const end = Math.min(to, run ? run[inside ? 1 : 0] : to);
+    const holder = inside ? element('span', { class: run[2] }) : parent;
+    state.hidden = appendVisible(holder, text.slice(state.at, end)) || state.hidden;
+    if (inside) parent.append(holder);
+    state.at = end;
+  }
+}
+
+// Colours the cells of `sink` drawn plain, the earliest drawn first, while
+// the page is idle: drawing, scrolling and the buttons never wait for
+// colours, and only drawn lines are coloured.
+function colourLater(sink, line) {
+  sink.colouring.push(line);
+  if (sink.colouring.length === 1) requestIdleCallback((deadline) => colourSome(sink, deadline));
+}
+
+function colourSome(sink, deadline) {
+  let done = 0;
+  let last = { text: null, runs: null };
+  while (done < sink.colouring.length && current(sink) && deadline.timeRemaining() > 0) {
+    const line = sink.colouring[done++];
+    if (!line.cell.isConnected) continue;
+    // Both sides of an unchanged row hold the same text.
+    const runs = line.text === last.text ? last.runs : colourRuns(line.text, sink.language);
+    last = { text: line.text, runs };
+    if (!runs || runs.length === 0) continue;
+    const coloured = document.createDocumentFragment();
+    fillText(coloured, { ...line, runs });
+    line.cell.replaceChildren(coloured);
+  }
+  if (!current(sink)) return;
+  sink.colouring.splice(0, done);
+  if (sink.colouring.length) requestIdleCallback((next) => colourSome(sink, next));
+  else performance.mark(`desk-coloured-${sink.number}`);
 }
 
 // One side-by-side row: old number, old text, new number, new text; `spans`
@@ -545,9 +605,9 @@ function textCell(kind, text, spans, length) {
 function sideRow(sink, oldNo, oldText, newNo, newText, spans, lengths = []) {
   const row = element('div', { class: 'row' });
   const oldCell = textCell(oldNo === null ? 'empty' : (newNo === null || spans ? 'del' : 'same'),
-                           oldText, spans && spans[0], lengths[0]);
+                           oldText, spans && spans[0], lengths[0], sink);
   const newCell = textCell(newNo === null ? 'empty' : (oldNo === null || spans ? 'add' : 'same'),
-                           newText, spans && spans[1], lengths[1]);
+                           newText, spans && spans[1], lengths[1], sink);
   sink.hidden = sink.hidden || newCell.hidden;
   row.append(numberCell(oldNo), oldCell.cell, numberCell(newNo), newCell.cell);
   return row;
@@ -557,7 +617,7 @@ function sideRow(sink, oldNo, oldText, newNo, newText, spans, lengths = []) {
 function unifiedRow(sink, kind, oldNo, newNo, text, spans, length) {
   const row = element('div', { class: 'row' });
   const cls = kind === '-' ? 'del' : kind === '+' ? 'add' : 'same';
-  const cell = textCell(cls, text, spans, length);
+  const cell = textCell(cls, text, spans, length, sink);
   if (kind !== '-') sink.hidden = sink.hidden || cell.hidden;
   row.append(numberCell(oldNo), numberCell(newNo), element('span', { class: 'kind' }, kind === '=' ? ' ' : kind), cell.cell);
   return row;
