@@ -48,12 +48,6 @@ class LineReader {
   // keeping what was buffered.
   Result<std::optional<std::string>> read_line();
 
-  // A complete line already buffered, without reading.
-  std::optional<std::string> buffered_line() { return lines_.take_line(); }
-
-  // One read into the buffer: false at the end of the stream.
-  Result<bool> fill();
-
   // The unfinished line, for a caller that has seen the end of the stream.
   std::string take_rest() { return lines_.take_rest(); }
 

@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <stdexcept>
 #include <thread>
@@ -44,14 +45,20 @@ Connection Connection::to(const std::string& socket_path) {
 std::optional<std::string> Connection::read_line(int timeout_ms) {
   const auto deadline = after_ms(timeout_ms);
   for (;;) {
-    if (std::optional<std::string> line = lines_.buffered_line()) {
+    if (std::optional<std::string> line = lines_.take_line()) {
       line->pop_back();
       return line;
     }
-    if (!connected() || !wait_readable(fd_.get(), deadline)) return std::nullopt;
-    Result<bool> more = lines_.fill();
-    if (!more.ok() || !more.value()) return std::nullopt;
+    if (!connected() || !wait_readable(fd_.get(), deadline) || !fill()) return std::nullopt;
   }
+}
+
+bool Connection::fill() {
+  std::array<char, 65536> block;
+  const ssize_t count = read_some(fd_.get(), block.data(), block.size());
+  if (count <= 0) return false;
+  lines_.append(std::string_view(block.data(), static_cast<std::size_t>(count)));
+  return true;
 }
 
 bool Connection::send(std::string_view bytes, std::size_t chunk, int delay_ms) {
@@ -68,10 +75,8 @@ bool Connection::send(std::string_view bytes, std::size_t chunk, int delay_ms) {
 bool Connection::closed_by_peer(int timeout_ms) {
   const auto deadline = after_ms(timeout_ms);
   while (connected() && wait_readable(fd_.get(), deadline)) {
-    Result<bool> more = lines_.fill();
-    if (!more.ok() || !more.value()) return true;
-    while (lines_.buffered_line()) {
-    }
+    if (!fill()) return true;
+    lines_.take_rest();
   }
   return false;
 }
