@@ -15,6 +15,13 @@ constexpr std::size_t kKeptCapacity = std::size_t{1} << 20;
 
 }  // namespace
 
+std::string_view cut_line(std::string_view& text) {
+  const std::size_t feed = text.find('\n');
+  const std::string_view line = text.substr(0, feed == text.npos ? text.size() : feed + 1);
+  text.remove_prefix(line.size());
+  return line;
+}
+
 void LineSplitter::append(std::string_view bytes) {
   // Drop what was handed out once it is at least half the buffer, or when
   // the buffer grows anyway, so each byte is moved a bounded number of
