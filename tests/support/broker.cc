@@ -1,7 +1,5 @@
 #include "support/broker.h"
 
-#include <errno.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -21,14 +19,8 @@ using Clock = std::chrono::steady_clock;
 
 // True when `fd` becomes readable before `deadline`.
 bool wait_readable(int fd, Clock::time_point deadline) {
-  for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    pollfd entry{fd, POLLIN, 0};
-    const int ready = poll(&entry, 1, static_cast<int>(std::max<long long>(0, left.count())));
-    if (ready > 0) return true;
-    if (ready == 0 || errno != EINTR) return false;
-  }
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return varnock::wait_readable(fd, static_cast<int>(std::max<long long>(0, left.count())));
 }
 
 Clock::time_point after_ms(int timeout_ms) {
