@@ -63,7 +63,8 @@ bool wait_readable(int fd, int timeout_ms) {
     if (ready > 0) return true;
     if (ready == 0 || errno != EINTR) return false;
     if (timeout_ms < 0) continue;
-    const auto rest = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const auto rest =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     left = static_cast<int>(std::max<long long>(0, rest.count()));
   }
 }

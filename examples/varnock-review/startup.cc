@@ -88,8 +88,9 @@ void announce(const Setup& setup, const ReviewOptions& options) {
   if (options.web && ::isatty(STDIN_FILENO) == 1) mode = "answers from the desk or this terminal";
   if (options.auto_answer == AutoAnswer::kAccept) mode = "accepting every proposal (--auto)";
   if (options.auto_answer == AutoAnswer::kReject) mode = "rejecting every proposal (--auto)";
-  const std::string served = setup.limit.empty() ? "servers in any directory"
-                                                 : "servers under " + visible_name(setup.limit).text;
+  const std::string served = setup.limit.empty()
+                                 ? "servers in any directory"
+                                 : "servers under " + visible_name(setup.limit).text;
   const std::string& journal = setup.journal.path();
   const std::string journal_text =
       journal.empty() ? "no journal" : "journal " + visible_name(journal).text;

@@ -32,8 +32,7 @@ bool out_of_descriptors(const boost::system::error_code& error) {
 }  // namespace
 
 ServerHub::ServerHub(asio::io_context& io, ReviewCore& core, int listening_fd, HubSettings settings)
-    : shared_{core, std::move(settings),
-              [this](std::size_t more) { return within_budget(more); },
+    : shared_{core, std::move(settings), [this](std::size_t more) { return within_budget(more); },
               [this](int number) { session_closed(number); }},
       acceptor_(io),
       retry_(io) {
@@ -95,8 +94,8 @@ void ServerHub::on_accept_error(const boost::system::error_code& error) {
   if (!out_of_descriptors(error)) return accept_next();
   if (!paused_) {
     shared_.core.notice("Out of file descriptors (" + error.message() + "); serving the " +
-                 std::to_string(sessions_.size()) +
-                 " connected server(s) and accepting again when one leaves.");
+                        std::to_string(sessions_.size()) +
+                        " connected server(s) and accepting again when one leaves.");
   }
   paused_ = true;
   retry_.expires_after(kAcceptRetry);
