@@ -1,10 +1,13 @@
 #include "base/io.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 
 namespace varnock {
@@ -49,6 +52,21 @@ ssize_t read_some(int fd, void* buffer, std::size_t size) {
     count = ::read(fd, buffer, size);
   } while (count < 0 && errno == EINTR);
   return count;
+}
+
+bool wait_readable(int fd, int timeout_ms) {
+  using Clock = std::chrono::steady_clock;
+  const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
+  for (int left = timeout_ms;;) {
+    pollfd entry{fd, POLLIN, 0};
+    const int ready = ::poll(&entry, 1, left);
+    if (ready > 0) return true;
+    if (ready == 0 || errno != EINTR) return false;
+    if (timeout_ms < 0) continue;
+    const auto rest =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    left = static_cast<int>(std::max<long long>(0, rest.count()));
+  }
 }
 
 int write_all(int fd, std::string_view bytes) {

@@ -14,6 +14,11 @@ namespace varnock {
 // the byte count, 0 at the end of the stream, or -1 with errno set.
 ssize_t read_some(int fd, void* buffer, std::size_t size);
 
+// Waits up to `timeout_ms` (without end when negative) until `fd` can be
+// read or has hung up, repeating poll(2) when a signal interrupts it. False
+// when the time runs out or poll fails.
+bool wait_readable(int fd, int timeout_ms);
+
 // Writes all of `bytes` with write(2), repeating partial and interrupted
 // writes. Gives 0, or the error number of the write that failed (EAGAIN
 // included: a non-blocking descriptor that is full is a failure here).

@@ -15,6 +15,13 @@ constexpr std::size_t kKeptCapacity = std::size_t{1} << 20;
 
 }  // namespace
 
+std::string_view cut_line(std::string_view& text) {
+  const std::size_t feed = text.find('\n');
+  const std::string_view line = text.substr(0, feed == text.npos ? text.size() : feed + 1);
+  text.remove_prefix(line.size());
+  return line;
+}
+
 void LineSplitter::append(std::string_view bytes) {
   // Drop what was handed out once it is at least half the buffer, or when
   // the buffer grows anyway, so each byte is moved a bounded number of
@@ -63,19 +70,15 @@ std::string LineSplitter::take_rest() {
 
 LineReader::LineReader(int fd, std::size_t block_size) : fd_(fd), block_(block_size) {}
 
-Result<bool> LineReader::fill() {
-  const ssize_t count = read_some(fd_, block_.data(), block_.size());
-  if (count < 0) return fail(os_error_text(errno));
-  lines_.append(std::string_view(block_.data(), static_cast<std::size_t>(count)));
-  return count > 0;
-}
-
 Result<std::optional<std::string>> LineReader::read_line() {
   for (;;) {
     if (std::optional<std::string> line = lines_.take_line()) return line;
-    Result<bool> more = fill();
-    if (!more.ok()) return fail(std::move(more).failure());
-    if (more.value()) continue;
+    const ssize_t count = read_some(fd_, block_.data(), block_.size());
+    if (count < 0) return fail(os_error_text(errno));
+    if (count > 0) {
+      lines_.append(std::string_view(block_.data(), static_cast<std::size_t>(count)));
+      continue;
+    }
     if (lines_.pending() == 0) return std::optional<std::string>();
     return std::optional<std::string>(lines_.take_rest());
   }

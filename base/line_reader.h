@@ -1,5 +1,5 @@
-// Lines out of a byte stream: a splitter that is fed bytes as they arrive,
-// and a reader that feeds one from a descriptor.
+// Lines out of bytes: the first line of a text in hand, a splitter that is
+// fed bytes as they arrive, and a reader that feeds one from a descriptor.
 #pragma once
 
 #include <cstddef>
@@ -11,6 +11,10 @@
 #include "base/result.h"
 
 namespace varnock {
+
+// Cuts the first line off the front of `text` and gives it, with its LF
+// when it has one; the view points into the text. "" when `text` is empty.
+std::string_view cut_line(std::string_view& text);
 
 // Cuts a stream into lines, each ending with its line feed. However the
 // stream is cut into pieces, each byte is searched for a line feed once and
@@ -47,12 +51,6 @@ class LineReader {
   // with the system's text ("Connection reset by peer (os error 104)"),
   // keeping what was buffered.
   Result<std::optional<std::string>> read_line();
-
-  // A complete line already buffered, without reading.
-  std::optional<std::string> buffered_line() { return lines_.take_line(); }
-
-  // One read into the buffer: false at the end of the stream.
-  Result<bool> fill();
 
   // The unfinished line, for a caller that has seen the end of the stream.
   std::string take_rest() { return lines_.take_rest(); }

@@ -23,9 +23,9 @@ ensure_packages() {
 }
 
 # What building the server needs.
-BUILD_PACKAGES=(cmake ninja-build g++ libsimdjson-dev
-  pkg-config diffutils libboost1.81-dev libcmark-gfm-dev libcmark-gfm-extensions-dev libssl-dev
-  libsystemd-dev libjs-highlight.js)
+BUILD_PACKAGES=(cmake ninja-build g++ libsimdjson-dev pkg-config diffutils libboost1.81-dev
+  libboost-url1.81-dev libcmark-gfm-dev libcmark-gfm-extensions-dev libssl-dev libsystemd-dev
+  libjs-highlight.js)
 # What the tests, benchmarks and fuzz targets need on top.
 TEST_PACKAGES=(clang libclang-rt-14-dev libgtest-dev libgmock-dev libbenchmark-dev systemd
   util-linux dpkg-dev file lintian man-db chromium dbus-daemon dbus-bin)

@@ -1,6 +1,5 @@
 #include "stdin_lines.h"
 
-#include <poll.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -9,6 +8,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <utility>
+
+#include "base/io.h"
 
 namespace varnock {
 namespace {
@@ -76,7 +77,7 @@ std::string_view StdinLines::take_line(std::size_t line_feed) {
 void StdinLines::fill() {
   make_room();
   for (;;) {
-    ssize_t count = read(fd_, buffer_.get() + end_, capacity_ - end_);
+    const ssize_t count = read_some(fd_, buffer_.get() + end_, capacity_ - end_);
     if (count > 0) {
       end_ += static_cast<std::size_t>(count);
       failed_reads_ = 0;
@@ -86,8 +87,7 @@ void StdinLines::fill() {
       at_end_ = true;
       return;
     }
-    if (errno == EINTR) continue;
-    if ((errno == EAGAIN || errno == EWOULDBLOCK) && wait_readable()) continue;
+    if ((errno == EAGAIN || errno == EWOULDBLOCK) && wait_readable(fd_, -1)) continue;
     drop_interrupted_line();
     if (++failed_reads_ >= kMaxFailedReads) at_end_ = true;
     return;
@@ -131,16 +131,6 @@ void StdinLines::release_memory() {
   scanned_ -= begin_;
   end_ = pending;
   begin_ = 0;
-}
-
-// Waits until the non-blocking descriptor has something to read. Gives false
-// when poll() itself fails.
-bool StdinLines::wait_readable() {
-  pollfd readable = {fd_, POLLIN, 0};
-  for (;;) {
-    if (poll(&readable, 1, -1) >= 0) return true;
-    if (errno != EINTR) return false;
-  }
 }
 
 void StdinLines::drop_interrupted_line() {

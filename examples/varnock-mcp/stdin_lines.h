@@ -43,7 +43,6 @@ class StdinLines {
   std::string_view take_line(std::size_t line_feed);
   void fill();
   void make_room();
-  bool wait_readable();
   void drop_interrupted_line();
 
   int fd_;

@@ -1,11 +1,10 @@
 #include "support/broker.h"
 
-#include <errno.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <stdexcept>
 #include <thread>
@@ -20,14 +19,8 @@ using Clock = std::chrono::steady_clock;
 
 // True when `fd` becomes readable before `deadline`.
 bool wait_readable(int fd, Clock::time_point deadline) {
-  for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    pollfd entry{fd, POLLIN, 0};
-    const int ready = poll(&entry, 1, static_cast<int>(std::max<long long>(0, left.count())));
-    if (ready > 0) return true;
-    if (ready == 0 || errno != EINTR) return false;
-  }
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+  return varnock::wait_readable(fd, static_cast<int>(std::max<long long>(0, left.count())));
 }
 
 Clock::time_point after_ms(int timeout_ms) {
@@ -44,14 +37,20 @@ Connection Connection::to(const std::string& socket_path) {
 std::optional<std::string> Connection::read_line(int timeout_ms) {
   const auto deadline = after_ms(timeout_ms);
   for (;;) {
-    if (std::optional<std::string> line = lines_.buffered_line()) {
+    if (std::optional<std::string> line = lines_.take_line()) {
       line->pop_back();
       return line;
     }
-    if (!connected() || !wait_readable(fd_.get(), deadline)) return std::nullopt;
-    Result<bool> more = lines_.fill();
-    if (!more.ok() || !more.value()) return std::nullopt;
+    if (!connected() || !wait_readable(fd_.get(), deadline) || !fill()) return std::nullopt;
   }
+}
+
+bool Connection::fill() {
+  std::array<char, 65536> block;
+  const ssize_t count = read_some(fd_.get(), block.data(), block.size());
+  if (count <= 0) return false;
+  lines_.append(std::string_view(block.data(), static_cast<std::size_t>(count)));
+  return true;
 }
 
 bool Connection::send(std::string_view bytes, std::size_t chunk, int delay_ms) {
@@ -68,10 +67,8 @@ bool Connection::send(std::string_view bytes, std::size_t chunk, int delay_ms) {
 bool Connection::closed_by_peer(int timeout_ms) {
   const auto deadline = after_ms(timeout_ms);
   while (connected() && wait_readable(fd_.get(), deadline)) {
-    Result<bool> more = lines_.fill();
-    if (!more.ok() || !more.value()) return true;
-    while (lines_.buffered_line()) {
-    }
+    if (!fill()) return true;
+    lines_.take_rest();
   }
   return false;
 }

@@ -16,7 +16,7 @@ namespace varnock::test {
 // One end of a Unix-domain stream connection.
 class Connection {
  public:
-  explicit Connection(UniqueFd fd) : fd_(std::move(fd)), lines_(fd_.get(), 65536) {}
+  explicit Connection(UniqueFd fd) : fd_(std::move(fd)) {}
   // Connects to `socket_path`; connected() tells whether it did.
   static Connection to(const std::string& socket_path);
 
@@ -33,8 +33,11 @@ class Connection {
   void close() { fd_.reset(); }
 
  private:
+  // One read into `lines_`: false at the end of the stream or on an error.
+  bool fill();
+
   UniqueFd fd_;
-  LineReader lines_;
+  LineSplitter lines_;
 };
 
 class TestBroker {

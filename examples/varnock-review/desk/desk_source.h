@@ -22,7 +22,9 @@ namespace varnock::desk {
 // The tool server a proposal came from, as its hello line named it.
 struct ToolServer {
   std::string workspace;  // the server's workspace root
-  std::string pid;        // decimal text, "?" when unknown
+  // The peer's pid in decimal, followed by " (hello said N)" when the
+  // server's hello named another pid N.
+  std::string pid;
   std::string thread_id;  // the agent's thread id as the server sent it
 };
 
@@ -35,8 +37,9 @@ struct DeskProposal {
   std::uint64_t before_size = 0;  // bytes; 0 for a new file
   std::uint64_t after_size = 0;
   bool new_file = false;
-  // Further notices in the core's words, e.g. "file changed since the
-  // agent read it". The desk adds "hidden characters in the new text".
+  // Notices in the core's words, e.g. "new file" or "no agent will hear
+  // the answer: its host is gone". The page adds its own, such as "hidden
+  // characters in the new text".
   std::vector<std::string> notices;
 };
 
@@ -55,8 +58,9 @@ struct DeskDecision {
   std::uint64_t number = 0;
   std::string path;
   std::string workspace;
-  // What became of it, in the core's words: "accepted", "rejected",
-  // "withdrawn", "failed: <reason>" ...
+  // What became of it: "accepted", "rejected", "refused" or "withdrawn",
+  // then ": " and the core's words for what was written or why, e.g.
+  // "rejected: rejected by the person".
   std::string outcome;
   std::string time;  // when, as the journal shows it (e.g. ISO 8601, UTC)
 };

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <charconv>
 
+#include "base/line_reader.h"
+
 namespace varnock::desk {
 namespace {
 
@@ -36,12 +38,12 @@ Result<ChangedRun> parse_run(std::string_view line) {
 Result<std::vector<ChangedRun>> parse_changed_runs(std::string_view out) {
   std::vector<ChangedRun> runs;
   while (!out.empty()) {
-    const std::size_t end = out.find('\n');
-    if (end == std::string_view::npos) return fail("diff output ended mid-line");
-    Result<ChangedRun> run = parse_run(out.substr(0, end));
+    std::string_view line = cut_line(out);
+    if (!line.ends_with('\n')) return fail("diff output ended mid-line");
+    line.remove_suffix(1);
+    Result<ChangedRun> run = parse_run(line);
     if (!run.ok()) return fail(std::move(run).failure());
     runs.push_back(run.value());
-    out.remove_prefix(end + 1);
   }
   return runs;
 }

@@ -1,5 +1,7 @@
 #include "request_check.h"
 
+#include <boost/url/parse.hpp>
+
 namespace varnock::desk {
 namespace {
 
@@ -26,20 +28,12 @@ bool from_other_site(std::string_view sec_fetch_site) {
 
 std::string_view target_path(std::string_view target) { return target.substr(0, target.find('?')); }
 
-std::string_view query_value(std::string_view target, std::string_view name) {
-  const std::size_t question = target.find('?');
-  if (question == std::string_view::npos) return "";
-  std::string_view query = target.substr(question + 1);
-  while (!query.empty()) {
-    const std::size_t end = query.find('&');
-    const std::string_view pair = query.substr(0, end);
-    query = end == std::string_view::npos ? "" : query.substr(end + 1);
-    if (pair.size() > name.size() && pair.substr(0, name.size()) == name &&
-        pair[name.size()] == '=') {
-      return pair.substr(name.size() + 1);
-    }
-  }
-  return "";
+std::string query_value(std::string_view target, std::string_view name) {
+  const auto parsed = boost::urls::parse_origin_form(target);
+  if (!parsed.has_value()) return "";
+  const boost::urls::params_view params = parsed->params();
+  const auto found = params.find(name);
+  return found == params.end() ? "" : (*found).value;
 }
 
 Verdict check_request(const RequestFacts& request, const DeskIdentity& desk) {

@@ -48,8 +48,11 @@ Verdict check_request(const RequestFacts& request, const DeskIdentity& desk);
 
 // The path of `target` without its query.
 std::string_view target_path(std::string_view target);
-// The value of `name` in the query of `target`, "" when absent.
-std::string_view query_value(std::string_view target, std::string_view name);
+// The value of the first `name` in the query of `target`, percent-decoded;
+// "" when there is none, or when `target` is not a path and query as a
+// request line carries them ("/events?token=..."), such as one with a
+// malformed percent escape.
+std::string query_value(std::string_view target, std::string_view name);
 
 // The headers every response carries: the content security policy, no
 // sniffing, no referrer, no caching, no framing.

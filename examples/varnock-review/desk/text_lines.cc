@@ -1,15 +1,12 @@
 #include "text_lines.h"
 
-#include <cstring>
+#include "base/line_reader.h"
 
 namespace varnock::desk {
 
 TextLines::TextLines(std::string_view text) : text_(text) {
-  for (std::size_t start = 0; start < text.size();) {
-    starts_.push_back(start);
-    const void* newline = std::memchr(text.data() + start, '\n', text.size() - start);
-    if (newline == nullptr) break;
-    start = static_cast<std::size_t>(static_cast<const char*>(newline) - text.data()) + 1;
+  for (std::string_view rest = text; !rest.empty(); cut_line(rest)) {
+    starts_.push_back(static_cast<std::size_t>(rest.data() - text.data()));
   }
 }
 

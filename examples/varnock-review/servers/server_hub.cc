@@ -32,7 +32,10 @@ bool out_of_descriptors(const boost::system::error_code& error) {
 }  // namespace
 
 ServerHub::ServerHub(asio::io_context& io, ReviewCore& core, int listening_fd, HubSettings settings)
-    : core_(core), settings_(std::move(settings)), acceptor_(io), retry_(io) {
+    : shared_{core, std::move(settings), [this](std::size_t more) { return within_budget(more); },
+              [this](int number) { session_closed(number); }},
+      acceptor_(io),
+      retry_(io) {
   acceptor_.assign(asio::local::stream_protocol(), listening_fd);
 }
 
@@ -51,9 +54,9 @@ void ServerHub::stop() {
 }
 
 bool ServerHub::within_budget(std::size_t more) const {
-  std::size_t held = core_.held_bytes() + more;
+  std::size_t held = shared_.core.held_bytes() + more;
   for (const auto& [number, session] : sessions_) held += session->pending_bytes();
-  return held <= settings_.limits.memory_budget;
+  return held <= shared_.settings.limits.memory_budget;
 }
 
 void ServerHub::session_closed(int number) {
@@ -78,7 +81,7 @@ void ServerHub::accept_next() {
         if (stopped_ || error == asio::error::operation_aborted) return;
         if (error) return on_accept_error(error);
         const int number = next_number_++;
-        auto session = std::make_shared<Session>(*this, number, std::move(socket));
+        auto session = std::make_shared<Session>(shared_, number, std::move(socket));
         sessions_.emplace(number, session);
         session->start();
         accept_next();
@@ -90,9 +93,9 @@ void ServerHub::accept_next() {
 void ServerHub::on_accept_error(const boost::system::error_code& error) {
   if (!out_of_descriptors(error)) return accept_next();
   if (!paused_) {
-    core_.notice("Out of file descriptors (" + error.message() + "); serving the " +
-                 std::to_string(sessions_.size()) +
-                 " connected server(s) and accepting again when one leaves.");
+    shared_.core.notice("Out of file descriptors (" + error.message() + "); serving the " +
+                        std::to_string(sessions_.size()) +
+                        " connected server(s) and accepting again when one leaves.");
   }
   paused_ = true;
   retry_.expires_after(kAcceptRetry);

@@ -10,17 +10,12 @@
 #include <memory>
 #include <string>
 
-#include "servers/line_limits.h"
 #include "core/review_core.h"
+#include "servers/shared_state.h"
 
 namespace varnock::review {
 
 class Session;
-
-struct HubSettings {
-  std::string workspace_limit;  // a real path; empty: servers may work anywhere
-  LineLimits limits;
-};
 
 class ServerHub {
  public:
@@ -28,25 +23,21 @@ class ServerHub {
   // does not own). `core` must outlive the hub.
   ServerHub(boost::asio::io_context& io, ReviewCore& core, int listening_fd, HubSettings settings);
   ~ServerHub();
+  ServerHub(const ServerHub&) = delete;  // the shared state points at this hub
+  ServerHub& operator=(const ServerHub&) = delete;
 
   // Starts accepting connections.
   void start();
   // Stops accepting and closes every connection.
   void stop();
 
-  // For sessions.
-  ReviewCore& core() { return core_; }
-  const HubSettings& settings() const { return settings_; }
-  // Whether `more` bytes can still be held within the memory budget.
+ private:
   bool within_budget(std::size_t more) const;
   void session_closed(int number);
-
- private:
   void accept_next();
   void on_accept_error(const boost::system::error_code& error);
 
-  ReviewCore& core_;
-  HubSettings settings_;
+  SharedState shared_;
   boost::asio::local::stream_protocol::acceptor acceptor_;
   boost::asio::steady_timer retry_;
   std::map<int, std::shared_ptr<Session>> sessions_;

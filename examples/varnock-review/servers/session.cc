@@ -7,7 +7,6 @@
 
 #include "json/parse.h"
 #include "servers/line_limits.h"
-#include "servers/server_hub.h"
 #include "core/visible_text.h"
 
 namespace varnock::review {
@@ -26,8 +25,8 @@ std::string kibibytes(std::size_t bytes) { return std::to_string(bytes / 1024) +
 
 }  // namespace
 
-Session::Session(ServerHub& hub, int number, Socket socket)
-    : hub_(hub),
+Session::Session(SharedState& shared, int number, Socket socket)
+    : shared_(shared),
       number_(number),
       socket_(std::move(socket)),
       hello_timer_(socket_.get_executor()),
@@ -70,11 +69,11 @@ void Session::read_more() {
 }
 
 void Session::on_read(std::size_t count) {
-  const LineLimits& limits = hub_.settings().limits;
+  const LineLimits& limits = shared_.settings.limits;
   if (lines_.pending() + count > limits.max_line) {
     return close("a line over the limit of " + kibibytes(limits.max_line) + " was dropped");
   }
-  if (!hub_.within_budget(count)) return close(budget_used_up());
+  if (!shared_.within_budget(count)) return close(budget_used_up());
   lines_.append(std::string_view(buffer_.data(), count));
   take_lines();
 }
@@ -93,9 +92,9 @@ void Session::take_lines() {
 // it); when the budget has no room for them the line is dropped.
 void Session::parse_off_loop(std::string line) {
   parsing_bytes_ = line.size();
-  if (!hub_.within_budget(kParseCopies * line.size())) return close(budget_used_up());
+  if (!shared_.within_budget(kParseCopies * line.size())) return close(budget_used_up());
   parsing_bytes_ += kParseCopies * line.size();
-  asio::post(hub_.core().workers(), [self = shared_from_this(), line = std::move(line)]() mutable {
+  asio::post(shared_.core.workers(), [self = shared_from_this(), line = std::move(line)]() mutable {
     std::optional<mcp::ServerMessage> message = parse_line(line);
     std::string().swap(line);
     json::release_thread_buffers();  // kept, they would hold this line's size for good
@@ -116,28 +115,28 @@ void Session::handle_message(std::optional<mcp::ServerMessage> parsed) {
   mcp::ServerMessage& message = *parsed;
   if (auto* hello = std::get_if<mcp::BrokerHello>(&message)) return on_hello(std::move(*hello));
   if (auto* proposal = std::get_if<mcp::BrokerProposal>(&message)) {
-    if (said_hello_ && hub_.core().in_flight(number_) >= kMaxProposalsAtOnce) {
+    if (said_hello_ && shared_.core.in_flight(number_) >= kMaxProposalsAtOnce) {
       return close("it sent more than " + std::to_string(kMaxProposalsAtOnce) +
                    " proposals at once");
     }
     if (said_hello_) {
       check_parent();
-      hub_.core().receive(number_, std::move(*proposal));
+      shared_.core.receive(number_, std::move(*proposal));
       return watch_parent();
     }
     deliver(mcp::decision_line(proposal->id, false));
-    return hub_.core().notice("Rejected from " + name() + ": a proposal before its hello.");
+    return shared_.core.notice("Rejected from " + name() + ": a proposal before its hello.");
   }
   const mcp::UnusableLine& unusable = std::get<mcp::UnusableLine>(message);
   if (!unusable.reason.empty()) {
-    hub_.core().notice("Ignoring from " + name() + ": " + visible_name(unusable.reason).text);
+    shared_.core.notice("Ignoring from " + name() + ": " + visible_name(unusable.reason).text);
   }
   if (unusable.reject_id) deliver(mcp::decision_line(*unusable.reject_id, false));
 }
 
 void Session::on_hello(mcp::BrokerHello hello) {
-  if (said_hello_) return hub_.core().notice("Ignoring from " + name() + ": a second hello.");
-  const std::string& limit = hub_.settings().workspace_limit;
+  if (said_hello_) return shared_.core.notice("Ignoring from " + name() + ": a second hello.");
+  const std::string& limit = shared_.settings.workspace_limit;
   if (!limit.empty() && !is_inside(workspace_->name, limit)) {
     return close("it works in " + visible_name(workspace_->name).text + ", outside " +
                  visible_name(limit).text);
@@ -148,10 +147,10 @@ void Session::on_hello(mcp::BrokerHello hello) {
   if (hello.pid && *hello.pid != static_cast<std::uint64_t>(peer_.pid)) info_.hello_pid = hello.pid;
   info_.thread_id = std::move(hello.thread_id);
   std::weak_ptr<Session> weak = weak_from_this();
-  hub_.core().server_ready(info_, workspace_, [weak](const Decision& decision) {
+  shared_.core.server_ready(info_, workspace_, [weak](const Decision& decision) {
     if (auto self = weak.lock()) self->deliver(mcp::decision_line(decision.id, decision.accepted));
   });
-  hub_.core().notice(describe_server(info_) + " connected.");
+  shared_.core.notice(describe_server(info_) + " connected.");
 }
 
 // When the agent's host is killed, the server it started lives on under
@@ -166,14 +165,14 @@ void Session::check_parent() {
   if (!now.ok() || now.value().start_time != at_hello_->start_time) return;
   if (now.value().parent == at_hello_->parent) return;
   orphaned_ = true;
-  hub_.core().server_orphaned(number_);
+  shared_.core.server_orphaned(number_);
 }
 
 // Looks at the parent every kParentCheck while proposals of this server
 // wait; a server with none waiting is looked at when it sends the next.
 void Session::watch_parent() {
   if (watching_parent_ || orphaned_ || closed_ || !at_hello_) return;
-  if (hub_.core().in_flight(number_) == 0) return;
+  if (shared_.core.in_flight(number_) == 0) return;
   watching_parent_ = true;
   parent_timer_.expires_after(kParentCheck);
   parent_timer_.async_wait([self = shared_from_this()](const boost::system::error_code& error) {
@@ -216,13 +215,13 @@ void Session::close(std::string_view why) {
   socket_.close(ignored);
   std::string text = name() + (why.empty() ? " disconnected." : " is disconnected: ");
   if (!why.empty()) text += std::string(why) + ".";
-  if (said_hello_ || !why.empty()) hub_.core().notice(text);
-  if (said_hello_) hub_.core().server_gone(number_);
-  hub_.session_closed(number_);
+  if (said_hello_ || !why.empty()) shared_.core.notice(text);
+  if (said_hello_) shared_.core.server_gone(number_);
+  shared_.session_closed(number_);
 }
 
 std::string Session::budget_used_up() const {
-  return "the reviewer's memory budget of " + kibibytes(hub_.settings().limits.memory_budget) +
+  return "the reviewer's memory budget of " + kibibytes(shared_.settings.limits.memory_budget) +
          " is used up; a line was dropped";
 }
 

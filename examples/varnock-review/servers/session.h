@@ -13,12 +13,11 @@
 #include <string_view>
 
 #include "base/line_reader.h"
-#include "system/peer.h"
 #include "core/review_core.h"
+#include "servers/shared_state.h"
+#include "system/peer.h"
 
 namespace varnock::review {
-
-class ServerHub;
 
 // A session keeps itself alive through its handlers (shared_from_this) and
 // is closed once: by the server going away, by a bound, or by the hub.
@@ -37,7 +36,8 @@ class Session : public std::enable_shared_from_this<Session> {
   // dropped.
   static constexpr std::size_t kMaxProposalsAtOnce = 4;
 
-  Session(ServerHub& hub, int number, Socket socket);
+  // `shared` must outlive the session's use of it, which ends at close().
+  Session(SharedState& shared, int number, Socket socket);
 
   // Checks the peer and starts reading; closes at once a peer of another
   // user or one whose working directory cannot be opened.
@@ -70,7 +70,7 @@ class Session : public std::enable_shared_from_this<Session> {
   std::string name() const;
   std::string budget_used_up() const;
 
-  ServerHub& hub_;
+  SharedState& shared_;
   int number_;
   Socket socket_;
   boost::asio::steady_timer hello_timer_;

@@ -115,6 +115,13 @@ Result<pid_t> spawn(const std::vector<std::string>& args, const std::vector<Uniq
   return pid;
 }
 
+// Waits for child `pid` to end and reaps it, repeating waitpid(2) when a
+// signal interrupts it; its wait status goes to `status` when given.
+void reap(pid_t pid, int* status = nullptr) {
+  while (::waitpid(pid, status, 0) < 0 && errno == EINTR) {
+  }
+}
+
 }  // namespace
 
 // One running child and the descriptors the loop watches for it. Handlers
@@ -211,8 +218,7 @@ void ChildRunner::Child::watch_exit() {
                      [weak = weak_from_this()](const boost::system::error_code& error) {
                        const std::shared_ptr<Child> self = weak.lock();
                        if (!self || error == asio::error::operation_aborted) return;
-                       while (::waitpid(self->pid, &self->wait_status, 0) < 0 && errno == EINTR) {
-                       }
+                       reap(self->pid, &self->wait_status);
                        self->exited = true;
                        self->timer.cancel();
                        self->maybe_finish();
@@ -252,8 +258,7 @@ ChildRunner::~ChildRunner() {
   for (auto& [id, child] : children_) {
     if (child->exited || child->job.outlives_runner) continue;
     ::kill(child->pid, SIGKILL);
-    while (::waitpid(child->pid, nullptr, 0) < 0 && errno == EINTR) {
-    }
+    reap(child->pid);
   }
 }
 
@@ -286,8 +291,7 @@ ChildRunner::Id ChildRunner::run(ChildJob job, ChildDone done) {
   if (!pidfd.valid()) {
     const int error = errno;
     ::kill(pid.value(), SIGKILL);
-    while (::waitpid(pid.value(), nullptr, 0) < 0 && errno == EINTR) {
-    }
+    reap(pid.value());
     return failed(fail(system_error("cannot watch " + job.args.front(), error)));
   }
   auto child = std::make_shared<Child>(io_, *this, id, std::move(job), std::move(done));

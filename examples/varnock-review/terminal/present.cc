@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include "base/line_reader.h"
 #include "terminal/output.h"
 #include "terminal/unified_diff.h"
 #include "core/visible_text.h"
@@ -25,16 +26,13 @@ std::string_view colour_of(std::string_view line) {
   return {};
 }
 
-// Each line of `text` after `indent`.
+// Each line of `text` after `indent`, each ending with a LF.
 std::string indented(std::string_view text, std::string_view indent) {
   std::string out;
   while (!text.empty()) {
-    const std::size_t end = text.find('\n');
     out += indent;
-    out += text.substr(0, end);
-    out += '\n';
-    if (end == std::string_view::npos) break;
-    text.remove_prefix(end + 1);
+    out += cut_line(text);
+    if (!out.ends_with('\n')) out += '\n';
   }
   return out;
 }
@@ -84,12 +82,11 @@ std::string label(std::string_view side, const std::string& path) {
 std::string colour_diff(std::string_view diff) {
   std::string out;
   while (!diff.empty()) {
-    const std::size_t end = diff.find('\n');
-    const std::string_view line = diff.substr(0, end);
+    std::string_view line = cut_line(diff);
+    const bool fed = line.ends_with('\n');
+    if (fed) line.remove_suffix(1);
     out += styled(line, colour_of(line), !colour_of(line).empty());
-    if (end == std::string_view::npos) break;
-    out += '\n';
-    diff.remove_prefix(end + 1);
+    if (fed) out += '\n';
   }
   return out;
 }

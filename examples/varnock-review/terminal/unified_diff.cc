@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <vector>
 
+#include "base/line_reader.h"
+
 namespace varnock::review {
 namespace {
 
@@ -28,11 +30,8 @@ class LineCursor {
   explicit LineCursor(std::string_view text) : rest_(text) {}
 
   std::string_view take() {
-    const std::size_t end = rest_.find('\n');
-    const std::string_view line = rest_.substr(0, end == rest_.npos ? rest_.size() : end + 1);
-    rest_.remove_prefix(line.size());
     ++next_;
-    return line;
+    return cut_line(rest_);
   }
   void skip_to(std::size_t line) {
     while (next_ < line) take();

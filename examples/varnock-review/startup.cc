@@ -1,0 +1,150 @@
+#include "startup.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <string_view>
+#include <utility>
+
+#include "base/os_error.h"
+#include "core/visible_text.h"
+#include "system/socket_place.h"
+#include "terminal/present.h"
+#include "terminal/terminal.h"
+
+namespace varnock::review {
+namespace {
+
+namespace asio = boost::asio;
+
+// The --workspace limit as a real path, so servers' directories compare.
+Result<std::string> real_directory(const std::string& given) {
+  if (given.empty()) return std::string();
+  std::unique_ptr<char, decltype(&std::free)> real(::realpath(given.c_str(), nullptr), &std::free);
+  if (!real) return fail(system_error("cannot use the workspace " + given, errno));
+  return std::string(real.get());
+}
+
+// Single-quoted for a POSIX shell when it holds anything but safe characters.
+std::string shell_word(const std::string& text) {
+  constexpr std::string_view kSafe =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789/._-+:,@%";
+  if (!text.empty() && text.find_first_not_of(kSafe) == std::string::npos) return text;
+  std::string quoted = "'";
+  for (char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return quoted + "'";
+}
+
+Result<Journal> open_journal(const ReviewOptions& options) {
+  if (options.no_journal) return Journal();
+  Result<std::string> path =
+      options.journal.empty() ? default_journal_path() : Result<std::string>(options.journal);
+  if (!path.ok()) return fail(path.failure());
+  return Journal::open(path.value());
+}
+
+Result<Listener> open_listener(const ReviewOptions& options) {
+  Result<std::optional<UniqueFd>> passed = activated_socket();
+  if (!passed.ok()) return fail(passed.failure());
+  if (passed.value()) {
+    const int fd = passed.value()->get();
+    return Listener::adopt(std::move(*passed.value()), bound_path(fd));
+  }
+  Result<std::string> path = options.socket_path.empty() ? default_socket_path()
+                                                         : Result<std::string>(options.socket_path);
+  if (!path.ok()) return fail(path.failure());
+  return Listener::open(path.value());
+}
+
+// Writes the page that sends the browser to `url` beside the default
+// socket, and opens it. A browser that does not open is told, and the
+// printed address remains.
+Result<LaunchPage> launch_browser(ChildRunner& runner, const std::string& url) {
+  Result<std::string> socket = default_socket_path();
+  if (!socket.ok()) return fail(socket.failure());
+  const std::string& place = socket.value();
+  Result<LaunchPage> page = LaunchPage::write(place.substr(0, place.rfind('/')), url);
+  if (!page.ok()) return page;
+  open_in_browser(runner, page.value().path(), [](const Status& opened) {
+    if (!opened.ok())
+      show("varnock-review: " + opened.failure() + "; open the address above by hand\n");
+  });
+  return page;
+}
+
+}  // namespace
+
+bool want_colour() {
+  const char* term = std::getenv("TERM");
+  const bool dumb = term != nullptr && std::string_view(term) == "dumb";
+  return ::isatty(STDOUT_FILENO) == 1 && !dumb && std::getenv("NO_COLOR") == nullptr;
+}
+
+void announce(const Setup& setup, const ReviewOptions& options) {
+  const std::string& socket = setup.listener.path();
+  if (!socket.empty()) show("VARNOCK_SOCKET=" + shell_word(socket) + "\n");
+  std::string mode = options.web ? "answers from the desk" : "answers from this terminal";
+  if (options.web && ::isatty(STDIN_FILENO) == 1) mode = "answers from the desk or this terminal";
+  if (options.auto_answer == AutoAnswer::kAccept) mode = "accepting every proposal (--auto)";
+  if (options.auto_answer == AutoAnswer::kReject) mode = "rejecting every proposal (--auto)";
+  const std::string served = setup.limit.empty()
+                                 ? "servers in any directory"
+                                 : "servers under " + visible_name(setup.limit).text;
+  const std::string& journal = setup.journal.path();
+  const std::string journal_text =
+      journal.empty() ? "no journal" : "journal " + visible_name(journal).text;
+  show(
+      "Export the line above where the MCP host starts varnock-mcp.\n"
+      "Serving " +
+      served + "; " + journal_text +
+      ".\n"
+      "Waiting for servers; " +
+      mode + ". Ctrl-C stops.\n");
+}
+
+Result<Setup> set_up(const ReviewOptions& options) {
+  Result<std::string> limit = real_directory(options.workspace);
+  if (!limit.ok()) return fail(limit.failure());
+  Result<Journal> journal = open_journal(options);
+  if (!journal.ok()) return fail(journal.failure());
+  std::optional<TextStore> texts;
+  if (const std::string& path = journal.value().path(); !path.empty()) {
+    Result<TextStore> opened = TextStore::open(path.substr(0, path.rfind('/')) + "/texts");
+    if (!opened.ok()) return fail(opened.failure());
+    texts.emplace(std::move(opened).value());
+  }
+  UniqueFd tty;
+  // With the desk, the terminal answers too only when the reviewer was
+  // started from one.
+  const bool desk_alone = options.web && ::isatty(STDIN_FILENO) != 1;
+  if (options.auto_answer == AutoAnswer::kNone && !desk_alone) {
+    Result<UniqueFd> opened = open_terminal();
+    if (opened.ok()) {
+      tty = std::move(opened).value();
+    } else if (!options.web) {
+      return fail(opened.failure() + " (or pass --auto accept|reject, or --web)");
+    }
+  }
+  Result<Listener> listener = open_listener(options);
+  if (!listener.ok()) return fail(listener.failure());
+  return Setup{std::move(limit).value(), std::move(journal).value(), std::move(texts),
+               std::move(listener).value(), std::move(tty)};
+}
+
+Result<Desk> start_desk(asio::io_context& io, ChildRunner& runner, DeskFrontEnd& front_end,
+                        const ReviewOptions& options) {
+  const WebAddress& address = *options.web;
+  Result<std::unique_ptr<desk::DeskServer>> server = desk::DeskServer::start(
+      io, front_end, desk::DeskOptions{address.host, address.port, options.web_allow_remote});
+  if (!server.ok()) return fail("cannot serve the desk: " + server.failure());
+  Desk desk{std::move(server).value(), std::nullopt};
+  show("Review desk: " + desk.server->url() + "\n");
+  if (!options.open_browser) return desk;
+  Result<LaunchPage> page = launch_browser(runner, desk.server->url());
+  if (!page.ok()) return fail(page.failure());
+  desk.launch_page.emplace(std::move(page).value());
+  return desk;
+}
+
+}  // namespace varnock::review

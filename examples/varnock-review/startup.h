@@ -1,0 +1,61 @@
+// Start-up of the reviewer: what it opens before its event loop runs (the
+// workspace limit, the journal and its texts, the listening socket, the
+// terminal), the
+// desk with the browser page it may open, and the lines that tell the
+// person where servers find the reviewer.
+#pragma once
+
+#include <boost/asio/io_context.hpp>
+#include <memory>
+#include <optional>
+#include <string>
+
+#include "base/result.h"
+#include "base/unique_fd.h"
+#include "core/journal.h"
+#include "desk/browser_launch.h"
+#include "desk/desk_front_end.h"
+#include "desk/desk_server.h"
+#include "options.h"
+#include "system/child_runner.h"
+#include "system/listener.h"
+#include "system/text_store.h"
+
+namespace varnock::review {
+
+struct Setup {
+  std::string limit;  // the --workspace limit as a real path; empty: none
+  Journal journal;
+  std::optional<TextStore> texts;  // beside the journal; none without one
+  Listener listener;
+  UniqueFd tty;  // closed when the terminal does not answer
+};
+
+// Opens what the options ask for. The terminal is opened when proposals are
+// answered by hand and the reviewer was started from one, or has no desk;
+// a desk alone, or --auto, needs none. The listening socket is the one
+// systemd passed, else the one at --socket or the per-user default.
+Result<Setup> set_up(const ReviewOptions& options);
+
+// Whether standard output takes colours: a terminal, not "dumb", and no
+// NO_COLOR in the environment.
+bool want_colour();
+
+// Prints the VARNOCK_SOCKET line (the path quoted for a POSIX shell), what
+// is served, the journal, and who answers.
+void announce(const Setup& setup, const ReviewOptions& options);
+
+// The desk's page handed to the browser, and the server behind it.
+struct Desk {
+  std::unique_ptr<desk::DeskServer> server;
+  std::optional<LaunchPage> launch_page;
+};
+
+// Serves the desk at the --web address and prints its address; with
+// --open, writes the launch page beside the default socket and opens it
+// through `runner` (a browser that does not open is told, and the printed
+// address remains). `front_end` must outlive the desk.
+Result<Desk> start_desk(boost::asio::io_context& io, ChildRunner& runner, DeskFrontEnd& front_end,
+                        const ReviewOptions& options);
+
+}  // namespace varnock::review
