@@ -43,6 +43,8 @@ class LineCursor {
   std::size_t next_ = 0;
 };
 
+bool is_continuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
+
 // Lines [first, end) as a hunk header shows them: "l" for one line, "l,0"
 // (the line before) for none.
 std::string range(std::size_t first, std::size_t end) {
@@ -85,7 +87,9 @@ class HunkWriter {
     return context(end0 - line0);
   }
 
-  bool full() const { return out_.size() > max_bytes_; }
+  bool full() const { return cut_ || out_.size() > max_bytes_; }
+  // Whether a line was cut at the bound.
+  bool cut() const { return cut_; }
 
  private:
   bool lines(char mark, std::size_t count, LineCursor& text) {
@@ -102,8 +106,18 @@ class HunkWriter {
     }
     return i == count;
   }
+  // A line that would pass the bound is shown up to it, cut at the start
+  // of a character, so that one long line cannot make the text long.
   void put(char mark, std::string_view line) {
     out_ += mark;
+    if (out_.size() + line.size() > max_bytes_) {
+      std::size_t end = max_bytes_ - std::min(max_bytes_, out_.size());
+      for (int back = 0; back < 3 && end > 0 && is_continuation(line[end]); ++back) --end;
+      out_ += line.substr(0, end);
+      out_ += '\n';
+      cut_ = true;
+      return;
+    }
     out_ += line;
     if (!line.ends_with('\n')) out_ += "\n\\ No newline at end of file\n";
   }
@@ -112,6 +126,7 @@ class HunkWriter {
   LineCursor old_, new_;
   std::string& out_;
   std::size_t max_bytes_;
+  bool cut_ = false;
 };
 
 }  // namespace
@@ -128,7 +143,7 @@ std::string unified_diff(std::string_view before, std::string_view after,
     std::size_t end = start + 1;
     while (end < changes.size() && changes[end].line0 - changes[end - 1].end0() < kHunkGap) ++end;
     const bool whole = writer.write(std::span<const Change>(changes.data() + start, end - start));
-    if (!whole || (writer.full() && end < changes.size()))
+    if (!whole || writer.cut() || (writer.full() && end < changes.size()))
       return out + std::string(kDiffCut) + "\n";
     start = end;
   }
