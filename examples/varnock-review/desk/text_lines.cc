@@ -4,13 +4,14 @@
 
 namespace varnock::desk {
 
-TextLines::TextLines(std::string_view text) : text_(text) {
+LineIndex::LineIndex(std::string_view text) {
   for (std::size_t start = 0; start < text.size();) {
     starts_.push_back(start);
     const void* newline = std::memchr(text.data() + start, '\n', text.size() - start);
     if (newline == nullptr) break;
     start = static_cast<std::size_t>(static_cast<const char*>(newline) - text.data()) + 1;
   }
+  starts_.shrink_to_fit();
 }
 
 std::string_view TextLines::line(std::size_t number) const {
