@@ -27,9 +27,13 @@ class LineCursor {
  public:
   explicit LineCursor(std::string_view text) : rest_(text) {}
 
-  std::string_view take() {
-    const std::size_t end = rest_.find('\n');
-    const std::string_view line = rest_.substr(0, end == rest_.npos ? rest_.size() : end + 1);
+  // The next line. Of a line longer than `at_most` bytes only the first
+  // at_most + 1 are looked at and given, and the lines after it are lost:
+  // for a reader that stops at such a line.
+  std::string_view take(std::size_t at_most = std::string_view::npos) {
+    const std::string_view window = rest_.substr(0, at_most == rest_.npos ? at_most : at_most + 1);
+    const std::size_t end = window.find('\n');
+    const std::string_view line = window.substr(0, end == window.npos ? window.size() : end + 1);
     rest_.remove_prefix(line.size());
     ++next_;
     return line;
@@ -94,24 +98,26 @@ class HunkWriter {
  private:
   bool lines(char mark, std::size_t count, LineCursor& text) {
     std::size_t i = 0;
-    for (; i < count && !full(); ++i) put(mark, text.take());
+    for (; i < count && !full(); ++i) put(mark, text.take(room()));
     return i == count;
   }
   // Unchanged lines, shown from the old text.
   bool context(std::size_t count) {
     std::size_t i = 0;
     for (; i < count && !full(); ++i) {
-      put(' ', old_.take());
-      new_.take();
+      put(' ', old_.take(room()));
+      new_.take(room());
     }
     return i == count;
   }
+  // Bytes left before the bound.
+  std::size_t room() const { return max_bytes_ - std::min(max_bytes_, out_.size()); }
   // A line that would pass the bound is shown up to it, cut at the start
   // of a character, so that one long line cannot make the text long.
   void put(char mark, std::string_view line) {
     out_ += mark;
     if (out_.size() + line.size() > max_bytes_) {
-      std::size_t end = max_bytes_ - std::min(max_bytes_, out_.size());
+      std::size_t end = room();
       for (int back = 0; back < 3 && end > 0 && is_continuation(line[end]); ++back) --end;
       out_ += line.substr(0, end);
       out_ += '\n';
