@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <new>
 #include <utility>
 
 #include "base/io.h"
@@ -45,12 +46,16 @@ std::optional<std::string> LineSplitter::take_line() {
   const std::size_t end =
       static_cast<std::size_t>(static_cast<const char*>(feed) - buffer_.data()) + 1;
   std::string line;
-  if (begin_ == 0 && end == buffer_.size()) {
-    line = std::move(buffer_);  // the whole buffer is one line: no copy
-    buffer_.clear();
-  } else {
-    line.assign(buffer_, begin_, end - begin_);
+  if (begin_ == 0 && end * 2 >= buffer_.size()) {
+    // The line is most of the buffer: it leaves with the buffer, and what
+    // follows it, the smaller part, is copied.
+    line = std::move(buffer_);
+    buffer_.assign(line, end);
+    line.resize(end);
+    begin_ = scanned_ = 0;
+    return line;
   }
+  line.assign(buffer_, begin_, end - begin_);
   begin_ = scanned_ = end;
   if (begin_ >= buffer_.size()) {
     // Room a long line needed is given back once nothing is left in it.
@@ -59,6 +64,19 @@ std::optional<std::string> LineSplitter::take_line() {
     begin_ = scanned_ = 0;
   }
   return line;
+}
+
+bool LineSplitter::reserve(std::size_t bytes) {
+  if (bytes <= buffer_.capacity() - begin_) return true;
+  buffer_.erase(0, begin_);
+  scanned_ -= begin_;
+  begin_ = 0;
+  try {
+    buffer_.reserve(bytes);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  return true;
 }
 
 std::string LineSplitter::take_rest() {

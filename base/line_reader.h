@@ -19,7 +19,9 @@ std::string_view cut_line(std::string_view& text);
 // Cuts a stream into lines, each ending with its line feed. However the
 // stream is cut into pieces, each byte is searched for a line feed once and
 // moved at most a constant number of times, so a long line costs linear
-// time. Lines are handed out as bytes; nothing checks them for UTF-8.
+// time. A line that begins the buffer is handed out as the buffer itself,
+// uncopied, whatever follows it. Lines are handed out as bytes; nothing
+// checks them for UTF-8.
 class LineSplitter {
  public:
   void append(std::string_view bytes);
@@ -33,6 +35,11 @@ class LineSplitter {
 
   // Bytes held that belong to no complete line handed out yet.
   std::size_t pending() const { return buffer_.size() - begin_; }
+
+  // Makes room for `bytes` held at once, so that a long line then grows in
+  // place: appending copies only the bytes appended, and the memory is taken
+  // page by page as they arrive. False when the room cannot be had.
+  bool reserve(std::size_t bytes);
 
  private:
   std::string buffer_;

@@ -1,7 +1,8 @@
 // What the reviewer does with a 10 MiB text with 1 % of its lines changed
 // before the person sees it: the scan for hidden characters, the escaped
 // copy the terminal shows, GNU diff alone, and the first page of the model
-// the page receives (from the runs GNU diff found); the first page of a
+// the page receives (from the runs GNU diff found), and a page from its
+// middle, with the lines indexed for it or once before; the first page of a
 // change where every line's words change; and the explanation's HTML, for
 // texts shaped to make cmark-gfm slow.
 #include <benchmark/benchmark.h>
@@ -90,6 +91,27 @@ void first_page(benchmark::State& state, const Texts& texts) {
 
 void BM_DiffModelFirstPage10MiB(benchmark::State& state) { first_page(state, ten_mebibytes()); }
 BENCHMARK(BM_DiffModelFirstPage10MiB)->Unit(benchmark::kMillisecond);
+
+// A page from the middle of the model, as each page after the first is
+// served: with the texts' lines indexed for that page alone (range 0), as
+// every page once was, or indexed once for the proposal (range 1).
+void BM_DiffModelMiddlePage10MiB(benchmark::State& state) {
+  const Texts& texts = ten_mebibytes();
+  const auto runs = changed_runs(texts);
+  const varnock::desk::LineIndex old_index(texts.before);
+  const varnock::desk::LineIndex new_index(texts.after);
+  const varnock::desk::TextLines old_lines(texts.before, old_index);
+  const varnock::desk::TextLines new_lines(texts.after, new_index);
+  const std::size_t middle = runs.size() * 4;  // about 8 items a change: half way
+  for (auto _ : state) {
+    const std::string page =
+        state.range(0) == 0
+            ? varnock::desk::diff_model_page(texts.before, texts.after, runs, middle)
+            : varnock::desk::diff_model_page(old_lines, new_lines, runs, middle);
+    benchmark::DoNotOptimize(page);
+  }
+}
+BENCHMARK(BM_DiffModelMiddlePage10MiB)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // The worst case for the changed words: 10 MiB in which every line of 496
 // bytes changes every other word, so that each pair of lines alone is just

@@ -24,6 +24,12 @@ class FakeSource : public DeskSource {
     proposal.server = {"/w", "12", "t"};
     return {proposal};
   }
+  std::optional<DeskProposal> proposal(std::uint64_t number) override {
+    for (DeskProposal& shown : pending()) {
+      if (shown.number == number) return shown;
+    }
+    return std::nullopt;
+  }
   std::vector<DeskDecision> history(std::size_t) override {
     return {{6, "old.txt", "/w", "accepted", "2026-12-07T10:00:00Z"}};
   }
@@ -65,6 +71,17 @@ TEST(DeskApi, Routes) {
     }
   }
   EXPECT_EQ(source.answers, (std::vector<std::string>{"7 accept", "7 reject"}));
+}
+
+// A page alone keeps the index of the proposal's lines, counted with the
+// views, until the proposal is forgotten.
+TEST(DeskApi, CountsTheLineIndexItKeeps) {
+  FakeSource source;
+  DeskApi api(source);
+  EXPECT_EQ(api.handle("GET", "/api/proposals/7/diff?from=1", "").status, 200);
+  EXPECT_GT(api.kept_bytes(), 0u);
+  api.forget(7);
+  EXPECT_EQ(api.kept_bytes(), 0u);
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 #include "desk_api.h"
 
-#include <algorithm>
 #include <charconv>
 #include <limits>
 
@@ -125,13 +124,11 @@ Reply DeskApi::proposal(std::uint64_t number) {
   served_at_.emplace(number, clock_());
   if (const auto kept = views_.find(number); kept != views_.end())
     return {200, "application/json", kept->second};
-  const std::vector<DeskProposal> pending = source_.pending();
-  const auto found = std::find_if(pending.begin(), pending.end(),
-                                  [&](const DeskProposal& p) { return p.number == number; });
-  if (found == pending.end()) return json_error(404, "not pending");
-  std::string view = "{\"diff\":" + model_page(*texts, 0) + ",\"explanation_html\":";
+  const std::optional<DeskProposal> shown = source_.proposal(number);
+  if (!shown) return json_error(404, "not pending");
+  std::string view = "{\"diff\":" + model_page(number, *texts, 0) + ",\"explanation_html\":";
   json::write_string(texts->explanation_html, view);
-  view += ",\"proposal\":" + json::write(proposal_value(*found)) + "}";
+  view += ",\"proposal\":" + json::write(proposal_value(*shown)) + "}";
   if (views_.size() >= kMaxKeptViews) forget_view(views_.begin()->first);
   kept_bytes_ += view.size();
   return {200, "application/json", views_[number] = std::move(view)};
@@ -143,7 +140,8 @@ Reply DeskApi::lines(std::uint64_t number, std::string_view target) {
   const std::size_t from = number_or(query_value(target, "from"), 0);
   const std::size_t count = number_or(query_value(target, "count"), 0);
   if (from == 0 || count == 0 || count > kMaxLinesPerRequest) return json_error(400, "bad range");
-  return {200, "application/json", lines_json(texts->after, from, count)};
+  const TextLines after(texts->after, indexes(number, *texts).after);
+  return {200, "application/json", lines_json(after, from, count)};
 }
 
 Reply DeskApi::diff(std::uint64_t number, std::string_view target) {
@@ -152,11 +150,37 @@ Reply DeskApi::diff(std::uint64_t number, std::string_view target) {
   constexpr std::size_t kNoCursor = std::numeric_limits<std::size_t>::max();
   const std::size_t from = number_or(query_value(target, "from"), kNoCursor);
   if (from == kNoCursor) return json_error(400, "bad cursor");
-  return {200, "application/json", model_page(*texts, from)};
+  return {200, "application/json", model_page(number, *texts, from)};
 }
 
-std::string DeskApi::model_page(const DeskTexts& texts, std::size_t from) {
-  return diff_model_page(texts.before, texts.after, texts.runs, from);
+std::string DeskApi::model_page(std::uint64_t number, const DeskTexts& texts, std::size_t from) {
+  const Indexes& kept = indexes(number, texts);
+  return diff_model_page(TextLines(texts.before, kept.before), TextLines(texts.after, kept.after),
+                         texts.runs, from);
+}
+
+// An index is made anew when the texts are not those it was made of.
+const DeskApi::Indexes& DeskApi::indexes(std::uint64_t number, const DeskTexts& texts) {
+  const auto kept = indexes_.find(number);
+  if (kept != indexes_.end() && kept->second.before_size == texts.before.size() &&
+      kept->second.after_size == texts.after.size()) {
+    return kept->second;
+  }
+  forget_index(number);
+  if (indexes_.size() >= kMaxKeptViews) forget_index(indexes_.begin()->first);
+  Indexes& made = indexes_
+                      .emplace(number, Indexes{texts.before.size(), texts.after.size(),
+                                               LineIndex(texts.before), LineIndex(texts.after)})
+                      .first->second;
+  kept_bytes_ += made.bytes();
+  return made;
+}
+
+void DeskApi::forget_index(std::uint64_t number) {
+  const auto kept = indexes_.find(number);
+  if (kept == indexes_.end()) return;
+  kept_bytes_ -= kept->second.bytes();
+  indexes_.erase(kept);
 }
 
 void DeskApi::forget_view(std::uint64_t number) {

@@ -30,6 +30,7 @@
 
 #include "desk_source.h"
 #include "line_diff.h"
+#include "text_lines.h"
 
 namespace varnock::desk {
 
@@ -55,13 +56,15 @@ class DeskApi {
   // The reply to an /api/ request; 404 for anything it does not know.
   Reply handle(std::string_view method, std::string_view target, std::string_view body);
 
-  // Drops what was kept of proposal `number` (its page view): called when it
-  // leaves the queue or changes (a changed one must be read anew).
+  // Drops what was kept of proposal `number` (its page view and the index
+  // of its lines): called when it leaves the queue or changes (a changed one
+  // must be read anew).
   void forget(std::uint64_t number) {
     forget_view(number);
+    forget_index(number);
     served_at_.erase(number);
   }
-  // Bytes of the views kept.
+  // Bytes of the views and indexes kept.
   std::size_t kept_bytes() const { return kept_bytes_; }
 
   // An event as the page receives it: {"event":"queued","number":N,"outcome":"..."};
@@ -75,10 +78,22 @@ class DeskApi {
   Reply diff(std::uint64_t number, std::string_view target);
   Reply answer(std::uint64_t number, std::string_view body);
 
+  // Where the lines of a proposal's two texts start, found on its first
+  // page or lines asked for and kept, so that each page costs what is on it.
+  struct Indexes {
+    std::size_t before_size = 0;  // of the texts indexed
+    std::size_t after_size = 0;
+    LineIndex before;
+    LineIndex after;
+    std::size_t bytes() const { return before.bytes() + after.bytes(); }
+  };
+
   bool read_long_enough(std::uint64_t number) const;
   // The page of a proposal's model from item `from`, from its changed runs.
-  std::string model_page(const DeskTexts& texts, std::size_t from);
+  std::string model_page(std::uint64_t number, const DeskTexts& texts, std::size_t from);
+  const Indexes& indexes(std::uint64_t number, const DeskTexts& texts);
   void forget_view(std::uint64_t number);
+  void forget_index(std::uint64_t number);
 
   DeskSource& source_;
   Clock clock_;
@@ -86,6 +101,8 @@ class DeskApi {
   std::map<std::uint64_t, std::chrono::steady_clock::time_point> served_at_;
   // The first view of each proposal asked for, built once.
   std::map<std::uint64_t, std::string> views_;
+  // As many as the views at most, oldest number dropped first.
+  std::map<std::uint64_t, Indexes> indexes_;
   std::size_t kept_bytes_ = 0;
 };
 

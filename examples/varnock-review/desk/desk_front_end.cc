@@ -94,16 +94,26 @@ std::vector<desk::DeskDecision> DeskFrontEnd::history(std::size_t limit) {
   return decisions;
 }
 
+std::optional<desk::DeskProposal> DeskFrontEnd::proposal(std::uint64_t number) {
+  const QueuedProposal* found = waiting(number);
+  if (found == nullptr) return std::nullopt;
+  return to_desk(*found);
+}
+
 std::optional<desk::DeskTexts> DeskFrontEnd::texts(std::uint64_t number) {
+  const QueuedProposal* found = waiting(number);
+  if (found == nullptr) return std::nullopt;
+  return desk::DeskTexts{found->before, found->after, found->explanation,
+                         found->explanation_html,
+                         found->runs ? std::span<const desk::ChangedRun>(*found->runs)
+                                     : std::span<const desk::ChangedRun>()};
+}
+
+const QueuedProposal* DeskFrontEnd::waiting(std::uint64_t number) const {
   for (const QueuedProposal* proposal : core_.waiting()) {
-    if (proposal->number == number) {
-      return desk::DeskTexts{proposal->before, proposal->after, proposal->explanation,
-                             proposal->explanation_html,
-                             proposal->runs ? std::span<const desk::ChangedRun>(*proposal->runs)
-                                            : std::span<const desk::ChangedRun>()};
-    }
+    if (proposal->number == number) return proposal;
   }
-  return std::nullopt;
+  return nullptr;
 }
 
 bool DeskFrontEnd::answer(std::uint64_t number, bool accept) {

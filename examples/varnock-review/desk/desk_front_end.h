@@ -35,6 +35,7 @@ class DeskFrontEnd : public FrontEnd, public desk::DeskSource {
 
   // DeskSource: what the desk asks of the core.
   std::vector<desk::DeskProposal> pending() override;
+  std::optional<desk::DeskProposal> proposal(std::uint64_t number) override;
   std::vector<desk::DeskDecision> history(std::size_t limit) override;
   std::optional<desk::DeskTexts> texts(std::uint64_t number) override;
   bool answer(std::uint64_t number, bool accept) override;
@@ -42,6 +43,7 @@ class DeskFrontEnd : public FrontEnd, public desk::DeskSource {
 
  private:
   void emit(desk::DeskEvent::Kind kind, const QueuedProposal& proposal);
+  const QueuedProposal* waiting(std::uint64_t number) const;
 
   ReviewCore& core_;
   std::vector<std::function<void(const desk::DeskEvent&)>> listeners_;

@@ -85,6 +85,9 @@ class DeskSource {
   // The pending proposals in queue order. A withdrawn proposal leaves
   // this list (and is announced by a kWithdrawn event).
   virtual std::vector<DeskProposal> pending() = 0;
+  // Pending proposal `number` as pending() lists it, or nothing when it is
+  // not pending.
+  virtual std::optional<DeskProposal> proposal(std::uint64_t number) = 0;
   // Recent decisions, newest first, at most `limit` of them.
   virtual std::vector<DeskDecision> history(std::size_t limit) = 0;
   // The texts of pending proposal `number`, or nothing when it is not

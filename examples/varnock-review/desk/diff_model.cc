@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "json/write.h"
-#include "text_lines.h"
 #include "utf8_text.h"
 #include "word_diff.h"
 
@@ -207,8 +206,15 @@ std::string model_head(const TextLines& before, const TextLines& after) {
 std::string diff_model_page(std::string_view before, std::string_view after,
                             std::span<const ChangedRun> runs, std::size_t from,
                             PageBounds bounds) {
-  const TextLines old_lines(before);
-  const TextLines new_lines(after);
+  const LineIndex old_index(before);
+  const LineIndex new_index(after);
+  return diff_model_page(TextLines(before, old_index), TextLines(after, new_index), runs, from,
+                         bounds);
+}
+
+std::string diff_model_page(const TextLines& old_lines, const TextLines& new_lines,
+                            std::span<const ChangedRun> runs, std::size_t from,
+                            PageBounds bounds) {
   ModelWriter writer(old_lines, new_lines, from, bounds);
   bool after_change = false;
   for (const ChangedRun& run : runs) {
@@ -220,8 +226,7 @@ std::string diff_model_page(std::string_view before, std::string_view after,
   return model_head(old_lines, new_lines) + writer.finish() + "}";
 }
 
-std::string lines_json(std::string_view text, std::size_t first, std::size_t count) {
-  const TextLines lines(text);
+std::string lines_json(const TextLines& lines, std::size_t first, std::size_t count) {
   std::string out = "[";
   const std::size_t end = std::min(lines.count() + 1, first + std::min(count, lines.count()));
   for (std::size_t number = std::max<std::size_t>(first, 1); number < end; ++number) {

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "line_diff.h"
+#include "text_lines.h"
 
 namespace varnock::desk {
 
@@ -56,12 +57,18 @@ struct PageBounds {
 // first. A fold hides at least a few lines; shorter unchanged runs stay in
 // the hunks. The changed words are found for the rows of this page alone,
 // within kWordPairBudget.
+// With the texts' lines indexed beforehand, a page costs a walk over `runs`
+// and its own rows, whatever the size of the texts.
+std::string diff_model_page(const TextLines& before, const TextLines& after,
+                            std::span<const ChangedRun> runs, std::size_t from,
+                            PageBounds bounds = {});
+// The same, indexing both texts first.
 std::string diff_model_page(std::string_view before, std::string_view after,
                             std::span<const ChangedRun> runs, std::size_t from,
                             PageBounds bounds = {});
 
 // Lines [first, first + count) of `text` as a JSON array of strings, cut
 // at the text's end; first counts from 1.
-std::string lines_json(std::string_view text, std::size_t first, std::size_t count);
+std::string lines_json(const TextLines& text, std::size_t first, std::size_t count);
 
 }  // namespace varnock::desk

@@ -4,10 +4,11 @@
 
 namespace varnock::desk {
 
-TextLines::TextLines(std::string_view text) : text_(text) {
+LineIndex::LineIndex(std::string_view text) {
   for (std::string_view rest = text; !rest.empty(); cut_line(rest)) {
     starts_.push_back(static_cast<std::size_t>(rest.data() - text.data()));
   }
+  starts_.shrink_to_fit();
 }
 
 std::string_view TextLines::line(std::size_t number) const {

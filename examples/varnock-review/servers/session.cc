@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <boost/asio/write.hpp>
 #include <variant>
 
@@ -81,10 +82,23 @@ void Session::on_read(std::size_t count) {
 void Session::take_lines() {
   while (!closed_) {
     std::optional<std::string> line = lines_.take_line();
-    if (!line) return read_more();
+    if (!line) return read_on();
     if (line->size() > kParseOnLoop) return parse_off_loop(std::move(*line));
     handle_message(parse_line(*line));
   }
+}
+
+// A line that has grown past kParseOnLoop is given room to grow to the
+// longest line the budget allows, so that the rest of it is appended in
+// place: the loop copies each block it receives once and never the line.
+// Only the pages its bytes fill are taken.
+void Session::read_on() {
+  const LineLimits& limits = shared_.settings.limits;
+  if (lines_.pending() > kParseOnLoop &&
+      !lines_.reserve(std::min(limits.max_line, limits.memory_budget))) {
+    return close("no memory for a line of " + kibibytes(lines_.pending()) + "; it was dropped");
+  }
+  read_more();
 }
 
 // The line stays counted until it is parsed and let go, with the two

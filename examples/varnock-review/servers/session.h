@@ -61,6 +61,8 @@ class Session : public std::enable_shared_from_this<Session> {
   void on_read(std::size_t count);
   // Handles the complete lines received, in order, then reads more.
   void take_lines();
+  // Reads more once no complete line is left.
+  void read_on();
   void parse_off_loop(std::string line);
   void handle_message(std::optional<mcp::ServerMessage> message);
   void on_hello(mcp::BrokerHello hello);

@@ -29,9 +29,16 @@ class LineCursor {
  public:
   explicit LineCursor(std::string_view text) : rest_(text) {}
 
-  std::string_view take() {
+  // The next line. Of a line longer than `at_most` bytes only the first
+  // at_most + 1 are looked at and given, and the lines after it are lost:
+  // for a reader that stops at such a line.
+  std::string_view take(std::size_t at_most = std::string_view::npos) {
+    const std::string_view window = rest_.substr(0, at_most == rest_.npos ? at_most : at_most + 1);
+    const std::size_t end = window.find('\n');
+    const std::string_view line = window.substr(0, end == window.npos ? window.size() : end + 1);
+    rest_.remove_prefix(line.size());
     ++next_;
-    return cut_line(rest_);
+    return line;
   }
   void skip_to(std::size_t line) {
     while (next_ < line) take();
@@ -41,6 +48,8 @@ class LineCursor {
   std::string_view rest_;
   std::size_t next_ = 0;
 };
+
+bool is_continuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
 
 // Lines [first, end) as a hunk header shows them: "l" for one line, "l,0"
 // (the line before) for none.
@@ -84,25 +93,39 @@ class HunkWriter {
     return context(end0 - line0);
   }
 
-  bool full() const { return out_.size() > max_bytes_; }
+  bool full() const { return cut_ || out_.size() > max_bytes_; }
+  // Whether a line was cut at the bound.
+  bool cut() const { return cut_; }
 
  private:
   bool lines(char mark, std::size_t count, LineCursor& text) {
     std::size_t i = 0;
-    for (; i < count && !full(); ++i) put(mark, text.take());
+    for (; i < count && !full(); ++i) put(mark, text.take(room()));
     return i == count;
   }
   // Unchanged lines, shown from the old text.
   bool context(std::size_t count) {
     std::size_t i = 0;
     for (; i < count && !full(); ++i) {
-      put(' ', old_.take());
-      new_.take();
+      put(' ', old_.take(room()));
+      new_.take(room());
     }
     return i == count;
   }
+  // Bytes left before the bound.
+  std::size_t room() const { return max_bytes_ - std::min(max_bytes_, out_.size()); }
+  // A line that would pass the bound is shown up to it, cut at the start
+  // of a character, so that one long line cannot make the text long.
   void put(char mark, std::string_view line) {
     out_ += mark;
+    if (out_.size() + line.size() > max_bytes_) {
+      std::size_t end = room();
+      for (int back = 0; back < 3 && end > 0 && is_continuation(line[end]); ++back) --end;
+      out_ += line.substr(0, end);
+      out_ += '\n';
+      cut_ = true;
+      return;
+    }
     out_ += line;
     if (!line.ends_with('\n')) out_ += "\n\\ No newline at end of file\n";
   }
@@ -111,6 +134,7 @@ class HunkWriter {
   LineCursor old_, new_;
   std::string& out_;
   std::size_t max_bytes_;
+  bool cut_ = false;
 };
 
 }  // namespace
@@ -127,7 +151,7 @@ std::string unified_diff(std::string_view before, std::string_view after,
     std::size_t end = start + 1;
     while (end < changes.size() && changes[end].line0 - changes[end - 1].end0() < kHunkGap) ++end;
     const bool whole = writer.write(std::span<const Change>(changes.data() + start, end - start));
-    if (!whole || (writer.full() && end < changes.size()))
+    if (!whole || writer.cut() || (writer.full() && end < changes.size()))
       return out + std::string(kDiffCut) + "\n";
     start = end;
   }

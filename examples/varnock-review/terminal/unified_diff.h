@@ -21,7 +21,8 @@ struct DiffLabels {
 // changes with three lines of context (changes at most six lines apart
 // share a hunk), "@@ -l,c +l,c @@" headers, and "\ No newline at end of
 // file" after a last line without one. Empty when there are no runs. Once
-// it has passed `max_bytes` it ends with kDiffCut instead of the rest.
+// it has passed `max_bytes` it ends with kDiffCut instead of the rest; the
+// line that would pass it is shown up to the bound.
 std::string unified_diff(std::string_view before, std::string_view after,
                          std::span<const desk::ChangedRun> runs, const DiffLabels& labels,
                          std::size_t max_bytes);
