@@ -161,37 +161,15 @@ TEST_F(HostileBroker, LinesBeforeTheDecisionAreSkipped) {
                                                 "\n" + kInvalidBrokerLine + garbage + "\n"));
 }
 
-// The broker goes away while the server is blocked writing a 64 MiB
-// proposal that it does not read: the call fails with the system's text for
-// the broken connection, later calls fail the same way or find the stream
-// closed, and everything else is still answered.
-TEST_F(HostileBroker, VanishesWhileAHugeProposalIsBeingWritten) {
-  const std::string broken[] = {"Broken pipe (os error 32)",
-                                "Connection reset by peer (os error 104)"};
-  server_->write(write_file_call(1, "a.txt", std::string(kFlood, 'x'), "why"));
-  EXPECT_TRUE(wait_until_blocked(server_->pid(), kHugeAnswerMs))
-      << "the proposal write never blocked";
-  broker_->close_connection();
-  EXPECT_THAT(server_->read_line(kHugeAnswerMs).value_or("<no response>"),
-              ::testing::AnyOf(error_response(1, broken[0]), error_response(1, broken[1])));
-
-  server_->write(write_file_call(2, "a.txt", "x", "why"));
-  EXPECT_THAT(response(),
-              ::testing::AnyOf(error_response(2, broken[0]), error_response(2, broken[1]),
-                               error_response(2, kClosedBeforeDecision)));
-  const std::string list = R"({"jsonrpc":"2.0","id":3,"method":"tools/list"})";
-  server_->write(list + "\n" + kPing + "\n");
-  EXPECT_THAT(response(), ::testing::StartsWith(R"({"id":3,"jsonrpc":"2.0","result":{"tools":[)"));
-  EXPECT_EQ(response(), kPingAnswer);
-  EXPECT_EQ(err_after_start(), "");
-  EXPECT_EQ(workspace_.snapshot(), "");
-}
-
 // The server installs no signal handlers. Stop and continue signals, and
 // signals whose default is to be ignored, arrive while it reads an 8 MiB
 // request line, while it writes the proposal to the broker, and while it
-// waits two seconds for the decision. Nothing is lost or repeated.
-TEST_F(HostileBroker, SignalsWhileReadingWritingAndWaiting) {
+// waits two seconds for the decision: nothing is lost or repeated. Then the
+// broker goes away while the server is blocked writing a 64 MiB proposal
+// that it does not read: the call fails with the system's text for the
+// broken connection, later calls fail the same way or find the stream
+// closed, and everything else is still answered.
+TEST_F(HostileBroker, SignalsThenAVanishingBroker) {
   const std::string content = filled("line \u00e9 \"x\"\t\\\n", std::size_t{8} << 20);
   {
     const std::jthread storm = signal_storm(server_->pid(), {SIGSTOP, SIGCONT, SIGWINCH, SIGCHLD});
@@ -203,6 +181,22 @@ TEST_F(HostileBroker, SignalsWhileReadingWritingAndWaiting) {
     broker_->send(decision(id, true) + "\n", 1);
     EXPECT_EQ(response(), result_response(10, receipt("file.txt", kAcceptedMessage)));
   }
+  const std::string broken[] = {"Broken pipe (os error 32)",
+                                "Connection reset by peer (os error 104)"};
+  server_->write(write_file_call(1, "a.txt", std::string(kFlood, 'x'), "why"));
+  EXPECT_TRUE(wait_until_blocked(server_->pid(), kHugeAnswerMs))
+      << "the proposal write never blocked";
+  broker_->close_connection();
+  EXPECT_THAT(server_->read_line(kHugeAnswerMs).value_or("<no response>"),
+              ::testing::AnyOf(error_response(1, broken[0]), error_response(1, broken[1])));
+  server_->write(write_file_call(2, "a.txt", "x", "why"));
+  EXPECT_THAT(response(),
+              ::testing::AnyOf(error_response(2, broken[0]), error_response(2, broken[1]),
+                               error_response(2, kClosedBeforeDecision)));
+  const std::string list = R"({"jsonrpc":"2.0","id":3,"method":"tools/list"})";
+  server_->write(list + "\n" + kPing + "\n");
+  EXPECT_THAT(response(), ::testing::StartsWith(R"({"id":3,"jsonrpc":"2.0","result":{"tools":[)"));
+  EXPECT_EQ(response(), kPingAnswer);
   EXPECT_EQ(err_after_start(), "");
   EXPECT_EQ(workspace_.snapshot(), "");
 }
