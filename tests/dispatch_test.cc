@@ -18,27 +18,10 @@
 namespace varnock::test {
 namespace {
 
-constexpr std::string_view kNone = "-";
-constexpr std::string_view kNoAnswer = "-";
-
-// What the review step does with one call, as dispatch.tsv writes it: "-"
-// when it must not be called, else "accept " or "reject " followed by the
-// proposal it must receive.
-struct ReviewScript {
-  std::string verdict;
-  std::string proposal;
-};
-
-ReviewScript read_script(std::string_view column) {
-  if (column == kNone) return {};
-  const std::size_t space = column.find(' ');
-  return {std::string(column.substr(0, space)), std::string(column.substr(space + 1))};
-}
-
 // The line as StdinLines gives it: without its LF and one CR before it.
 std::string without_line_ending(std::string line) {
-  if (!line.empty() && line.back() == '\n') line.pop_back();
-  if (!line.empty() && line.back() == '\r') line.pop_back();
+  if (line.ends_with('\n')) line.pop_back();
+  if (line.ends_with('\r')) line.pop_back();
   return line;
 }
 
@@ -60,19 +43,21 @@ class Dispatch : public ::testing::Test {
   }
   void TearDown() override { EXPECT_EQ(workspace_.snapshot(), before_); }
 
-  // The response line to `line`, or "-" for none. The review step records the
-  // proposal it was given and accepts with the receipt it was given, or fails.
-  std::string answer(std::string_view line, const ReviewScript& script) {
-    std::string seen(kNone);
-    const ReviewStep review = [&](mcp::VarnockMcpToolResult prepared) -> Result<std::string> {
+  // The response line to `line`, or "-" for none. `review` is dispatch.tsv's
+  // column: "-" when the review step must not be called, else "accept " or
+  // "reject " and the proposal it must be given; it accepts with the
+  // receipt it was given, or fails.
+  std::string answer(std::string_view line, const std::string& review = "-") {
+    std::string seen = "-";
+    const ReviewStep step = [&](mcp::VarnockMcpToolResult prepared) -> Result<std::string> {
       seen = prepared.proposal ? json::write(mcp::to_value(std::move(*prepared.proposal)))
                                : "<no proposal>";
-      if (script.verdict == "accept") return mcp::encode_receipt(prepared.receipt);
+      if (review.starts_with("accept ")) return mcp::encode_receipt(prepared.receipt);
       return fail("The request has been rejected.");
     };
-    std::optional<json::Value> response = answer_line(line, review);
-    EXPECT_EQ(seen, script.verdict.empty() ? kNone : script.proposal) << "review step";
-    return response ? json::write(*response) : std::string(kNoAnswer);
+    std::optional<json::Value> response = answer_line(line, step);
+    EXPECT_EQ(seen, review == "-" ? review : review.substr(review.find(' ') + 1)) << "review step";
+    return response ? json::write(*response) : "-";
   }
 
   ScratchWorkspace workspace_;
@@ -91,8 +76,7 @@ TEST_F(Dispatch, EveryLineOfDispatchTsv) {
   for (const VectorRecord& record : read_vectors("dispatch.tsv")) {
     SCOPED_TRACE("dispatch.tsv line " + std::to_string(record.line));
     ASSERT_EQ(record.columns.size(), 3u);
-    EXPECT_EQ(answer(record.columns[0], read_script(record.columns[1])),
-              with_version(record.columns[2]));
+    EXPECT_EQ(answer(record.columns[0], record.columns[1]), with_version(record.columns[2]));
   }
 }
 
@@ -100,7 +84,7 @@ TEST_F(Dispatch, EveryLineOfServerTsv) {
   for (const VectorRecord& record : read_vectors("server.tsv")) {
     SCOPED_TRACE("server.tsv line " + std::to_string(record.line));
     ASSERT_EQ(record.columns.size(), 3u);
-    EXPECT_EQ(answer(without_line_ending(from_hex(record.columns[1])), {}), record.columns[2]);
+    EXPECT_EQ(answer(without_line_ending(from_hex(record.columns[1]))), record.columns[2]);
   }
 }
 
@@ -109,7 +93,7 @@ TEST_F(Dispatch, EveryLineOfServerTsv) {
 TEST_F(Dispatch, BlankAndInvalidLines) {
   for (const VectorRecord& record : read_vectors("quiet_lines.tsv")) {
     SCOPED_TRACE("quiet_lines.tsv line " + std::to_string(record.line));
-    EXPECT_EQ(answer(unescape(record.columns.at(0)), {}), record.columns.at(1));
+    EXPECT_EQ(answer(unescape(record.columns.at(0))), record.columns.at(1));
   }
 }
 

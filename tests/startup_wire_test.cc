@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "base/io.h"
 #include "base/unix_socket.h"
@@ -52,19 +54,22 @@ UniqueFd listener_of_user_65534(const std::string& path) {
 
 // Each failure is reported once, with the system's text, and the server
 // serves without a broker. No variable, or a path that is not UTF-8, means
-// no broker at all, silently.
+// no broker at all, silently. Someone else may listen at the path first
+// (only root can make such a listener here): the server connects, sees that
+// the listener is another user's, and sends it nothing, neither the hello
+// nor the proposal that would carry the file's present content.
 TEST(Startup, ConnectFailuresAreReportedOnceAndServed) {
   TempDir workspace;
+  workspace.write("notes.txt", "secret\n");
   const std::string refusing = workspace.file("refusing.sock");
   const UniqueFd bound = bound_socket(refusing);
   ASSERT_TRUE(bound.valid());
   TestBroker not_utf8(workspace.file("broker\xff.sock"));
+  const std::string squatted = workspace.file("squatter.sock");
+  const UniqueFd squatter = ::geteuid() == 0 ? listener_of_user_65534(squatted) : UniqueFd();
   // 107 bytes and the terminating NUL fill the 108-byte path field exactly.
   const std::string longest = "/" + std::string(106, 'x');
-  const struct {
-    std::string path;
-    std::string err;
-  } cases[] = {
+  std::vector<std::pair<std::string, std::string>> cases = {
       {"<unset>", ""},
       {refusing, "Connection refused (os error 111)"},
       {workspace.file("missing.sock"), "No such file or directory (os error 2)"},
@@ -73,76 +78,42 @@ TEST(Startup, ConnectFailuresAreReportedOnceAndServed) {
       {"", "Invalid argument (os error 22)"},
       {not_utf8.socket_path(), ""},
   };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.path);
-    ProcessOptions options = with_socket(workspace, c.path);
-    if (c.path == "<unset>") options.environment.clear();
-    ProcessOutput output = run_server(kInitialize, options);
+  if (squatter.valid())
+    cases.emplace_back(squatted, "the listener belongs to user 65534, not to you");
+  for (const auto& [path, err] : cases) {
+    SCOPED_TRACE(path);
+    ProcessOptions options = with_socket(workspace, path);
+    if (path == "<unset>") options.environment.clear();
+    ProcessOutput output = run_server(write_file_call(1, "notes.txt", "public\n", "why"), options);
     EXPECT_EQ(output.exit_status, 0);
-    EXPECT_EQ(output.out, kInitializeAnswer);
     EXPECT_EQ(
-        output.err,
-        c.err.empty() ? "" : "[varnock-mcp] broker connect failed " + c.path + ": " + c.err + "\n");
+        output.out,
+        result_response(1, receipt("notes.txt", "not written: no review broker is connected")) +
+            "\n");
+    EXPECT_EQ(output.err,
+              err.empty() ? "" : "[varnock-mcp] broker connect failed " + path + ": " + err + "\n");
   }
   EXPECT_FALSE(not_utf8.accept(0));
+  if (squatter.valid()) {
+    UniqueFd connection(::accept4(squatter.get(), nullptr, nullptr, SOCK_CLOEXEC));
+    char byte = 0;
+    EXPECT_EQ(read_some(connection.get(), &byte, 1), 0) << "the squatter received bytes";
+  }
 }
 
-// Someone else may listen at the path first: the server connects, sees that
-// the listener is another user's, and reports a failed connection. The
-// squatter receives nothing, neither the hello nor the proposal that would
-// carry the file's present content, and the call is answered as without a
-// broker.
-TEST(Startup, AListenerOfAnotherUserIsAFailedConnection) {
-  if (::geteuid() != 0) GTEST_SKIP() << "only root can make a listener of another user";
-  TempDir workspace;
-  workspace.write("notes.txt", "secret\n");
-  const std::string path = workspace.file("squatter.sock");
-  const UniqueFd squatter = listener_of_user_65534(path);
-  ASSERT_TRUE(squatter.valid());
-  ServerProcess server(with_socket(workspace, path));
-  server.write(write_file_call(1, "notes.txt", "public\n", "why"));
-  // The server has to connect to learn whose listener it is; the end of the
-  // stream, once it has closed its end, shows that it sent nothing.
-  UniqueFd connection(::accept4(squatter.get(), nullptr, nullptr, SOCK_CLOEXEC));
-  ASSERT_TRUE(connection.valid());
-  char byte = 0;
-  EXPECT_EQ(read_some(connection.get(), &byte, 1), 0) << "the squatter received bytes";
-  connection.reset();  // a server waiting for the squatter's decision stops waiting
-  EXPECT_EQ(server.read_line(),
-            result_response(1, receipt("notes.txt", "not written: no review broker is connected")));
-  EXPECT_EQ(server.finish(), 0);
-  EXPECT_EQ(server.err(), "[varnock-mcp] broker connect failed " + path +
-                              ": the listener belongs to user 65534, not to you\n");
-}
-
-// The diagnostic is written only once the hello has been sent; at the end the
-// connection closes with nothing more sent.
-TEST(Startup, SendsHelloThenTheConnectedDiagnostic) {
-  TempDir workspace;
-  TestBroker broker(workspace.file("broker.sock"));
-  ServerProcess server(with_socket(workspace, broker.socket_path()));
-  const std::string connected = "[varnock-mcp] connected broker " + broker.socket_path() + "\n";
-  EXPECT_TRUE(poll_until([&] { return !server.err().empty(); }));
-  EXPECT_EQ(server.err(), connected);
-  ASSERT_TRUE(broker.accept(0));
-  EXPECT_EQ(broker.read_line(0), hello(std::to_string(server.pid()), R"("")"));
-  server.write(kInitialize);
-  EXPECT_EQ(server.read_line().value_or("") + "\n", kInitializeAnswer);
-  EXPECT_EQ(server.finish(), 0);
-  EXPECT_EQ(broker.read_line(), std::nullopt);
-  EXPECT_EQ(server.err(), connected);
-}
-
-// A closed standard descriptor is reopened before the broker socket is made,
-// so the socket never takes its number: neither input (0), responses (1) nor
-// diagnostics (2) travel over the broker connection. The hello carries the
-// thread id escaped, or "" when it is empty or not UTF-8.
-TEST(Startup, ClosedStandardDescriptorsAndTheThreadId) {
+// The hello goes out before the diagnostic that says so; at the end the
+// connection closes with nothing more sent. A closed standard descriptor is
+// reopened before the broker socket is made, so the socket never takes its
+// number: neither input (0), responses (1) nor diagnostics (2) travel over
+// the broker connection. The hello carries the thread id escaped, or ""
+// when it is unset, empty or not UTF-8.
+TEST(Startup, HelloThenDiagnosticWithClosedStandardDescriptors) {
   const struct {
-    int closed;
+    int closed;  // -1: none
     const char* thread_id;
     std::string written;
   } cases[] = {
+      {-1, nullptr, R"("")"},
       {0, "a\"b\\c\td\xc3\xa9", "\"a\\\"b\\\\c\\td\xc3\xa9\""},
       {1, "t\xff", R"("")"},
       {2, "", R"("")"},
@@ -152,17 +123,21 @@ TEST(Startup, ClosedStandardDescriptorsAndTheThreadId) {
     TempDir workspace;
     TestBroker broker(workspace.file("broker.sock"));
     ProcessOptions options = with_socket(workspace, broker.socket_path());
-    options.environment["VARNOCK_THREAD_ID"] = c.thread_id;
-    options.closed_descriptors = {c.closed};
+    if (c.thread_id != nullptr) options.environment["VARNOCK_THREAD_ID"] = c.thread_id;
+    if (c.closed >= 0) options.closed_descriptors = {c.closed};
     ServerProcess server(options);
-    ASSERT_TRUE(broker.accept());
-    EXPECT_EQ(broker.read_line(), hello(std::to_string(server.pid()), c.written));
+    const std::string connected = "[varnock-mcp] connected broker " + broker.socket_path() + "\n";
+    // Once the diagnostic is there, the hello must be waiting.
+    const int wait = c.closed == 2 ? kPatienceMs : 0;
+    EXPECT_TRUE(c.closed == 2 || poll_until([&] { return !server.err().empty(); }));
+    ASSERT_TRUE(broker.accept(wait));
+    EXPECT_EQ(broker.read_line(wait), hello(std::to_string(server.pid()), c.written));
     if (c.closed != 0) server.write(kInitialize + kInitialize);
     EXPECT_EQ(server.finish(), 0);
-    if (c.closed == 2) {
-      EXPECT_EQ(server.read_line().value_or("") + "\n", kInitializeAnswer);
-    }
+    EXPECT_EQ(server.out(),
+              c.closed == 0 || c.closed == 1 ? "" : kInitializeAnswer + kInitializeAnswer);
     EXPECT_EQ(broker.read_line(), std::nullopt);
+    EXPECT_EQ(server.err(), c.closed == 2 ? "" : connected);
   }
   TempDir workspace;
   EXPECT_EQ(run_server(kInitialize,

@@ -137,22 +137,6 @@ describe('answering from the desk', () => {
     assert.equal(existsSync(join(two.workspace, 'two.txt')), false);
     await page.locator('#history li', { hasText: `#${number} rejected` }).waitFor();
   });
-
-  test('a proposal whose server went away is withdrawn at once and cannot be accepted', async () => {
-    const server = await desk.server();
-    server.writeFile('gone.txt', 'gone\n', 'Soon withdrawn.');
-    await heading(page, 'gone.txt');
-    const number = await current(page);
-    await server.kill();
-    await page.getByText(`#${number} was withdrawn`).waitFor();
-    assert.equal(await accept(page).isDisabled(), true);
-    await page.keyboard.press('a');
-    const answer = await page.evaluate(async (n) => (await fetch(`/api/proposals/${n}/answer`, {
-      method: 'POST', body: 'accept', headers: { 'X-Desk-Token': sessionStorage.getItem('desk-token') },
-    })).json(), number);
-    assert.deepEqual(answer, { decided: false });
-    assert.equal(existsSync(join(server.workspace, 'gone.txt')), false);
-  });
 });
 
 describe('a large change', () => {
@@ -200,19 +184,6 @@ describe('a large change', () => {
     await answered(() => accept(page).click(), reply, 'huge.txt');
     page.off('pageerror', onError);
     assert.deepEqual(errors, []);
-  });
-});
-
-describe('a server whose host is gone', () => {
-  test('its proposal says at once that no agent will hear the answer, and can be accepted', async () => {
-    const server = await desk.server(undefined, { hosted: true });
-    const reply = server.writeFile('orphan.txt', 'kept\n', 'Its host goes away.');
-    await pick(page, 'orphan.txt');
-    await server.killHost();
-    await page.locator('#notices li', { hasText: 'no agent will hear the answer: its host is gone' })
-      .waitFor();
-    await answered(() => accept(page).click(), reply, 'orphan.txt');
-    assert.equal(readFileSync(join(server.workspace, 'orphan.txt'), 'utf8'), 'kept\n');
   });
 });
 
@@ -266,8 +237,13 @@ describe('hostile text', () => {
 });
 
 describe('strangers', () => {
-  test('the token leaves the address; no cookie opens the desk; refused requests decide nothing; a stranger\'s cookies lock no one out; an answer from elsewhere shows', async () => {
+  test('the token leaves the address; no cookie opens the desk; refused requests decide nothing; a stranger\'s cookies and idle connections lock no one out; an answer from elsewhere shows', async () => {
     const { reviewer, browser } = desk;
+    // Connections that never show the token wait beside the person's.
+    const idle = await Promise.all(Array.from({ length: 40 }, () => new Promise((resolve) => {
+      const socket = connect(Number(new URL(reviewer.url).port), '127.0.0.1', () => resolve(socket));
+      socket.on('error', () => resolve(socket));
+    })));
     assert.equal(new URL(page.url()).search, '', 'the token left the address bar');
     assert.deepEqual(await browser.context.cookies(), [], 'the desk sets no cookie');
     const token = new URL(reviewer.url).searchParams.get('token');
@@ -340,6 +316,7 @@ describe('strangers', () => {
       await pick(page, 'jar.txt');
       await answered(() => reject(page).click(), jar);
     } finally {
+      for (const socket of idle) socket.destroy();
       await browser.context.clearCookies();
       await new Promise((resolve) => stranger.close(resolve));
     }
@@ -385,8 +362,8 @@ describe('answers land only on what was seen', () => {
     await answered(() => page.keyboard.press('r'), replies[3]);
   });
 
-  test('a withdrawn proposal makes way for the next, which must be read before it is answered', async () => {
-    const [leaving, staying] = [await desk.server(), await desk.server()];
+  test('a withdrawn proposal cannot be accepted and makes way for the next, which must be read before it is answered; one whose host is gone says so at once and can be accepted', async () => {
+    const [leaving, staying] = [await desk.server(), await desk.server(undefined, { hosted: true })];
     leaving.writeFile('leaving.txt', 'x\n', 'Its server goes.');
     await heading(page, 'leaving.txt');
     const number = await current(page);
@@ -398,28 +375,16 @@ describe('answers land only on what was seen', () => {
     await page.keyboard.press('a');
     await page.getByText(/That answer came before #\d+ could be read/).waitFor();
     assert.equal(await settled(reply), 'pending');
+    const late = await page.evaluate(async (n) => (await fetch(`/api/proposals/${n}/answer`, {
+      method: 'POST', body: 'accept', headers: { 'X-Desk-Token': sessionStorage.getItem('desk-token') },
+    })).json(), number);
+    assert.deepEqual(late, { decided: false });
+    assert.equal(existsSync(join(leaving.workspace, 'leaving.txt')), false);
+    await staying.killHost();
+    await page.locator('#notices li', { hasText: 'no agent will hear the answer: its host is gone' })
+      .waitFor();
     await answered(() => page.keyboard.press('a'), reply, 'staying.txt');
-  });
-});
-
-describe('strangers on this host', () => {
-  test('idle connections that never show the token cannot lock the person out', async () => {
-    const { reviewer } = desk;
-    const { hostname, port } = new URL(reviewer.url);
-    const idle = await Promise.all(Array.from({ length: 40 }, () => new Promise((resolve) => {
-      const socket = connect(Number(port), hostname, () => resolve(socket));
-      socket.on('error', () => resolve(socket));
-    })));
-    try {
-      const token = { 'X-Desk-Token': new URL(reviewer.url).searchParams.get('token') };
-      assert.equal(await rawRequest(reviewer.url, '/api/state', token), 200);
-      const server = await desk.server();
-      const reply = server.writeFile('crowded.txt', 'x\n', 'Proposed while strangers wait.');
-      await pick(page, 'crowded.txt');
-      await answered(() => reject(page).click(), reply);
-    } finally {
-      for (const socket of idle) socket.destroy();
-    }
+    assert.equal(readFileSync(join(staying.workspace, 'staying.txt'), 'utf8'), 'y\n');
   });
 });
 

@@ -18,7 +18,6 @@
 #include <thread>
 
 #include "base/io.h"
-#include "support/temp_dir.h"
 
 namespace varnock::test {
 namespace {
@@ -33,6 +32,7 @@ void close_fd(int& fd) {
   fd = -1;
 }
 
+// The child's environment: the variables passed through, then the options'.
 std::vector<std::string> child_environment(const ProcessOptions& options) {
   std::map<std::string, std::string> variables;
   for (const char* name : kPassedThrough) {
@@ -51,23 +51,12 @@ std::vector<char*> c_strings(std::vector<std::string>& strings) {
   return pointers;
 }
 
-// The master side of a new pseudo-terminal; the child opens the terminal
-// itself by `name`, after it has a session of its own, so that it becomes
-// its controlling terminal.
-int open_terminal(std::string& name) {
-  const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-  if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
-    throw std::runtime_error("no pseudo-terminal");
-  }
-  name = ptsname(master);
-  return master;
-}
-
 // What becomes of the child's standard descriptors: closed, a file in the
-// output directory, the pseudo-terminal, or a pipe whose other end the
-// parent keeps in `parent_ends` (non-blocking, so that one poll loop can
-// feed the child while draining it). `child_ends` receives the ends to close
-// after the spawn.
+// output directory, a new pseudo-terminal (which the child opens by name
+// once it has a session of its own, so that it becomes its controlling
+// terminal), or a pipe whose other end the parent keeps in `parent_ends`
+// (non-blocking, so that one poll loop can feed the child while draining
+// it). `child_ends` receives the ends to close after the spawn.
 void plan_descriptors(const ProcessOptions& options, posix_spawn_file_actions_t& actions,
                       int* parent_ends[3], std::string& terminal, std::vector<int>& child_ends) {
   const auto& closed = options.closed_descriptors;
@@ -75,7 +64,13 @@ void plan_descriptors(const ProcessOptions& options, posix_spawn_file_actions_t&
     if (std::find(closed.begin(), closed.end(), fd) != closed.end()) {
       posix_spawn_file_actions_addclose(&actions, fd);
     } else if (options.terminal && fd < 2) {
-      if (fd == 0) *parent_ends[0] = open_terminal(terminal);
+      if (fd == 0) {
+        *parent_ends[0] = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        if (grantpt(*parent_ends[0]) != 0 || unlockpt(*parent_ends[0]) != 0) {
+          throw std::runtime_error("no pseudo-terminal");
+        }
+        terminal = ptsname(*parent_ends[0]);
+      }
       if (fd == 1) *parent_ends[1] = fcntl(*parent_ends[0], F_DUPFD_CLOEXEC, 3);
       posix_spawn_file_actions_addopen(&actions, fd, terminal.c_str(), O_RDWR, 0);
       fcntl(*parent_ends[fd], F_SETFL, O_NONBLOCK);
@@ -86,9 +81,8 @@ void plan_descriptors(const ProcessOptions& options, posix_spawn_file_actions_t&
     } else {
       int ends[2];
       if (pipe2(ends, O_CLOEXEC) != 0) throw std::runtime_error("pipe2 failed");
-      const bool child_reads = fd == 0;
-      child_ends.push_back(ends[child_reads ? 0 : 1]);
-      *parent_ends[fd] = ends[child_reads ? 1 : 0];
+      child_ends.push_back(ends[fd == 0 ? 0 : 1]);
+      *parent_ends[fd] = ends[fd == 0 ? 1 : 0];
       fcntl(*parent_ends[fd], F_SETFL, O_NONBLOCK);
       posix_spawn_file_actions_adddup2(&actions, child_ends.back(), fd);
     }
@@ -170,20 +164,18 @@ ServerProcess::~ServerProcess() {
 
 bool ServerProcess::reaped(int timeout_ms) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(timeout_ms);
-  while (exit_status_ < 0) {
+  for (;;) {
     int status = 0;
     rusage usage{};
-    const pid_t ended = wait4(pid_, &status, timeout_ms < 0 ? 0 : WNOHANG, &usage);
+    const pid_t ended = wait4(pid_, &status, WNOHANG, &usage);
     if (ended == pid_) {
       exit_status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
       peak_rss_bytes_ = static_cast<long long>(usage.ru_maxrss) * 1024;
-    } else if ((ended < 0 && errno != EINTR) || (timeout_ms >= 0 && Clock::now() >= deadline)) {
-      return false;
-    } else if (ended == 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      return true;
     }
+    if ((ended < 0 && errno != EINTR) || Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
   }
-  return true;
 }
 
 bool ServerProcess::pump(std::string_view pending, std::size_t& offset, int timeout_ms) {
@@ -259,7 +251,7 @@ int ServerProcess::finish(int timeout_ms) {
   }
   if (!reaped(remaining_ms(deadline))) {
     kill(pid_, SIGKILL);
-    reaped(-1);
+    reaped(kPatienceMs);
   }
   close_fd(stdin_fd_);
   return exit_status_;
@@ -287,14 +279,6 @@ ProcessOutput run_server(const std::string& input, const ProcessOptions& options
   output.out = process.out();
   output.err = process.err();
   return output;
-}
-
-std::string serve_without_broker(const std::string& input) {
-  TempDir workspace;
-  ProcessOutput output = run_server(input, {.working_directory = workspace.path()});
-  EXPECT_EQ(output.exit_status, 0) << "128 + signal when the server crashed";
-  EXPECT_EQ(output.err, "");
-  return output.out;
 }
 
 }  // namespace varnock::test

@@ -47,11 +47,6 @@ struct ProcessOutput {
 // exit (killing it after kPatienceMs).
 ProcessOutput run_server(const std::string& input, const ProcessOptions& options = {});
 
-// Runs the program without a broker in a scratch workspace on `input`,
-// expects exit status 0 (not 128 + a signal) and nothing on standard error,
-// and gives its standard output.
-std::string serve_without_broker(const std::string& input);
-
 // A running program: write to it, read its output as it comes, signal it,
 // and wait for its end. The program runs in a session of its own.
 class ServerProcess {

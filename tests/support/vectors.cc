@@ -1,6 +1,7 @@
 #include "support/vectors.h"
 
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <stdexcept>
 
@@ -51,6 +52,17 @@ std::string unescape(const std::string& text) {
     }
   }
   return bytes;
+}
+
+std::string expand(std::string text) {
+  static const std::regex kRepeat(R"(\{([^{}]*)\}\*([0-9]+))");
+  for (std::smatch repeat; std::regex_search(text, repeat, kRepeat);) {
+    std::string copies;
+    for (int i = std::stoi(repeat[2].str()); i > 0; --i) copies += repeat[1].str();
+    text.replace(static_cast<std::size_t>(repeat.position(0)),
+                 static_cast<std::size_t>(repeat.length(0)), copies);
+  }
+  return unescape(text);
 }
 
 }  // namespace varnock::test

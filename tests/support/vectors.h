@@ -21,6 +21,10 @@ std::vector<VectorRecord> read_vectors(const std::string& file_name);
 // \xHH (two hexadecimal digits); any other byte stands for itself.
 std::string unescape(const std::string& text);
 
+// unescape(text) after every {PIECE}*N in it, innermost first, is replaced
+// by N copies of PIECE.
+std::string expand(std::string text);
+
 // Decodes lowercase hexadecimal into bytes.
 std::string from_hex(const std::string& hex);
 
