@@ -113,6 +113,11 @@ TEST(UnifiedDiff, StopsPastItsBoundAndSaysSo) {
   EXPECT_TRUE(cut.ends_with(std::string(kDiffCut) + "\n")) << cut;
   EXPECT_EQ(unified_diff(before, after, runs, {"a/f", "b/f"}, 1 << 20).find(kDiffCut),
             std::string::npos);
+  // One long line is shown up to the bound, cut before a character.
+  const std::string line = std::string(68, 'x') + "\u00e9" + std::string(1000, 'y');
+  EXPECT_EQ(unified_diff("", line, test::changed_lines_now("", line).runs, {"a/f", "b/f"}, 100),
+            "--- a/f\n+++ b/f\n@@ -0,0 +1 @@\n+" + std::string(68, 'x') + "\n" +
+                std::string(kDiffCut) + "\n");
 }
 
 TEST(ReviewDisplay, ALongExplanationIsShownInPart) {
