@@ -128,6 +128,8 @@ TEST(ReviewDisplay, ALongExplanationIsShownInPart) {
   EXPECT_LT(shown.size(), kMaxShownExplanation + 4096);
   EXPECT_NE(shown.find("e\n  [11 more bytes of the explanation are not shown here]\n"),
             std::string::npos);
+  EXPECT_EQ(shown.find('\x1b'), std::string::npos) << "no colour unless asked for";
+  EXPECT_NE(render_proposal(proposal, 0, true).find("\x1b[1mProposed edit"), std::string::npos);
 }
 
 // Past a bound, or without diff, the change is shown whole, saying why.
