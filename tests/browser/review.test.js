@@ -128,6 +128,10 @@ describe('answering from the desk', () => {
     // Servers that name no thread are shown by workspace and pid alone.
     assert.deepEqual(await page.locator('#queue .group h3').allTextContents(),
       [`${one.workspace} · pid ${one.pid}`, `${two.workspace} · pid ${two.pid}`]);
+    // The tab's title counts what waits; notifications are offered, not asked for.
+    assert.equal(await page.title(), '(2) Review desk');
+    assert.equal(await page.evaluate(() => Notification.permission), 'default');
+    await page.locator('#notify', { hasText: 'Notify me' }).waitFor();
     await answered(() => accept(page).click(), fromOne, 'one.txt');
     await heading(page, 'two.txt');
     assert.equal(await page.locator('#queue .group').count(), 1);
@@ -136,6 +140,7 @@ describe('answering from the desk', () => {
     await answered(() => page.keyboard.press('r'), fromTwo);
     assert.equal(existsSync(join(two.workspace, 'two.txt')), false);
     await page.locator('#history li', { hasText: `#${number} rejected` }).waitFor();
+    assert.equal(await page.title(), 'Review desk');
   });
 });
 
