@@ -42,7 +42,8 @@
 
 namespace varnock::review {
 
-// A front end shows proposals and collects answers.
+// A front end shows proposals and collects answers. It hears of what it
+// overrides; the rest it lets pass.
 class FrontEnd {
  public:
   virtual ~FrontEnd() = default;
@@ -53,12 +54,14 @@ class FrontEnd {
   // A waiting proposal was answered (by any front end) and, when accepted,
   // applied: state kAccepted, kRejected, or kNotApplied with `outcome`
   // saying why.
-  virtual void proposal_decided(const QueuedProposal& proposal) = 0;
+  virtual void proposal_decided(const QueuedProposal& proposal) { (void)proposal; }
   // A waiting proposal's server went away; nothing was written.
-  virtual void proposal_withdrawn(const QueuedProposal& proposal) = 0;
+  virtual void proposal_withdrawn(const QueuedProposal& proposal) { (void)proposal; }
   // A waiting proposal got `notice` (already last in its `notices`), such
   // as kHostGone; it still waits for an answer.
-  virtual void proposal_changed(const QueuedProposal& proposal, std::string_view notice) = 0;
+  virtual void proposal_changed(const QueuedProposal& proposal, std::string_view notice) {
+    (void)proposal, (void)notice;
+  }
   // An accepted edit was reverted, or could not be (`outcome` says why),
   // at the person's request through `who`.
   virtual void reverted(const PastDecision& decision, const Status& outcome,
@@ -67,7 +70,7 @@ class FrontEnd {
   }
   // One line about the servers (connected, refused, a line dropped ...),
   // without its LF; fields in it are already escaped.
-  virtual void notice(std::string_view text) = 0;
+  virtual void notice(std::string_view text) { (void)text; }
 
   // What the front end shows, so that nothing else is made: the changed
   // lines, the explanation as HTML.

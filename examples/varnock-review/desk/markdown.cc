@@ -133,6 +133,22 @@ std::string_view head(std::string_view text, std::size_t size) {
   return text.substr(0, cut);
 }
 
+
+// `markdown` as it stands, under `note`. The line feed after <pre> is the
+// one the HTML parser drops, so that a first empty line of the text stays.
+std::string plain_explanation(std::string_view note, std::string_view markdown) {
+  const std::string_view shown = head(markdown, kMaxPlainBytes);
+  std::string html = "<p class=\"explanation-note\">";
+  html += note;
+  if (shown.size() < markdown.size()) (html += ' ') += kOnlyFirstPart;
+  html += "</p>\n<pre class=\"plain-explanation\">\n";
+  append_html_escaped(valid_utf8(shown), html);
+  html += "</pre>\n";
+  return html;
+}
+
+}  // namespace
+
 void append_html_escaped(std::string_view text, std::string& out) {
   for (const char c : text) {
     switch (c) {
@@ -150,21 +166,6 @@ void append_html_escaped(std::string_view text, std::string& out) {
     }
   }
 }
-
-// `markdown` as it stands, under `note`. The line feed after <pre> is the
-// one the HTML parser drops, so that a first empty line of the text stays.
-std::string plain_explanation(std::string_view note, std::string_view markdown) {
-  const std::string_view shown = head(markdown, kMaxPlainBytes);
-  std::string html = "<p class=\"explanation-note\">";
-  html += note;
-  if (shown.size() < markdown.size()) (html += ' ') += kOnlyFirstPart;
-  html += "</p>\n<pre class=\"plain-explanation\">\n";
-  append_html_escaped(valid_utf8(shown), html);
-  html += "</pre>\n";
-  return html;
-}
-
-}  // namespace
 
 std::string render_markdown(std::string_view markdown) {
   if (const std::optional<std::string_view> note = bound_passed(markdown)) {

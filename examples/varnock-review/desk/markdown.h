@@ -25,4 +25,7 @@ namespace varnock::desk {
 // 256 KiB (the note then says so).
 std::string render_markdown(std::string_view markdown);
 
+// Appends `text` with &, < and > as HTML's entities.
+void append_html_escaped(std::string_view text, std::string& out);
+
 }  // namespace varnock::desk

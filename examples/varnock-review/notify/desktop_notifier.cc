@@ -3,6 +3,7 @@
 #include <systemd/sd-bus.h>
 
 #include "core/visible_text.h"
+#include "desk/markdown.h"
 
 namespace varnock::review {
 namespace {
@@ -15,21 +16,7 @@ constexpr std::size_t kMaxQueued = 16;
 // Visible text with the characters notification markup reads escaped.
 std::string plain(std::string_view text) {
   std::string out;
-  for (const char c : visible_name(text).text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      default:
-        out += c;
-    }
-  }
+  desk::append_html_escaped(visible_name(text).text, out);
   return out;
 }
 

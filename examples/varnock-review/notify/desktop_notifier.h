@@ -37,10 +37,6 @@ class DesktopNotifier : public FrontEnd {
   DesktopNotifier& operator=(const DesktopNotifier&) = delete;
 
   void proposal_queued(const QueuedProposal& proposal) override;
-  void proposal_decided(const QueuedProposal&) override {}
-  void proposal_withdrawn(const QueuedProposal&) override {}
-  void proposal_changed(const QueuedProposal&, std::string_view) override {}
-  void notice(std::string_view) override {}
 
  private:
   void send_all(std::stop_token stop);

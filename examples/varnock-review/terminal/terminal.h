@@ -90,10 +90,6 @@ class AutoFrontEnd : public FrontEnd {
       : io_(io), core_(core), accept_(accept) {}
 
   void proposal_queued(const QueuedProposal& proposal) override;
-  void proposal_decided(const QueuedProposal&) override {}
-  void proposal_withdrawn(const QueuedProposal&) override {}
-  void proposal_changed(const QueuedProposal&, std::string_view) override {}
-  void notice(std::string_view) override {}
 
  private:
   boost::asio::io_context& io_;
