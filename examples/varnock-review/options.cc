@@ -280,7 +280,8 @@ Result<ReviewOptions> parse_options(std::span<const std::string_view> args) {
     const int id =
         getopt_long(argv.size(), argv.data(), kShortOptions, kLongOptions.data(), nullptr);
     if (id == -1 && at < argv.size() && argv.at(at) == "rules") {
-      if (Status taken = take_rules_check(options, argv, at); !taken.ok()) return fail(taken.failure());
+      if (Status taken = take_rules_check(options, argv, at); !taken.ok())
+        return fail(taken.failure());
       continue;
     }
     if (id == -1) {

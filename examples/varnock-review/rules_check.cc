@@ -21,7 +21,8 @@ Result<std::string> real_path(const std::string& given) {
 // or "." parts, no "..".
 Result<std::string> relative_path(const std::string& workspace, std::string_view path) {
   if (path.starts_with('/')) {
-    if (!path.starts_with(workspace + "/")) return fail(std::string(path) + " is not beneath " + workspace);
+    if (!path.starts_with(workspace + "/"))
+      return fail(std::string(path) + " is not beneath " + workspace);
     path.remove_prefix(workspace.size() + 1);
   }
   std::string out;
@@ -63,8 +64,7 @@ Result<std::string> check_rules(const RulesCheck& check, const std::string& rule
   const Rules& known = rules.value();
   const Rule* rule = known.find(workspace.value(), path.value());
   if (rule == nullptr) {
-    out += known.file().empty() ? " meets no rule: there is no rules file ("
-                                : " meets no rule in ";
+    out += known.file().empty() ? " meets no rule: there is no rules file (" : " meets no rule in ";
     out += visible_name(known.file().empty() ? default_rules_path() : known.file()).text;
     return out + (known.file().empty() ? ").\n" : ".\n") + "It is asked.\n";
   }

@@ -85,12 +85,13 @@ Status Rules::add_line(std::string_view line, std::string_view home, int number)
     text.append(word).append("' is not a rule: a rule is accept, reject or ask, then a pattern");
     return fail(std::move(text));
   }
-  const std::string_view pattern = gap == std::string_view::npos ? "" : trim_front(line.substr(gap));
+  const std::string_view pattern =
+      gap == std::string_view::npos ? "" : trim_front(line.substr(gap));
   if (pattern.empty()) return fail(std::string(word) + " needs a path pattern after it");
   Result<PathPattern> path = PathPattern::compile(pattern);
   if (!path.ok()) return fail(std::string(pattern) + ": " + path.failure());
-  rules_.push_back(Rule{*action, std::string(pattern), std::move(path).value(), headers_.size(),
-                        number});
+  rules_.push_back(
+      Rule{*action, std::string(pattern), std::move(path).value(), headers_.size(), number});
   return {};
 }
 
@@ -100,7 +101,8 @@ Status Rules::add_header(std::string_view line, std::string_view home) {
       kBlank.find(line[kWord.size()]) == std::string_view::npos) {
     return fail("a header is [workspace GLOB]");
   }
-  const std::string_view written = trim_back(trim_front(line.substr(kWord.size(), line.size() - kWord.size() - 1)));
+  const std::string_view written =
+      trim_back(trim_front(line.substr(kWord.size(), line.size() - kWord.size() - 1)));
   std::string glob(written);
   if (written.starts_with("~/")) {
     if (home.empty()) return fail("~ stands for the home directory, and HOME is not set");

@@ -45,8 +45,7 @@ class Rules {
 
   // Reads the rules in `text`; `file` names it in failures, "rules file
   // FILE line N: what is wrong"; `home` stands for "~" in headers.
-  static Result<Rules> parse(std::string_view text, const std::string& file,
-                             std::string_view home);
+  static Result<Rules> parse(std::string_view text, const std::string& file, std::string_view home);
 
   // The first rule that meets `path` (relative to `workspace`, an absolute
   // directory), ask rules included; nullptr when none does. Reads only, so
