@@ -40,15 +40,9 @@ Result<std::string> relative_path(const std::string& workspace, std::string_view
 }
 
 std::string_view verdict(RuleAction action) {
-  switch (action) {
-    case RuleAction::kAccept:
-      return "It is accepted without asking";
-    case RuleAction::kReject:
-      return "It is rejected without asking";
-    case RuleAction::kAsk:
-      break;
-  }
-  return "It is asked";
+  if (action == RuleAction::kAsk) return "It is asked";
+  return action == RuleAction::kAccept ? "It is accepted without asking"
+                                       : "It is rejected without asking";
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdlib>
 
@@ -35,16 +36,11 @@ std::optional<RuleAction> read_action(std::string_view word) {
   return std::nullopt;
 }
 
+// In the order of RuleAction.
+constexpr std::array<std::string_view, 3> kActionWords{"ask", "accept", "reject"};
+
 std::string_view action_word(RuleAction action) {
-  switch (action) {
-    case RuleAction::kAccept:
-      return "accept";
-    case RuleAction::kReject:
-      return "reject";
-    case RuleAction::kAsk:
-      break;
-  }
-  return "ask";
+  return kActionWords.at(static_cast<std::size_t>(action));
 }
 
 const char* absolute_env(const char* name) {

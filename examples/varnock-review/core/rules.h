@@ -28,7 +28,7 @@
 
 namespace varnock::review {
 
-enum class RuleAction { kAsk, kAccept, kReject };
+enum class RuleAction { kAsk, kAccept, kReject };  // rules.cc names them in this order
 
 struct Rule {
   RuleAction action = RuleAction::kAsk;
