@@ -101,6 +101,7 @@ class ScriptedEnv final : public ReviewEnv {
     line << "journal " << r.decision << " " << r.path << " -> " << r.target << " at " << r.time
          << " (" << r.before_bytes << "/" << r.after_bytes << " bytes)";
     if (!r.reason.empty()) line << ": " << r.reason;
+    if (!r.rule.empty()) line << " [rule " << r.rule << "]";
     if (!r.after_text.empty()) line << " kept " << r.before_text << " " << r.after_text;
     if (r.reverts) line << " reverts #" << *r.reverts;
     log_.push_back(line.str());
@@ -217,6 +218,7 @@ class Script {
     if (verb == "front-end") return configure(w);
     if (verb == "end") return core_.reset();
     if (verb == "show") return show(w.at(1));
+    if (verb == "rules") return use_rules(rest(step, 1));
     FAIL() << "unknown step: " << step;
   }
 
@@ -245,6 +247,20 @@ class Script {
     if (!core_->answer(std::stoull(w.at(1)), w.at(2) == "accept", w.at(3))) {
       log_.push_back("answer not taken");
     }
+  }
+
+  // rules LINE | LINE ...: a core with these rules, before any server.
+  void use_rules(const std::string& given) {
+    std::string text;
+    for (std::size_t i = 0; i < given.size(); ++i) {
+      const bool bar = given.compare(i, 3, " | ") == 0;
+      text.push_back(bar ? '\n' : given[i]);
+      if (bar) i += 2;
+    }
+    Result<Rules> rules = Rules::parse(text, "rules", "");
+    ASSERT_TRUE(rules.ok()) << rules.failure();
+    core_ = std::make_unique<ReviewCore>(env_, io_, std::move(rules).value());
+    core_->subscribe(front_end_);
   }
 
   void release() {

@@ -18,6 +18,7 @@
 #include "core/journal.h"
 #include "core/revert.h"
 #include "core/review_env.h"
+#include "core/rules.h"
 #include "json/parse.h"
 #include "system/apply.h"
 #include "system/beneath.h"
@@ -289,6 +290,9 @@ std::string describe(const ReviewOptions& o) {
   add(o.notify, "notify");
   add(o.show_help, "help");
   add(o.show_version, "version");
+  add(!o.rules.empty(), "rules=" + o.rules);
+  add(o.rules_check.has_value(),
+      o.rules_check ? "check=" + o.rules_check->workspace + ":" + o.rules_check->path : "");
   return out;
 }
 
@@ -306,6 +310,31 @@ TEST(ReviewOptions, CommandLine) {
   EXPECT_EQ(parse_answer("r"), Answer::kReject);
   EXPECT_EQ(parse_answer("H"), Answer::kHistory);
   EXPECT_EQ(parse_answer("ok"), Answer::kUnclear);
+}
+
+// Patterns, rules files and which rule decides: vectors/review/rules.tsv.
+TEST(ReviewRules, PatternsFilesAndFirstMatch) {
+  for (const test::VectorRecord& record : test::read_vectors("review/rules.tsv")) {
+    const std::vector<std::string>& c = record.columns;
+    SCOPED_TRACE("rules.tsv:" + std::to_string(record.line));
+    if (c.at(0).starts_with("rules:")) {
+      Result<Rules> rules = Rules::parse(test::unescape(c.at(1)), "r", "/home/u");
+      if (c.at(0) == "rules:error") {
+        EXPECT_EQ(rules.ok() ? "ok" : rules.failure(), test::unescape(c.at(2)));
+        continue;
+      }
+      ASSERT_TRUE(rules.ok()) << rules.failure();
+      const Rule* rule = rules.value().find(c.at(2), c.at(3));
+      EXPECT_EQ(rule == nullptr ? "none" : describe_rule(*rule), c.at(4));
+      continue;
+    }
+    Result<PathPattern> pattern = PathPattern::compile(c.at(0));
+    ASSERT_TRUE(pattern.ok()) << pattern.failure();
+    EXPECT_EQ(pattern.value().meets(c.at(1)) ? "meets" : "misses", c.at(2)) << c.at(0);
+  }
+  Result<PathPattern> everything = PathPattern::compile("**");
+  ASSERT_TRUE(everything.ok());
+  EXPECT_FALSE(everything.value().meets(std::string(PathPattern::kMaxPath + 1, 'a')));
 }
 
 }  // namespace

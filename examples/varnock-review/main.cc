@@ -18,6 +18,7 @@
 #include "desk/desk_front_end.h"
 #include "notify/desktop_notifier.h"
 #include "options.h"
+#include "rules_check.h"
 #include "servers/server_hub.h"
 #include "startup.h"
 #include "system/child_runner.h"
@@ -43,13 +44,15 @@ int complain(std::string_view text, int status) {
 }
 
 int serve(const ReviewOptions& options) {
+  Result<Rules> rules = load_rules(options.rules);
+  if (!rules.ok()) return complain(rules.failure(), kFailed);
   Result<Setup> setup = set_up(options);
   if (!setup.ok()) return complain(setup.failure(), kFailed);
   Setup& parts = setup.value();
   asio::io_context io;
   ChildRunner runner(io);
   SystemEnv env(parts.journal, runner, parts.texts ? &*parts.texts : nullptr);
-  ReviewCore core(env, io);
+  ReviewCore core(env, io, std::move(rules).value());
   ServerHub hub(io, core, parts.listener.fd(), HubSettings{parts.limit, options.limits});
   asio::signal_set signals(io, SIGINT, SIGTERM, SIGHUP);
   const auto stop = [&] {
@@ -101,6 +104,12 @@ int run(const std::vector<std::string_view>& args) {
   }
   if (options.value().show_version) {
     show("varnock-review " + std::string(kVersion) + "\n");
+    return 0;
+  }
+  if (const auto& check = options.value().rules_check) {
+    Result<std::string> said = check_rules(*check, options.value().rules);
+    if (!said.ok()) return complain(said.failure(), kFailed);
+    show(said.value());
     return 0;
   }
   return serve(options.value());

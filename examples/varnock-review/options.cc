@@ -14,7 +14,9 @@ const std::string_view kUsage =
     "usage: varnock-review [--socket PATH] [--workspace DIR] [--auto accept|reject]\n"
     "                      [--journal PATH | --no-journal] [--max-line SIZE]\n"
     "                      [--memory-budget SIZE] [--web [HOST:PORT]] [--open]\n"
-    "                      [--web-allow-remote] [--notify] [--version]\n"
+    "                      [--web-allow-remote] [--notify] [--rules FILE]\n"
+    "                      [--version]\n"
+    "       varnock-review rules check WORKSPACE PATH [--rules FILE]\n"
     "\n"
     "Listens for varnock-mcp servers, shows each proposed edit as a diff with the\n"
     "agent's explanation, and writes it into the directory that server works in\n"
@@ -27,6 +29,9 @@ const std::string_view kUsage =
     "  --journal PATH         append each decision to PATH as a JSON line (default:\n"
     "                         $XDG_STATE_HOME/varnock-review/journal.jsonl)\n"
     "  --no-journal           keep no journal\n"
+    "  --rules FILE           accept, reject or ask by workspace and path pattern\n"
+    "                         (default: $XDG_CONFIG_HOME/varnock-review/rules, if\n"
+    "                         there); the first rule that meets a path decides\n"
     "  --max-line SIZE        longest line a server may send (default 320M)\n"
     "  --memory-budget SIZE   bytes held across all servers (default 1G)\n"
     "  --web [HOST:PORT]      serve the review desk in the browser (default: the\n"
@@ -40,7 +45,10 @@ const std::string_view kUsage =
     "  --notify               announce each proposal that waits as a desktop\n"
     "                         notification (the project, the file and its size)\n"
     "  --version              print the version\n"
-    "  -h, --help             show this text\n";
+    "  -h, --help             show this text\n"
+    "\n"
+    "rules check WORKSPACE PATH prints the rule that PATH (relative to WORKSPACE)\n"
+    "meets, or that it meets none and is asked.\n";
 
 namespace {
 
@@ -58,10 +66,11 @@ enum OptionId : int {
   kWebAllowRemote,
   kNotify,
   kVersion,
+  kRules,
   kHelp = 'h',
 };
 
-constexpr std::array<option, 14> kLongOptions{{
+constexpr std::array<option, 15> kLongOptions{{
     {"socket", required_argument, nullptr, kSocket},
     {"workspace", required_argument, nullptr, kWorkspace},
     {"auto", required_argument, nullptr, kAuto},
@@ -74,6 +83,7 @@ constexpr std::array<option, 14> kLongOptions{{
     {"web-allow-remote", no_argument, nullptr, kWebAllowRemote},
     {"notify", no_argument, nullptr, kNotify},
     {"version", no_argument, nullptr, kVersion},
+    {"rules", required_argument, nullptr, kRules},
     {"help", no_argument, nullptr, kHelp},
     {nullptr, 0, nullptr, 0},
 }};
@@ -140,6 +150,8 @@ Status set_option(ReviewOptions& options, int id, std::string_view value) {
     options.workspace = value;
   } else if (id == kJournal) {
     options.journal = value;
+  } else if (id == kRules) {
+    options.rules = value;
   } else if (id == kMaxLine) {
     return set_size(options.limits.max_line, id, value);
   } else if (id == kMemoryBudget) {
@@ -227,6 +239,16 @@ Status apply(ReviewOptions& options, int id, const ArgumentVector& argv, int at)
   return set_option(options, id, optarg);
 }
 
+// "rules check WORKSPACE PATH" at `at`; getopt_long goes on after it.
+Status take_rules_check(ReviewOptions& options, const ArgumentVector& argv, int at) {
+  if (options.rules_check || at + 3 >= argv.size() || argv.at(at + 1) != "check") {
+    return fail("the rules command is: rules check WORKSPACE PATH");
+  }
+  options.rules_check = RulesCheck{std::string(argv.at(at + 2)), std::string(argv.at(at + 3))};
+  optind = at + 4;
+  return {};
+}
+
 Result<ReviewOptions> check_together(const ReviewOptions& options) {
   if (options.no_journal && !options.journal.empty()) {
     return fail("--journal and --no-journal exclude each other");
@@ -257,6 +279,11 @@ Result<ReviewOptions> parse_options(std::span<const std::string_view> args) {
     const int at = std::max(optind, 1);
     const int id =
         getopt_long(argv.size(), argv.data(), kShortOptions, kLongOptions.data(), nullptr);
+    if (id == -1 && at < argv.size() && argv.at(at) == "rules") {
+      if (Status taken = take_rules_check(options, argv, at); !taken.ok())
+        return fail(taken.failure());
+      continue;
+    }
     if (id == -1) {
       if (at < argv.size()) return unknown_option(argv.at(at));
       return check_together(options);

@@ -22,11 +22,19 @@ struct WebAddress {
   std::uint16_t port = 0;  // 0: a free port
 };
 
+// "rules check WORKSPACE PATH": which rule PATH meets in WORKSPACE.
+struct RulesCheck {
+  std::string workspace;
+  std::string path;
+};
+
 struct ReviewOptions {
   std::string socket_path;  // empty: the per-user default (socket_place.h)
   std::string workspace;    // empty: servers may work anywhere
   std::string journal;      // empty: the default journal (journal.h)
   bool no_journal = false;
+  std::string rules;  // --rules FILE; empty: the default file, if there (rules.h)
+  std::optional<RulesCheck> rules_check;
   LineLimits limits;
   AutoAnswer auto_answer = AutoAnswer::kNone;
   std::optional<WebAddress> web;  // the desk, when asked for
@@ -44,8 +52,9 @@ extern const std::string_view kUsage;
 // reentrant, and it resets getopt's globals). Accepts "--name value",
 // "--name=value" and a long name shortened to a beginning that no other
 // option shares; sizes are bytes with an optional K, M or G (binary
-// multiples). An unknown option, an operand, a missing value, a bad size or
-// a bad --auto answer is a failure whose text says which.
+// multiples). An unknown option, an operand other than "rules check
+// WORKSPACE PATH" (options may stand before and after it), a missing value,
+// a bad size or a bad --auto answer is a failure whose text says which.
 Result<ReviewOptions> parse_options(std::span<const std::string_view> args);
 
 // Reads "HOST:PORT", "[V6]:PORT" or "PORT"; the host is an IP address.

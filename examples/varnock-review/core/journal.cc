@@ -65,6 +65,7 @@ Result<std::uint64_t> Journal::record(const JournalRecord& record) {
   line.emplace("target", record.target);
   line.emplace("decision", record.decision);
   line.emplace("reason", record.reason);
+  if (!record.rule.empty()) line.emplace("rule", record.rule);
   line.emplace("before_bytes", static_cast<std::uint64_t>(record.before_bytes));
   line.emplace("after_bytes", static_cast<std::uint64_t>(record.after_bytes));
   if (!record.before_text.empty()) line.emplace("before_text", record.before_text);

@@ -16,8 +16,9 @@ namespace varnock::review {
 
 // One decision as journalled: {"after_bytes", "after_text", "before_bytes",
 // "before_text", "decision", "new_file", "path", "pid", "reason", "reverts",
-// "target", "thread_id", "time", "workspace"}. A decision's entry, which
-// names it, is the offset of its line in the file.
+// "target", "thread_id", "time", "workspace"}, and "rule" when a rule made
+// the decision. A decision's entry, which names it, is the offset of its
+// line in the file.
 struct JournalRecord {
   std::string_view time;  // UTC, "2026-12-07T03:04:05Z"
   pid_t pid = 0;
@@ -35,6 +36,8 @@ struct JournalRecord {
   bool new_file = false;  // written only when true
   // For a revert: the entry of the decision it undid.
   std::optional<std::uint64_t> reverts;
+  // The rule that decided, as describe_rule() writes it; else empty.
+  std::string_view rule = {};
 };
 
 // "$XDG_STATE_HOME/varnock-review/journal.jsonl", XDG_STATE_HOME defaulting

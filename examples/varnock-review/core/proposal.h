@@ -54,6 +54,10 @@ struct QueuedProposal {
   bool new_file = false;
   std::vector<std::string> notices;  // "new file", "hidden characters in the path" ...
   std::string refusal;               // why a check refused it without asking; else empty
+  // The rule that answers it without asking ("reject .env (rules line 3)",
+  // rules.h), and whether it accepts; else empty.
+  std::string rule;
+  bool rule_accepts = false;
   ProposalState state = ProposalState::kWaiting;
   std::string answered_by;  // the front end that answered ("terminal", "auto", ...)
   std::string outcome;      // why it was not written, or a warning after writing

@@ -38,6 +38,18 @@ constexpr std::size_t kWorkerThreads = 2;
 // would keep for itself.
 constexpr std::size_t kTrimAfter = std::size_t{1} << 20;
 
+constexpr std::string_view kRejectedByRule = "rejected by rule ";
+
+// Notes the rule that answers a checked proposal, if any. Matching is
+// bounded by the lengths of the path and the patterns (path_pattern.h), but
+// runs on a worker all the same: there may be many rules.
+void apply_rules(const Rules& rules, QueuedProposal& proposal) {
+  const Rule* rule = rules.find(proposal.server.workspace, proposal.target);
+  if (rule == nullptr || rule->action == RuleAction::kAsk) return;
+  proposal.rule = describe_rule(*rule);
+  proposal.rule_accepts = rule->action == RuleAction::kAccept;
+}
+
 // Lets go of a string's bytes; clear() would keep them.
 void release(std::string& text) { std::string().swap(text); }
 
@@ -47,8 +59,8 @@ void release(std::string& text) { std::string().swap(text); }
 // before it hears back.
 ReviewCore::LoopBusy ReviewCore::loop_busy() { return boost::asio::make_work_guard(io_); }
 
-ReviewCore::ReviewCore(ReviewEnv& env, boost::asio::io_context& io)
-    : env_(env), io_(io), workers_(kWorkerThreads) {}
+ReviewCore::ReviewCore(ReviewEnv& env, boost::asio::io_context& io, Rules rules)
+    : env_(env), io_(io), rules_(std::move(rules)), workers_(kWorkerThreads) {}
 
 ReviewCore::~ReviewCore() {
   workers_.stop();
@@ -80,7 +92,11 @@ void ReviewCore::receive(int server, mcp::BrokerProposal message) {
   boost::asio::post(workers_, [this, proposal = std::move(proposal), busy = loop_busy(),
                                workspace = found->second.workspace, html = wants_html()]() mutable {
     env_.prepare(proposal, *workspace, html);
-    if (!proposal.refusal.empty()) keep_texts(proposal);
+    if (proposal.refusal.empty()) {
+      apply_rules(rules_, proposal);
+    } else {
+      keep_texts(proposal);
+    }
     boost::asio::post(
         io_, [this, proposal = std::move(proposal)]() mutable { checked(std::move(proposal)); });
   });
@@ -90,7 +106,8 @@ void ReviewCore::checked(QueuedProposal proposal) {
   auto entry = preparing_.find(proposal.number);
   if (entry == preparing_.end()) return;
   Preparing& preparing = entry->second;
-  const bool compare = proposal.refusal.empty() && preparing.gone.empty() && wants_changes();
+  const bool compare = proposal.refusal.empty() && proposal.rule.empty() &&
+                       preparing.gone.empty() && wants_changes();
   if (!compare) {
     const std::string gone = std::move(preparing.gone);
     held_bytes_ -= preparing.counted;
@@ -100,7 +117,9 @@ void ReviewCore::checked(QueuedProposal proposal) {
       proposal.outcome = gone;
       return finish(std::move(proposal), gone);
     }
-    return proposal.refusal.empty() ? enqueue(std::move(proposal)) : refuse(std::move(proposal));
+    if (!proposal.refusal.empty()) return refuse(std::move(proposal));
+    return proposal.rule.empty() ? enqueue(std::move(proposal))
+                                 : answer_by_rule(std::move(proposal));
   }
   held_bytes_ += proposal_bytes(proposal) - preparing.counted;
   preparing.counted = proposal_bytes(proposal);
@@ -127,6 +146,17 @@ void ReviewCore::enqueue(QueuedProposal proposal) {
   const std::uint64_t number = proposal.number;
   const QueuedProposal& queued = waiting_.emplace(number, std::move(proposal)).first->second;
   for (FrontEnd* front_end : front_ends_) front_end->proposal_queued(queued);
+}
+
+// Settled as an answer is; it stays counted until then.
+void ReviewCore::answer_by_rule(QueuedProposal proposal) {
+  proposal.answered_by = "rule " + proposal.rule;
+  if (!proposal.rule_accepts) {
+    proposal.state = ProposalState::kRejected;
+    proposal.outcome = std::string(kRejectedByRule) + proposal.rule;
+  }
+  held_bytes_ += proposal_bytes(proposal);
+  settle(std::move(proposal));
 }
 
 void ReviewCore::refuse(QueuedProposal proposal) {
@@ -358,6 +388,7 @@ void ReviewCore::finish(QueuedProposal proposal, std::string_view reason) {
                        proposal.after_name,
                        proposal.new_file,
                        std::nullopt};
+  record.rule = proposal.rule;
   Result<std::uint64_t> recorded = env_.record(record);
   if (!recorded.ok()) notice(visible_name(recorded.failure()).text);
   if (recorded.ok()) proposal.journal_entry = recorded.value();

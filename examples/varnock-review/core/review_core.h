@@ -15,6 +15,11 @@
 // Proposals are numbered as they arrive and shown as they are ready: a
 // small one may be shown before a large one received earlier.
 //
+// A proposal that passes the checks may meet one of the person's rules
+// (rules.h): one that accepts or rejects decides it without asking, as an
+// answer "rule ..." would; no front end is asked, or hears of it before it
+// is decided.
+//
 // What the core touches outside itself (files, the diff, the journal, the
 // clock) is its ReviewEnv; what it shows, its front ends.
 #pragma once
@@ -37,6 +42,7 @@
 
 #include "core/proposal.h"
 #include "core/review_env.h"
+#include "core/rules.h"
 #include "mcp/broker_protocol.h"
 #include "system/target.h"
 
@@ -53,7 +59,8 @@ class FrontEnd {
   virtual void proposal_queued(const QueuedProposal& proposal) = 0;
   // A waiting proposal was answered (by any front end) and, when accepted,
   // applied: state kAccepted, kRejected, or kNotApplied with `outcome`
-  // saying why.
+  // saying why. A proposal a rule answered (its `rule` set) comes here
+  // without having been queued.
   virtual void proposal_decided(const QueuedProposal& proposal) { (void)proposal; }
   // A waiting proposal's server went away; nothing was written.
   virtual void proposal_withdrawn(const QueuedProposal& proposal) { (void)proposal; }
@@ -91,8 +98,9 @@ class ReviewCore {
   // Sends a decision to a server.
   using DecisionSender = std::function<void(const Decision& decision)>;
 
-  // `env` and `io` (the loop every call is made on) must outlive the core.
-  ReviewCore(ReviewEnv& env, boost::asio::io_context& io);
+  // `env` and `io` (the loop every call is made on) must outlive the core;
+  // `rules` answer what they meet.
+  ReviewCore(ReviewEnv& env, boost::asio::io_context& io, Rules rules = {});
   // Waits for the work under way on the workers (its results are dropped).
   ~ReviewCore();
   ReviewCore(const ReviewCore&) = delete;
@@ -177,6 +185,8 @@ class ReviewCore {
   // On the loop, once its lines are compared.
   void compared(std::uint64_t number, ChangedLines lines);
   void enqueue(QueuedProposal proposal);
+  // Decides a proposal the rules answer.
+  void answer_by_rule(QueuedProposal proposal);
   void settle(QueuedProposal proposal);
   // On a worker: keeps the texts, naming them in the proposal.
   void keep_texts(QueuedProposal& proposal);
@@ -193,6 +203,7 @@ class ReviewCore {
 
   ReviewEnv& env_;
   boost::asio::io_context& io_;
+  const Rules rules_;  // read by the workers
   std::vector<FrontEnd*> front_ends_;
   std::map<int, Server> servers_;
   std::map<std::uint64_t, Preparing> preparing_;

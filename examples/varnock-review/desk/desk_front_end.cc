@@ -34,7 +34,7 @@ std::string outcome_text(const QueuedProposal& proposal) {
   std::string text;
   switch (proposal.state) {
     case ProposalState::kAccepted:
-      text = "accepted";
+      text = proposal.rule.empty() ? "accepted" : "accepted by rule " + proposal.rule;
       break;
     case ProposalState::kRejected:
     case ProposalState::kNotApplied:
