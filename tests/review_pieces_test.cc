@@ -199,6 +199,9 @@ TEST(ReviewTextStore, KeepsTextsByTheirHashAndPrunesTheOldestFirst) {
   EXPECT_EQ(st.st_mode & 0777, 0600u);
   ASSERT_EQ(::stat(dir.file("texts").c_str(), &st), 0);
   EXPECT_EQ(st.st_mode & 0777, 0700u);
+  ASSERT_EQ(::chmod(dir.file("texts").c_str(), 0770), 0);
+  EXPECT_FALSE(TextStore::open(dir.file("texts")).ok()) << "others could swap texts there";
+  ASSERT_EQ(::chmod(dir.file("texts").c_str(), 0700), 0);
   dir.write("texts/" + a, "b");
   EXPECT_FALSE(texts.get(a).ok());
   EXPECT_FALSE(texts.get("../" + a.substr(3)).ok());

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -71,6 +72,11 @@ Result<TextStore> TextStore::open(const std::string& path, StoreBounds bounds) {
   }
   UniqueFd directory(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
   if (!directory.valid()) return fail(system_error("cannot open " + path, errno));
+  struct stat st;
+  if (::fstat(directory.get(), &st) != 0) return fail(system_error("cannot inspect " + path, errno));
+  if (st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
+    return fail(path + " is not private to you (mode 0700, yours); not keeping texts there");
+  }
   return TextStore(std::move(directory), bounds);
 }
 
