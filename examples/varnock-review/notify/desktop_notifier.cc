@@ -35,7 +35,7 @@ std::string project_of(const std::string& workspace) {
 
 // One Notify call; the failure's text when it cannot be made.
 std::string notify(sd_bus* bus, const Announcement& announcement) {
-  sd_bus_error error = SD_BUS_ERROR_NULL;
+  sd_bus_error error{};  // SD_BUS_ERROR_NULL, whose compound literal is not C++
   sd_bus_message* reply = nullptr;
   const int result = sd_bus_call_method(
       bus, "org.freedesktop.Notifications", "/org/freedesktop/Notifications",
