@@ -27,13 +27,16 @@ ChildRunner::Id SystemEnv::compare(std::string_view before, std::string_view aft
   return compare_lines(runner_, before, after, bounds_, std::move(done));
 }
 
-// Every so many texts kept, the oldest are pruned to the store's bounds.
-constexpr unsigned kPruneEvery = 32;
+// Once this many bytes were kept since the last pruning, the oldest texts
+// are pruned to the store's bounds: counting texts alone would let a few
+// large ones (refused ones included) pass the bound many times over.
+constexpr std::uint64_t kPruneAfterBytes = std::uint64_t{64} << 20;
 
 Result<std::string> SystemEnv::keep(std::string_view text) {
   if (store_ == nullptr) return fail("texts are not kept without a journal");
   Result<std::string> name = store_->put(text);
-  if (name.ok() && ++kept_ % kPruneEvery == 0) {
+  if (name.ok() && (kept_bytes_ += text.size()) >= kPruneAfterBytes) {
+    kept_bytes_ = 0;
     Status pruned = store_->prune(std::time(nullptr));
     if (!pruned.ok()) return fail(pruned.failure());
   }

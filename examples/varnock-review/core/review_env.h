@@ -83,7 +83,7 @@ class SystemEnv final : public ReviewEnv {
   ChildRunner& runner_;
   const TextStore* store_;
   DiffBounds bounds_;
-  std::atomic<unsigned> kept_ = 0;
+  std::atomic<std::uint64_t> kept_bytes_ = 0;  // since the last pruning
 };
 
 }  // namespace varnock::review
