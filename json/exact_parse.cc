@@ -10,6 +10,7 @@
 #include <string>
 #include <system_error>
 #include <utility>
+#include <vector>
 
 #include "json/parse.h"
 #include "json/text.h"
@@ -86,7 +87,8 @@ bool is_plain_ascii(char c) {
 }
 
 // Appends the code point `c`, which is not a surrogate, as UTF-8.
-void append_utf8(std::uint32_t c, std::string& out) {
+template <class Out>
+void append_utf8(std::uint32_t c, Out& out) {
   if (c < 0x80) {
     out += static_cast<char>(c);
   } else if (c < 0x800) {
@@ -103,6 +105,18 @@ void append_utf8(std::uint32_t c, std::string& out) {
     out += static_cast<char>(0x80 | (c & 0x3F));
   }
 }
+
+// Where a string's bytes go when it is only checked, not kept.
+struct Discard {
+  void append(const char*, std::size_t) {}
+  void operator+=(char) {}
+};
+
+// Writes bytes one after another from `at` on.
+struct InPlace {
+  char* at;
+  void operator+=(char c) { *at++ = c; }
+};
 
 // An integer text in the 64-bit ranges: unsigned without a sign, signed
 // with one, and "-0" as the float negative zero. False when out of range.
@@ -144,6 +158,23 @@ std::int64_t decimal_order(std::string_view number) {
   return order + exponent;
 }
 
+// A string member's value that the reader only checked: its body is
+// text[start, end), still to be decoded into `*into`.
+struct LongString {
+  std::string* into;
+  std::size_t start;
+  std::size_t end;
+};
+
+// What a reader in taking mode notes: the member strings whose bodies span
+// at least `threshold` bytes, and whether any member was given twice (a
+// later one replaces an earlier one, which may be among those noted).
+struct LongStrings {
+  std::size_t threshold;
+  std::vector<LongString> found;
+  bool duplicate = false;
+};
+
 // A strict recursive-descent reader that builds the value as it goes.
 // Positions follow one rule: an error found on a byte already consumed is
 // reported at the count of consumed bytes; an error found by looking at the
@@ -151,7 +182,8 @@ std::int64_t decimal_order(std::string_view number) {
 // is none).
 class Reader {
  public:
-  explicit Reader(std::string_view text) : text_(text) {}
+  explicit Reader(std::string_view text, LongStrings* long_strings = nullptr)
+      : text_(text), long_strings_(long_strings) {}
 
   Result<Value> run() {
     Value root;
@@ -283,10 +315,31 @@ class Reader {
       if (peek() != '"') return peek_error(kKeyMustBeString);
       ++index_;
       std::string name;
-      Value member;
-      if (!string(name) || !colon() || !value(member)) return false;
-      members.insert_or_assign(std::move(name), std::move(member));
+      if (!string(name) || !colon()) return false;
+      const auto [slot, fresh] = members.try_emplace(std::move(name));
+      if (!fresh && long_strings_ != nullptr) long_strings_->duplicate = true;
+      if (!member_value(slot->second)) return false;
     }
+  }
+
+  // A member's value. Its value stays in the member's node, whose address
+  // the object keeps however it is moved, so a long string is only checked
+  // here and noted, to be decoded once the whole text has read well.
+  bool member_value(Value& out) {
+    if (long_strings_ == nullptr) return value(out);
+    skip_white_space();
+    if (at_end() || peek() != '"') return value(out);
+    const std::size_t start = ++index_;
+    Discard checked;
+    if (!string(checked)) return false;
+    out = Value(std::string());
+    const std::size_t end = index_ - 1;  // at the closing quote
+    if (end - start >= long_strings_->threshold) {
+      long_strings_->found.push_back({&out.as_string(), start, end});
+      return true;
+    }
+    index_ = start;
+    return string(out.as_string());
   }
 
   // At the separator before a member that is not the first, which must be
@@ -309,7 +362,8 @@ class Reader {
   }
 
   // After the opening quote; appends the decoded string to `out`.
-  bool string(std::string& out) {
+  template <class Out>
+  bool string(Out& out) {
     for (;;) {
       const std::size_t start = index_;
       skip_plain_bytes();
@@ -355,7 +409,8 @@ class Reader {
   }
 
   // After the backslash.
-  bool escape(std::string& out) {
+  template <class Out>
+  bool escape(Out& out) {
     if (at_end()) return error(kEofString);
     const char letter = text_[index_++];
     if (letter == 'u') return unicode_escape(out);
@@ -366,7 +421,8 @@ class Reader {
   }
 
   // After "\u": a code unit, and for a leading surrogate its trailing pair.
-  bool unicode_escape(std::string& out) {
+  template <class Out>
+  bool unicode_escape(Out& out) {
     std::uint32_t unit = 0;
     if (!hex_escape(unit)) return false;
     if (unit >= 0xDC00 && unit <= 0xDFFF) return error(kLoneLeadingSurrogate);
@@ -477,6 +533,7 @@ class Reader {
   }
 
   std::string_view text_;
+  LongStrings* long_strings_;
   std::size_t index_ = 0;
   int depth_ = 0;
   bool significant_ = false;  // the current number has a non-zero digit
@@ -484,7 +541,74 @@ class Reader {
   std::size_t error_index_ = 0;
 };
 
+// The four hex digits at `at`, which the reader has checked.
+std::uint32_t hex_unit(const char* at) {
+  std::uint32_t unit = 0;
+  for (int i = 0; i < 4; ++i) unit = unit * 16 + static_cast<std::uint32_t>(hex_value(at[i]));
+  return unit;
+}
+
+// Decodes the body of a string the reader has checked, text[start, end),
+// over its own bytes from `start` on (a decoded string is never longer);
+// gives the decoded length.
+std::size_t decode_in_place(std::string& text, std::size_t start, std::size_t end) {
+  char* const base = text.data();
+  InPlace out{base + start};
+  for (std::size_t read = start; read < end;) {
+    const void* slash = std::memchr(base + read, '\\', end - read);
+    const std::size_t run = (slash ? static_cast<const char*>(slash) - base : end) - read;
+    if (out.at != base + read) std::memmove(out.at, base + read, run);
+    out.at += run;
+    read += run;
+    if (read == end) break;
+    const char letter = base[read + 1];
+    read += 2;
+    if (letter != 'u') {
+      out += escaped_byte(letter);
+      continue;
+    }
+    std::uint32_t unit = hex_unit(base + read);
+    read += 4;
+    if (unit >= 0xD800 && unit <= 0xDBFF) {  // "\\u" and the trailing unit follow
+      unit = 0x10000 + ((unit - 0xD800) << 10) + (hex_unit(base + read + 2) - 0xDC00);
+      read += 6;
+    }
+    append_utf8(unit, out);
+  }
+  return static_cast<std::size_t>(out.at - (base + start));
+}
+
+// Decodes the noted strings in place; the longest becomes the text's own
+// buffer, the others are copied out of it first.
+void take_long_strings(std::string&& text, const std::vector<LongString>& found) {
+  std::vector<std::size_t> sizes;
+  std::size_t longest = 0;
+  for (const LongString& noted : found) {
+    sizes.push_back(decode_in_place(text, noted.start, noted.end));
+    if (sizes.back() > sizes[longest]) longest = sizes.size() - 1;
+  }
+  for (std::size_t i = 0; i < found.size(); ++i) {
+    if (i != longest) found[i].into->assign(text, found[i].start, sizes[i]);
+  }
+  std::memmove(text.data(), text.data() + found[longest].start, sizes[longest]);
+  text.resize(sizes[longest]);
+  *found[longest].into = std::move(text);
+}
+
 }  // namespace
+
+Result<Value> parse_taking(std::string&& text, std::size_t long_string) {
+  try {
+    LongStrings long_strings{long_string, {}};
+    Result<Value> parsed = Reader(text, &long_strings).run();
+    if (!parsed.ok() || long_strings.found.empty()) return parsed;
+    if (long_strings.duplicate) return Reader(text).run();  // its text is still whole
+    take_long_strings(std::move(text), long_strings.found);
+    return parsed;
+  } catch (const std::bad_alloc&) {
+    return fail(kOutOfMemory);
+  }
+}
 
 Result<Value> exact_parse(std::string_view text) {
   try {

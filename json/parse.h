@@ -20,6 +20,8 @@
 // value for every text the first one takes.
 #pragma once
 
+#include <cstddef>
+#include <string>
 #include <string_view>
 
 #include "base/result.h"
@@ -34,6 +36,13 @@ inline constexpr int kMaxDepth = 127;
 // optional JSON whitespace around it. A failure's text is
 // "<message> at line <L> column <C>".
 Result<Value> parse(std::string_view text);
+
+// As parse(), for a text the caller gives up, by the exact path alone. The
+// longest string that is an object member's value and spans at least
+// `long_string` bytes of the text is decoded over the text's own bytes and
+// keeps its buffer, so a text that is mostly one string costs its size
+// once rather than twice; other such strings are copied out of it.
+Result<Value> parse_taking(std::string&& text, std::size_t long_string = std::size_t{64} << 10);
 
 // Lets go of the buffers parse() keeps for the calling thread between texts
 // (up to the size of the texts it read); the next text makes them anew. For

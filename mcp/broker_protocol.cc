@@ -88,11 +88,14 @@ bool decision_accepts(const json::Value& decision) {
   return accepted != nullptr && accepted->is_bool() && accepted->as_bool();
 }
 
-ServerMessage read_server_message(std::string_view line) {
+ServerMessage read_server_message(std::string line) {
   if (!json::is_valid_utf8(line)) return UnusableLine{"a line that is not UTF-8", std::nullopt};
   const std::string_view text = json::trim_white_space(line);
   if (text.empty()) return UnusableLine{"", std::nullopt};
-  Result<json::Value> parsed = json::parse(text);
+  const auto start = static_cast<std::size_t>(text.data() - line.data());
+  line.resize(start + text.size());
+  line.erase(0, start);
+  Result<json::Value> parsed = json::parse_taking(std::move(line));
   if (!parsed.ok()) {
     return UnusableLine{"a line that is not JSON: " + parsed.failure(), std::nullopt};
   }

@@ -64,7 +64,8 @@ struct UnusableLine {
 using ServerMessage = std::variant<BrokerHello, BrokerProposal, UnusableLine>;
 
 // Reads one line from a server, with or without its LF; whitespace around
-// the JSON text is ignored. Strings are moved out of the parsed line.
-ServerMessage read_server_message(std::string_view line);
+// the JSON text is ignored. The longest string is decoded within the
+// line's own buffer, so a line that is mostly one file costs its size once.
+ServerMessage read_server_message(std::string line);
 
 }  // namespace varnock::mcp

@@ -26,15 +26,26 @@ namespace {
 
 using namespace std::string_literals;
 
+std::string written(const Result<Value>& parsed) {
+  return parsed.ok() ? write(parsed.value()) : "error: " + parsed.failure();
+}
+
 // The text written for the value read, or the failure text; checks on the
-// way that the fast path refuses the text or agrees with the exact path.
+// way that the fast path refuses the text or agrees with the exact path,
+// and that taking member strings of any length from the text changes
+// nothing.
 std::string outcome(std::string_view text) {
   Result<Value> exact = exact_parse(text);
   const std::optional<Value> fast = fast_parse(text);
   if (fast) {
     EXPECT_TRUE(exact.ok() && *fast == exact.value()) << "the paths differ on " << text;
   }
-  return exact.ok() ? write(exact.value()) : "error: " + exact.failure();
+  for (const std::size_t long_string : {0, 2, 9}) {
+    const Result<Value> taken = parse_taking(std::string(text), long_string);
+    EXPECT_EQ(written(taken), written(exact)) << "taking from " << text;
+    EXPECT_TRUE(!taken.ok() || taken.value() == exact.value()) << "taking from " << text;
+  }
+  return written(exact);
 }
 
 TEST(ParseVectors, EveryRecordOfParseTsvAndParseRulesTsv) {
@@ -49,6 +60,22 @@ TEST(ParseVectors, EveryRecordOfParseTsvAndParseRulesTsv) {
           << file << " line " << record.line;
     }
   }
+}
+
+// Member strings taken from the text: several long ones with every kind of
+// escape, in nested objects and arrays, and members given twice.
+TEST(ParseTaking, GivesWhatParseGives) {
+  for (const char* text : {
+           R"({"a":"\"\\\/\b\f\n\r\t end","b":{"c":"\u00e9\u4e2d\ud83d\ude00 x","d":[{"e":"plain text"}]}})",
+           R"({"a":"long long string","a":"short"})",
+           R"({"a":{"b":"long long string"},"a":"short"})",
+           R"([{"a":"long long string"},{"b":"long long string, longer"}])",
+           R"({"a":"long long string" , "b" : "bad \x escape"})",
+       }) {
+    outcome(text);
+  }
+  EXPECT_EQ(written(parse_taking(R"({"b":"0123456789","a":"x\ny"})", 2)),
+            R"({"a":"x\ny","b":"0123456789"})");
 }
 
 TEST(ParsePaths, FastPathTakesOnlyWhatItCanRepresent) {

@@ -278,17 +278,17 @@ TEST(ReviewHostile, LinesOverALimitAreDroppedAndTheirConnectionClosed) {
 }
 
 // A long line is parsed only with room in the budget for the copies its
-// parse makes: a line of 3 MiB needs 9.
+// parse makes: a line of 5 MiB needs 10, one of 3 MiB 6.
 TEST(ReviewHostile, ALongLineIsParsedOnlyWithinTheBudget) {
   ReviewerFixture fixture;
   ASSERT_TRUE(fixture.start("reject", {"--memory-budget", "8M"}));
   Connection client = Connection::to(fixture.socket);
-  ASSERT_TRUE(client.send(hello_line() + raw_proposal("p", "/x", "", std::string(3 << 20, 'y'))));
+  ASSERT_TRUE(client.send(hello_line() + raw_proposal("p", "/x", "", std::string(5 << 20, 'y'))));
   EXPECT_TRUE(client.closed_by_peer());
   EXPECT_TRUE(
       fixture.reviewer->wait_for("memory budget of 8192 KiB is used up; a line was dropped"));
   Connection next = Connection::to(fixture.socket);
-  ASSERT_TRUE(next.send(hello_line() + raw_proposal("q", "/x", "", std::string(2 << 20, 'y'))));
+  ASSERT_TRUE(next.send(hello_line() + raw_proposal("q", "/x", "", std::string(3 << 20, 'y'))));
   EXPECT_EQ(next.read_line(), decision("q", false));
 }
 

@@ -6,7 +6,6 @@
 #include <boost/asio/write.hpp>
 #include <variant>
 
-#include "json/parse.h"
 #include "servers/line_limits.h"
 #include "core/visible_text.h"
 
@@ -17,9 +16,9 @@ namespace asio = boost::asio;
 
 // The message of a line, or nothing when it holds too many JSON values to
 // parse. Any thread may call it.
-std::optional<mcp::ServerMessage> parse_line(std::string_view line) {
+std::optional<mcp::ServerMessage> parse_line(std::string line) {
   if (count_json_values(line, kMaxValuesPerLine) > kMaxValuesPerLine) return std::nullopt;
-  return mcp::read_server_message(line);
+  return mcp::read_server_message(std::move(line));
 }
 
 std::string kibibytes(std::size_t bytes) { return std::to_string(bytes / 1024) + " KiB"; }
@@ -84,7 +83,7 @@ void Session::take_lines() {
     std::optional<std::string> line = lines_.take_line();
     if (!line) return read_on();
     if (line->size() > kParseOnLoop) return parse_off_loop(std::move(*line));
-    handle_message(parse_line(*line));
+    handle_message(parse_line(std::move(*line)));
   }
 }
 
@@ -101,17 +100,14 @@ void Session::read_on() {
   read_more();
 }
 
-// The line stays counted until it is parsed and let go, with the two
-// copies its parse makes (the parsed value, and the proposal taken from
-// it); when the budget has no room for them the line is dropped.
+// The line stays counted until it is parsed, with the copies its parse
+// makes; when the budget has no room for them the line is dropped.
 void Session::parse_off_loop(std::string line) {
   parsing_bytes_ = line.size();
   if (!shared_.within_budget(kParseCopies * line.size())) return close(budget_used_up());
   parsing_bytes_ += kParseCopies * line.size();
   asio::post(shared_.core.workers(), [self = shared_from_this(), line = std::move(line)]() mutable {
-    std::optional<mcp::ServerMessage> message = parse_line(line);
-    std::string().swap(line);
-    json::release_thread_buffers();  // kept, they would hold this line's size for good
+    std::optional<mcp::ServerMessage> message = parse_line(std::move(line));
     asio::post(self->socket_.get_executor(), [self, message = std::move(message)]() mutable {
       self->parsing_bytes_ = 0;
       if (self->closed_) return;

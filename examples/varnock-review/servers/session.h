@@ -53,8 +53,9 @@ class Session : public std::enable_shared_from_this<Session> {
   // Lines longer than this are parsed on a worker thread, so that a long
   // one does not hold up the loop; the session reads on once it is done.
   static constexpr std::size_t kParseOnLoop = std::size_t{1} << 20;
-  // Copies of a line its parse holds at once besides the line.
-  static constexpr std::size_t kParseCopies = 2;
+  // Copies of a line its parse holds at once besides the line: its longest
+  // string keeps the line's own buffer, and the rest are copied out of it.
+  static constexpr std::size_t kParseCopies = 1;
 
  private:
   void read_more();
