@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "changed_runs_now.h"
+#include "desk/text_lines.h"
 #include "desk/word_diff.h"
 #include "support/vectors.h"
 
@@ -31,6 +32,25 @@ TEST(DiffModel, PagesOfBlocksAndLineNumbers) {
     const std::size_t at = json.find("\"total\":");
     ASSERT_NE(at, std::string::npos) << c[0];
     EXPECT_EQ(json.substr(at, json.size() - at - 1), test::expand(c.at(5))) << c[0];
+  }
+}
+
+// Each line found by number from the marks of its index: past many short
+// lines, past lines longer than the bytes between marks, and without a
+// final newline.
+TEST(TextLines, FindsEachLineByNumber) {
+  const std::string wide(70'000, 'x');
+  for (const std::string& text : {test::expand("{a\\n}*200b"), test::expand("{\\n}*150"),
+                                  wide + "\n" + wide + "\nshort\n" + test::expand("{\\n}*70") + wide}) {
+    const LineIndex index(text);
+    const TextLines lines(text, index);
+    std::istringstream split(text);
+    std::size_t number = 0;
+    for (std::string line; std::getline(split, line);) {
+      ASSERT_LT(number, lines.count());
+      EXPECT_EQ(lines.line(++number), line) << number;
+    }
+    EXPECT_EQ(number, lines.count());
   }
 }
 

@@ -7,19 +7,30 @@
 
 namespace varnock::desk {
 
-// Where each line of a text starts: one pass over the text, kept so that
-// the text can be read by line number again without another.
+// Where some lines of a text start: one pass over the text, kept so that a
+// line is found again by number from the last marked line before it. A line
+// is marked once kLines lines or kBytes bytes have passed since the last
+// mark, so a walk passes fewer than kLines lines and kBytes bytes, and a
+// text of newlines alone costs a byte of index per four lines.
 class LineIndex {
  public:
+  static constexpr std::size_t kLines = 64;
+  static constexpr std::size_t kBytes = std::size_t{64} << 10;
+
   explicit LineIndex(std::string_view text);
 
-  std::size_t count() const { return starts_.size(); }
+  std::size_t count() const { return count_; }
   // Bytes the index holds.
-  std::size_t bytes() const { return starts_.capacity() * sizeof(std::size_t); }
+  std::size_t bytes() const { return marks_.capacity() * sizeof(Mark); }
 
  private:
   friend class TextLines;
-  std::vector<std::size_t> starts_;
+  struct Mark {
+    std::size_t line;  // from 0
+    std::size_t offset;
+  };
+  std::vector<Mark> marks_;
+  std::size_t count_ = 0;
 };
 
 // The lines of a text, numbered from 1, each without its newline. A last
@@ -28,9 +39,9 @@ class LineIndex {
 class TextLines {
  public:
   // `index` must be the index of `text`.
-  TextLines(std::string_view text, const LineIndex& index) : text_(text), starts_(index.starts_) {}
+  TextLines(std::string_view text, const LineIndex& index) : text_(text), index_(index) {}
 
-  std::size_t count() const { return starts_.size(); }
+  std::size_t count() const { return index_.count(); }
   // Line `number`, 1 <= number <= count().
   std::string_view line(std::size_t number) const;
   // Whether the text is empty or ends with a newline.
@@ -38,7 +49,7 @@ class TextLines {
 
  private:
   std::string_view text_;
-  const std::vector<std::size_t>& starts_;
+  const LineIndex& index_;
 };
 
 }  // namespace varnock::desk
