@@ -14,8 +14,12 @@ std::string describe_server(const ServerInfo& server) {
 
 std::size_t proposal_bytes(const QueuedProposal& proposal) {
   const std::size_t runs = proposal.runs ? proposal.runs->size() : 0;
+  const auto index_bytes = [](const std::optional<desk::LineIndex>& index) {
+    return index ? index->bytes() : 0;
+  };
   return proposal.before.size() + proposal.after.size() + proposal.explanation.size() +
-         proposal.explanation_html.size() + runs * sizeof(desk::ChangedRun);
+         proposal.explanation_html.size() + runs * sizeof(desk::ChangedRun) +
+         index_bytes(proposal.before_lines) + index_bytes(proposal.after_lines);
 }
 
 }  // namespace varnock::review

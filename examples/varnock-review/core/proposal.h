@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "desk/line_diff.h"
+#include "desk/text_lines.h"
 
 namespace varnock::review {
 
@@ -51,6 +52,10 @@ struct QueuedProposal {
   // The changed runs of lines, when a front end shows changes; the whole
   // replacement, with a notice saying why, when comparing broke a bound.
   std::optional<std::vector<desk::ChangedRun>> runs;
+  // Where the lines of `before` and `after` start, made with the HTML off
+  // the event loop, for the desk to page through.
+  std::optional<desk::LineIndex> before_lines;
+  std::optional<desk::LineIndex> after_lines;
   bool new_file = false;
   std::vector<std::string> notices;  // "new file", "hidden characters in the path" ...
   std::string refusal;               // why a check refused it without asking; else empty
@@ -69,7 +74,8 @@ struct QueuedProposal {
   std::uint64_t journal_entry = 0;  // where the journal holds its decision (0: nowhere)
 };
 
-// The bytes a proposal holds: its texts, rendered explanation and runs.
+// The bytes a proposal holds: its texts, rendered explanation, runs and
+// line indexes.
 std::size_t proposal_bytes(const QueuedProposal& proposal);
 
 }  // namespace varnock::review

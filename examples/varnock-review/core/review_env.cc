@@ -14,6 +14,8 @@ void SystemEnv::prepare(QueuedProposal& proposal, const Workspace& workspace, bo
   check_proposal(proposal, workspace);
   if (html && proposal.refusal.empty()) {
     proposal.explanation_html = desk::render_markdown(proposal.explanation);
+    proposal.before_lines.emplace(proposal.before);
+    proposal.after_lines.emplace(proposal.after);
   }
 }
 

@@ -154,17 +154,20 @@ Reply DeskApi::diff(std::uint64_t number, std::string_view target) {
 }
 
 std::string DeskApi::model_page(std::uint64_t number, const DeskTexts& texts, std::size_t from) {
-  const Indexes& kept = indexes(number, texts);
+  const IndexPair kept = indexes(number, texts);
   return diff_model_page(TextLines(texts.before, kept.before), TextLines(texts.after, kept.after),
                          texts.runs, from);
 }
 
 // An index is made anew when the texts are not those it was made of.
-const DeskApi::Indexes& DeskApi::indexes(std::uint64_t number, const DeskTexts& texts) {
+DeskApi::IndexPair DeskApi::indexes(std::uint64_t number, const DeskTexts& texts) {
+  if (texts.before_lines != nullptr && texts.after_lines != nullptr) {
+    return {*texts.before_lines, *texts.after_lines};
+  }
   const auto kept = indexes_.find(number);
   if (kept != indexes_.end() && kept->second.before_size == texts.before.size() &&
       kept->second.after_size == texts.after.size()) {
-    return kept->second;
+    return {kept->second.before, kept->second.after};
   }
   forget_index(number);
   if (indexes_.size() >= kMaxKeptViews) forget_index(indexes_.begin()->first);
@@ -173,7 +176,7 @@ const DeskApi::Indexes& DeskApi::indexes(std::uint64_t number, const DeskTexts& 
                                                LineIndex(texts.before), LineIndex(texts.after)})
                       .first->second;
   kept_bytes_ += made.bytes();
-  return made;
+  return {made.before, made.after};
 }
 
 void DeskApi::forget_index(std::uint64_t number) {

@@ -79,7 +79,8 @@ class DeskApi {
   Reply answer(std::uint64_t number, std::string_view body);
 
   // Where the lines of a proposal's two texts start, found on its first
-  // page or lines asked for and kept, so that each page costs what is on it.
+  // page or lines asked for and kept, so that each page costs what is on it,
+  // when the texts did not come with them.
   struct Indexes {
     std::size_t before_size = 0;  // of the texts indexed
     std::size_t after_size = 0;
@@ -91,7 +92,11 @@ class DeskApi {
   bool read_long_enough(std::uint64_t number) const;
   // The page of a proposal's model from item `from`, from its changed runs.
   std::string model_page(std::uint64_t number, const DeskTexts& texts, std::size_t from);
-  const Indexes& indexes(std::uint64_t number, const DeskTexts& texts);
+  struct IndexPair {
+    const LineIndex& before;
+    const LineIndex& after;
+  };
+  IndexPair indexes(std::uint64_t number, const DeskTexts& texts);
   void forget_view(std::uint64_t number);
   void forget_index(std::uint64_t number);
 

@@ -103,10 +103,17 @@ std::optional<desk::DeskProposal> DeskFrontEnd::proposal(std::uint64_t number) {
 std::optional<desk::DeskTexts> DeskFrontEnd::texts(std::uint64_t number) {
   const QueuedProposal* found = waiting(number);
   if (found == nullptr) return std::nullopt;
-  return desk::DeskTexts{found->before, found->after, found->explanation,
+  const auto index = [](const std::optional<desk::LineIndex>& lines) {
+    return lines ? &*lines : nullptr;
+  };
+  return desk::DeskTexts{found->before,
+                         found->after,
+                         found->explanation,
                          found->explanation_html,
                          found->runs ? std::span<const desk::ChangedRun>(*found->runs)
-                                     : std::span<const desk::ChangedRun>()};
+                                     : std::span<const desk::ChangedRun>(),
+                         index(found->before_lines),
+                         index(found->after_lines)};
 }
 
 const QueuedProposal* DeskFrontEnd::waiting(std::uint64_t number) const {

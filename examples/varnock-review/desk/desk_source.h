@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "line_diff.h"
+#include "text_lines.h"
 
 namespace varnock::desk {
 
@@ -51,6 +52,9 @@ struct DeskTexts {
   std::string_view explanation;       // the agent's Markdown
   std::string_view explanation_html;  // it rendered (markdown.h)
   std::span<const ChangedRun> runs;   // the changed lines of before and after
+  // Where their lines start, when made already (text_lines.h).
+  const LineIndex* before_lines = nullptr;
+  const LineIndex* after_lines = nullptr;
 };
 
 // One decision from the journal, newest first in history().
