@@ -96,7 +96,8 @@ class ScriptedEnv final : public ReviewEnv {
     journalled_[entries_] = PastDecision{entries_, std::string(r.time), std::string(r.workspace),
                                            std::string(r.path), std::string(r.target),
                                            std::string(r.decision), "", std::string(r.before_text),
-                                           std::string(r.after_text), r.new_file, std::nullopt};
+                                           std::string(r.after_text), r.new_file, r.reverts,
+                                           std::string(r.rule)};
     std::ostringstream line;
     line << "journal " << r.decision << " " << r.path << " -> " << r.target << " at " << r.time
          << " (" << r.before_bytes << "/" << r.after_bytes << " bytes)";
@@ -109,6 +110,22 @@ class ScriptedEnv final : public ReviewEnv {
     return entries_;
   }
   std::string now() override { return "t" + std::to_string(++clock_); }
+  Result<std::vector<PastDecision>> past(std::string_view search, std::size_t limit) override {
+    std::vector<PastDecision> found;
+    for (auto it = journalled_.rbegin(); it != journalled_.rend() && found.size() < limit; ++it) {
+      if (it->second.path.find(search) != std::string::npos) found.push_back(it->second);
+    }
+    return found;
+  }
+  // A kept text's name is "<text>".
+  Result<PastTexts> past_texts(std::uint64_t entry) override {
+    auto found = journalled_.find(entry);
+    if (found == journalled_.end()) return fail("no decision at " + std::to_string(entry));
+    const PastDecision& d = found->second;
+    if (d.after_text.empty()) return PastTexts{d, "", "", "the texts were not kept"};
+    const auto text = [](const std::string& name) { return name.substr(1, name.size() - 2); };
+    return PastTexts{d, text(d.before_text), text(d.after_text), ""};
+  }
 
   bool journal_fails = false;
   bool keep_fails = false;
@@ -208,6 +225,8 @@ class Script {
     if (verb == "orphaned") return core_->server_orphaned(std::stoi(w.at(1)));
     if (verb == "stop") return core_->withdraw_all();
     if (verb == "revert") return core_->revert(std::stoull(w.at(1)), w.at(2));
+    if (verb == "past") return past(w.size() > 1 ? w[1] : "");
+    if (verb == "open") return open(std::stoull(w.at(1)));
     if (verb == "refuse") return void(env_.refused[w.at(1)] = rest(step, 2));
     if (verb == "apply-fails") return void(env_.apply_fails[w.at(1)] = rest(step, 2));
     if (verb == "diff-notice") return void(env_.diff_notices[w.at(1)] = rest(step, 2));
@@ -261,6 +280,29 @@ class Script {
     ASSERT_TRUE(rules.ok()) << rules.failure();
     core_ = std::make_unique<ReviewCore>(env_, io_, std::move(rules).value());
     core_->subscribe(front_end_);
+  }
+
+  // past [SEARCH]: the journalled decisions, newest first.
+  void past(const std::string& search) {
+    core_->past(search, 10, [this](Result<std::vector<PastDecision>> found) {
+      std::string line = "past:";
+      for (const PastDecision& d : found.value()) {
+        line += " #" + std::to_string(d.entry) + " " + d.decision + " " + d.path;
+        if (!d.rule.empty()) line += " [rule " + d.rule + "]";
+      }
+      log_.push_back(line);
+    });
+  }
+
+  // open ENTRY: a past decision's change, compared.
+  void open(std::uint64_t entry) {
+    core_->past_change(entry, [this, entry](Result<PastChange> change) {
+      std::string line = "change #" + std::to_string(entry) + ": ";
+      if (!change.ok()) return log_.push_back(line + change.failure());
+      const PastChange& c = change.value();
+      line += c.texts.missing.empty() ? c.texts.before + " -> " + c.texts.after : c.texts.missing;
+      log_.push_back(line + ", runs " + std::to_string(c.lines.runs.size()));
+    });
   }
 
   void release() {

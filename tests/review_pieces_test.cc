@@ -261,6 +261,23 @@ TEST(ReviewRevert, UndoesAnAcceptedEditWhileTheFileHoldsWhatWasWritten) {
   EXPECT_FALSE(std::filesystem::exists(dir.file("ws/made.txt")));
   EXPECT_EQ(outcome(rejection), "only an accepted edit can be reverted");
   EXPECT_EQ(outcome(edit + 1), "the journal holds no decision at " + std::to_string(edit + 1));
+  // The history shows what a revert undid, and each change while its texts are kept.
+  ASSERT_TRUE(journal.value()
+                  .record({"t", 1, "", ws, "a.txt", "a.txt", "reverted", "", 3, 3, new_name,
+                           old_name, false, edit})
+                  .ok());
+  EXPECT_TRUE(read_past_decisions(journal.value().path(), "a.txt", 9).value().back().reverted);
+  const auto shown = [&](std::uint64_t entry) {
+    const PastTexts texts = env.past_texts(entry).value();
+    return texts.missing.empty() ? texts.before + ">" + texts.after : texts.missing;
+  };
+  EXPECT_EQ(shown(edit), "old>new");
+  std::filesystem::remove(dir.file("texts/" + made));
+  EXPECT_EQ(shown(creation).rfind("the texts of this decision are no longer kept", 0), 0u);
+  // At the terminal: "u" lists the accepted edits, "u N" reverts the N-th.
+  const std::vector<std::pair<std::string, std::optional<std::size_t>>> undo = {
+      {" U ", 0}, {"undo 3", 3}, {"u  12", 12}, {"u 0", {}}, {"u x", {}}, {"up", {}}};
+  for (const auto& [line, number] : undo) EXPECT_EQ(parse_undo(line), number) << line;
 }
 
 // The lines and their counts are in tests/vectors/review/values.tsv.

@@ -4,7 +4,8 @@
 // beside its changed words, hostile text stays text, a departed server's
 // proposal makes way for the next, an answer lands only on what was on
 // screen long enough, servers queue, the terminal and the desk decide once,
-// refused requests decide nothing, and no cookie opens or locks the desk.
+// refused requests decide nothing, no cookie opens or locks the desk, and
+// the journal's history is searched, shown and reverted across restarts.
 import assert from 'node:assert/strict';
 import { existsSync, readFileSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:http';
@@ -425,6 +426,12 @@ describe('the terminal beside the desk', () => {
       }, second, 'again.txt');
       assert.equal(readFileSync(join(server.workspace, 'again.txt'), 'utf8'), 'again\n');
       assert.equal(existsSync(join(server.workspace, 'both.txt')), false);
+      // u lists the accepted edits from the journal; u 1 reverts the newest.
+      reviewer.type('u\n');
+      await reviewer.printed('  1. ');
+      reviewer.type('u 1\n');
+      await reviewer.printed('Reverted (by terminal): ');
+      assert.equal(existsSync(join(server.workspace, 'again.txt')), false, 'the file it made is removed');
       // The server answers a path outside its workspace itself, after any
       // answer that came before.
       const last = await server.writeFile('../outside.txt', 'x\n', 'Refused by the server.');
@@ -433,6 +440,61 @@ describe('the terminal beside the desk', () => {
       await both.close();
     }
     // Complete once the reviewer has stopped.
-    assert.equal(readFileSync(journal, 'utf8').trim().split('\n').map(JSON.parse).length, 2, 'one journal line per proposal');
+    assert.equal(readFileSync(journal, 'utf8').trim().split('\n').map(JSON.parse).length, 3, 'a line per proposal and revert');
+  });
+});
+
+describe('the history', () => {
+  test('an accepted edit is reverted from the history, one changed since is not, and after a restart the history still opens its changes read-only', async () => {
+    const journal = join(makeTempDir('desk-history-'), 'j.jsonl');
+    const first = await openDesk({ journal });
+    const entry = (on, text) => on.locator('#history button', { hasText: text });
+    const revert = (on) => on.getByRole('button', { name: 'Revert', exact: true });
+    try {
+      const { page, reviewer } = first;
+      const server = await first.server();
+      const file = (path) => join(server.workspace, path);
+      writeFileSync(file('kept.txt'), 'old\n');
+      writeFileSync(file('moved.txt'), 'before\n');
+      for (const [path, text] of [['kept.txt', 'new\n'], ['moved.txt', 'after\n']]) {
+        const reply = server.writeFile(path, text, 'An edit to undo.');
+        await heading(page, path);
+        await answered(() => accept(page).click(), reply, path);
+      }
+      writeFileSync(file('moved.txt'), 'changed since\n');
+      await entry(page, 'kept.txt — accepted').click();
+      await revert(page).click();
+      await page.getByText('Reverted: kept.txt has its earlier text back.').waitFor();
+      assert.equal(readFileSync(file('kept.txt'), 'utf8'), 'old\n');
+      await entry(page, 'moved.txt — accepted').click();
+      const number = await entry(page, 'moved.txt — accepted').getAttribute('data-entry');
+      await revert(page).click();
+      await page.getByText('Not reverted: the file has changed since the edit was written.').waitFor();
+      // With the file as written again, neither another origin's page nor a
+      // request without the token reverts it.
+      writeFileSync(file('moved.txt'), 'after\n');
+      const path = `/api/history/${number}/revert`;
+      const token = new URL(reviewer.url).searchParams.get('token');
+      assert.equal(await rawRequest(reviewer.url, path, { 'X-Desk-Token': token, Origin: 'http://evil.example' }, 'POST'), 403);
+      assert.equal(await rawRequest(reviewer.url, path, { Origin: reviewer.origin }, 'POST'), 401);
+      assert.equal(readFileSync(file('moved.txt'), 'utf8'), 'after\n');
+    } finally {
+      await first.close();
+    }
+    const again = await openDesk({ journal });
+    try {
+      const { page } = again;
+      await entry(page, 'moved.txt — accepted').waitFor();
+      await page.fill('#history-search', 'kept');
+      await entry(page, 'moved.txt').waitFor({ state: 'detached' });
+      await entry(page, 'kept.txt — reverted').waitFor();
+      await entry(page, 'kept.txt — accepted, reverted since').click();
+      await region(page, 'Changes').locator('mark').first().waitFor();
+      assert.deepEqual(await region(page, 'Changes').locator('mark').allTextContents(), ['old', 'new']);
+      assert.equal(await accept(page).isVisible(), false, 'nothing to answer');
+      assert.equal(await revert(page).isVisible(), false, 'reverted already');
+    } finally {
+      await again.close();
+    }
   });
 });

@@ -44,12 +44,29 @@ class FakeSource : public DeskSource {
     return decided;
   }
   void subscribe(std::function<void(const DeskEvent&)>) override {}
+  // One past edit at entry 40, accepted by a rule; entry 41's texts are gone.
+  void past(std::string search, std::size_t limit,
+            std::function<void(Result<std::vector<DeskPast>>)> done) override {
+    const bool found = std::string("/w old.txt").find(search) != std::string::npos && limit > 0;
+    done(found ? std::vector<DeskPast>{past_} : std::vector<DeskPast>{});
+  }
+  void past_change(std::uint64_t entry, std::function<void(Result<DeskPastChange>)> done) override {
+    if (entry == 40) return done(DeskPastChange{past_, "one\ntwo\n", "one\n2\n", runs_, "", ""});
+    if (entry == 41) return done(DeskPastChange{past_, "", "", {}, "", "the texts were pruned"});
+    done(fail("the journal holds no decision at " + std::to_string(entry)));
+  }
+  void revert(std::uint64_t entry, std::function<void(Status)> done) override {
+    answers.push_back(std::to_string(entry) + " revert");
+    done(entry == 40 ? Status() : Status(fail("the file has changed since")));
+  }
 
   std::vector<std::string> answers;
 
  private:
   bool pending_ = true;
   const std::vector<ChangedRun> runs_ = {{2, 1, 2, 1}};
+  const DeskPast past_{40, "2026-12-07T10:00:00Z", "/w", "old.txt", "old.txt", "accepted",
+                       "", "accept *.txt", false, true, false};
 };
 
 // The exchanges, in order, are in tests/vectors/desk/api.tsv; a WAIT line
@@ -64,13 +81,15 @@ TEST(DeskApi, Routes) {
       now += std::chrono::milliseconds(std::stoi(c.at(1)));
       continue;
     }
-    const Reply reply = api.handle(c.at(0), c.at(1), c.at(2) == "-" ? "" : c.at(2));
+    Reply reply{0, "", ""};
+    api.handle(c.at(0), c.at(1), c.at(2) == "-" ? "" : c.at(2), [&](Reply made) { reply = made; });
     EXPECT_EQ(reply.status, std::stoi(c.at(3))) << c[0] << " " << c[1];
     if (c.at(4) != "-") {
       EXPECT_EQ(reply.body, test::unescape(c.at(4))) << c[0] << " " << c[1];
     }
   }
-  EXPECT_EQ(source.answers, (std::vector<std::string>{"7 accept", "7 reject"}));
+  EXPECT_EQ(source.answers,
+            (std::vector<std::string>{"7 accept", "7 reject", "40 revert", "41 revert"}));
 }
 
 // A page alone keeps the index of the proposal's lines, counted with the

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <set>
 
 #include "base/os_error.h"
 #include "base/unique_fd.h"
@@ -60,6 +61,7 @@ Result<PastDecision> parse_past_decision(std::string_view line, std::uint64_t en
   decision.reason = text_member(members, "reason");
   decision.before_text = text_member(members, "before_text");
   decision.after_text = text_member(members, "after_text");
+  decision.rule = text_member(members, "rule");
   auto new_file = members.find("new_file");
   decision.new_file = new_file != members.end() && new_file->second.is_bool() &&
                       new_file->second.as_bool();
@@ -82,6 +84,7 @@ Result<std::vector<PastDecision>> read_past_decisions(const std::string& journal
   if (!tail.ok()) return fail(tail.failure());
   const std::string& bytes = tail.value();
   std::vector<PastDecision> decisions;
+  std::set<std::uint64_t> undone;  // entries the reverts read so far undid
   // Lines from the last; one cut by the start of the tail is left out.
   std::size_t end = bytes.size();
   while (end > 0 && decisions.size() < limit) {
@@ -91,7 +94,10 @@ Result<std::vector<PastDecision>> read_past_decisions(const std::string& journal
       const std::string_view line(bytes.data() + begin, end - begin - (bytes[end - 1] == '\n'));
       Result<PastDecision> decision = parse_past_decision(line, start + begin);
       if (decision.ok() && matches(decision.value(), search)) {
-        decisions.push_back(std::move(decision).value());
+        PastDecision& read = decision.value();
+        if (read.reverts) undone.insert(*read.reverts);
+        read.reverted = undone.count(read.entry) > 0;
+        decisions.push_back(std::move(read));
       }
     }
     end = begin;

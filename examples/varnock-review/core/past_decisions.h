@@ -24,6 +24,19 @@ struct PastDecision {
   std::string after_text;
   bool new_file = false;
   std::optional<std::uint64_t> reverts;  // for a revert: the entry it undid
+  std::string rule;                      // the rule that decided, when one did
+  // Set by read_past_decisions when a later decision it read reverted this one.
+  bool reverted = false;
+};
+
+// A past decision with the texts it was between, for showing its change.
+// `missing` says why the texts cannot be shown (not kept, or pruned since);
+// the texts are empty then.
+struct PastTexts {
+  PastDecision decision;
+  std::string before;
+  std::string after;
+  std::string missing;
 };
 
 // The journal's bytes read for a history, from its end: older decisions
@@ -37,6 +50,7 @@ Result<PastDecision> parse_past_decision(std::string_view line, std::uint64_t en
 // The decisions in the last kHistoryTail bytes of the journal, newest
 // first, at most `limit`, those whose path, target or workspace holds
 // `search` (all when it is empty). Lines that cannot be read are skipped.
+// An edit that a revert among them undid is marked `reverted`.
 Result<std::vector<PastDecision>> read_past_decisions(const std::string& journal,
                                                       std::string_view search, std::size_t limit);
 

@@ -349,6 +349,32 @@ void ReviewCore::finish_revert(std::uint64_t entry, Result<Reverted> reverted,
   for (FrontEnd* front_end : front_ends_) front_end->reverted(undone, Status(), who);
 }
 
+void ReviewCore::past(std::string search, std::size_t limit, PastList done) {
+  boost::asio::post(workers_, [this, search = std::move(search), limit, done = std::move(done),
+                               busy = loop_busy()]() mutable {
+    auto read = std::make_shared<Result<std::vector<PastDecision>>>(env_.past(search, limit));
+    boost::asio::post(io_, [read, done = std::move(done)] { done(std::move(*read)); });
+  });
+}
+
+// The texts wait in `change` while they are compared; the comparison hands
+// its lines back on the loop.
+void ReviewCore::past_change(std::uint64_t entry, PastShown done) {
+  boost::asio::post(workers_, [this, entry, done = std::move(done), busy = loop_busy()]() mutable {
+    auto read = std::make_shared<Result<PastTexts>>(env_.past_texts(entry));
+    boost::asio::post(io_, [this, read, done = std::move(done)]() mutable {
+      if (!read->ok()) return done(fail(read->failure()));
+      auto change = std::make_shared<PastChange>(PastChange{std::move(*read).value(), {}});
+      if (!change->texts.missing.empty()) return done(std::move(*change));
+      env_.compare(change->texts.before, change->texts.after,
+                   [change, done = std::move(done)](ChangedLines lines) {
+                     change->lines = std::move(lines);
+                     done(std::move(*change));
+                   });
+    });
+  });
+}
+
 std::vector<const QueuedProposal*> ReviewCore::waiting() const {
   std::vector<const QueuedProposal*> out;
   for (const auto& [number, proposal] : waiting_) out.push_back(&proposal);

@@ -87,6 +87,12 @@ class FrontEnd {
   virtual std::size_t held_bytes() const { return 0; }
 };
 
+// A past decision ready to be shown: its texts and their changed lines.
+struct PastChange {
+  PastTexts texts;
+  ChangedLines lines;
+};
+
 // A server's answer to its proposal `id`, for the broker protocol to write.
 struct Decision {
   std::string_view id;
@@ -137,6 +143,17 @@ class ReviewCore {
   // tells every front end either way. Only a person asks for this: nothing
   // a server sends leads here.
   void revert(std::uint64_t entry, std::string_view who);
+
+  // The journalled decisions, newest first, at most `limit`, those whose
+  // path or workspace holds `search`: read on a worker, handed to `done` on
+  // the loop.
+  using PastList = std::function<void(Result<std::vector<PastDecision>>)>;
+  void past(std::string search, std::size_t limit, PastList done);
+  // The decision journalled at `entry`, its kept texts and their changed
+  // lines, compared as a proposal's are: read on a worker, compared, and
+  // handed to `done` on the loop.
+  using PastShown = std::function<void(Result<PastChange>)>;
+  void past_change(std::uint64_t entry, PastShown done);
 
   // Waiting proposals, oldest first.
   std::vector<const QueuedProposal*> waiting() const;

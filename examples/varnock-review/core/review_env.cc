@@ -54,6 +54,35 @@ Result<Reverted> SystemEnv::revert(std::uint64_t entry) {
   return Reverted{std::move(decision).value(), std::move(reverted).value()};
 }
 
+constexpr std::string_view kNoJournal = "no history is kept without a journal";
+
+Result<std::vector<PastDecision>> SystemEnv::past(std::string_view search, std::size_t limit) {
+  if (store_ == nullptr) return fail(std::string(kNoJournal));
+  return read_past_decisions(journal_.path(), search, limit);
+}
+
+// Only a change between two kept texts can be shown: a refused or withdrawn
+// proposal may have kept none, and texts are pruned as they age.
+Result<PastTexts> SystemEnv::past_texts(std::uint64_t entry) {
+  if (store_ == nullptr) return fail(std::string(kNoJournal));
+  Result<PastDecision> decision = read_past_decision(journal_.path(), entry);
+  if (!decision.ok()) return fail(decision.failure());
+  PastTexts texts{std::move(decision).value(), "", "", ""};
+  if (texts.decision.after_text.empty()) {
+    texts.missing = "the texts of this decision were not kept";
+    return texts;
+  }
+  Result<std::string> before = store_->get(texts.decision.before_text);
+  Result<std::string> after = before.ok() ? store_->get(texts.decision.after_text) : before;
+  if (!after.ok()) {
+    texts.missing = "the texts of this decision are no longer kept: " + after.failure();
+    return texts;
+  }
+  texts.before = std::move(before).value();
+  texts.after = std::move(after).value();
+  return texts;
+}
+
 std::string SystemEnv::now() { return utc_now(); }
 
 }  // namespace varnock::review

@@ -7,6 +7,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/result.h"
 #include "core/changed_lines.h"
@@ -49,6 +50,12 @@ class ReviewEnv {
   // (revert.h). The decision reverted and a warning for the person, or why
   // nothing changed.
   virtual Result<Reverted> revert(std::uint64_t entry) = 0;
+  // On a worker thread: the journalled decisions, newest first, at most
+  // `limit`, those whose path or workspace holds `search` (past_decisions.h).
+  virtual Result<std::vector<PastDecision>> past(std::string_view search, std::size_t limit) = 0;
+  // On a worker thread: the decision journalled at `entry` with its kept
+  // texts, or with why they cannot be shown.
+  virtual Result<PastTexts> past_texts(std::uint64_t entry) = 0;
   // On the loop: appends a decision to the journal, giving its entry.
   virtual Result<std::uint64_t> record(const JournalRecord& record) = 0;
   // The present UTC time, "2026-12-07T03:04:05Z".
@@ -73,6 +80,8 @@ class SystemEnv final : public ReviewEnv {
   void cancel(ChildRunner::Id comparison) override { runner_.cancel(comparison); }
   Result<std::string> keep(std::string_view text) override;
   Result<Reverted> revert(std::uint64_t entry) override;
+  Result<std::vector<PastDecision>> past(std::string_view search, std::size_t limit) override;
+  Result<PastTexts> past_texts(std::uint64_t entry) override;
   Result<std::uint64_t> record(const JournalRecord& record) override {
     return journal_.record(record);
   }

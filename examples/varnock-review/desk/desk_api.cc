@@ -1,13 +1,11 @@
 #include "desk_api.h"
 
 #include <charconv>
-#include <limits>
 
 #include "diff_model.h"
 #include "json/value.h"
 #include "json/write.h"
 #include "request_check.h"
-#include "utf8_text.h"
 
 namespace varnock::desk {
 namespace {
@@ -18,13 +16,7 @@ using json::Value;
 constexpr std::size_t kMaxKeptViews = 16;
 constexpr std::size_t kHistoryLength = 50;
 
-Reply json_error(int status, std::string_view message) {
-  Value::Object object;
-  object["error"] = Value(std::string(message));
-  return {status, "application/json", json::write(Value(std::move(object)))};
-}
-
-Value text(std::string_view value) { return Value(valid_utf8(value)); }
+Value text(std::string_view value) { return json_text(value); }
 
 Value proposal_value(const DeskProposal& proposal) {
   Value::Array notices;
@@ -61,12 +53,6 @@ bool split_proposal_path(std::string_view path, std::uint64_t& number, std::stri
   return true;
 }
 
-std::size_t number_or(std::string_view text, std::size_t fallback) {
-  std::size_t number = 0;
-  const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-  return error == std::errc() && end == text.data() + text.size() ? number : fallback;
-}
-
 const char* event_name(DeskEvent::Kind kind) {
   switch (kind) {
     case DeskEvent::Kind::kQueued:
@@ -77,11 +63,19 @@ const char* event_name(DeskEvent::Kind kind) {
       return "withdrawn";
     case DeskEvent::Kind::kChanged:
       return "changed";
+    case DeskEvent::Kind::kReverted:
+      return "reverted";
   }
   return "unknown";
 }
 
 }  // namespace
+
+void DeskApi::handle(std::string_view method, std::string_view target, std::string_view body,
+                     PastApi::Done done) {
+  if (PastApi::owns(target_path(target))) return past_.handle(method, target, std::move(done));
+  done(handle(method, target, body));
+}
 
 Reply DeskApi::handle(std::string_view method, std::string_view target, std::string_view body) {
   const std::string_view path = target_path(target);
@@ -137,18 +131,13 @@ Reply DeskApi::proposal(std::uint64_t number) {
 Reply DeskApi::lines(std::uint64_t number, std::string_view target) {
   const std::optional<DeskTexts> texts = source_.texts(number);
   if (!texts) return json_error(404, "not pending");
-  const std::size_t from = number_or(query_value(target, "from"), 0);
-  const std::size_t count = number_or(query_value(target, "count"), 0);
-  if (from == 0 || count == 0 || count > kMaxLinesPerRequest) return json_error(400, "bad range");
-  const TextLines after(texts->after, indexes(number, *texts).after);
-  return {200, "application/json", lines_json(after, from, count)};
+  return lines_reply(TextLines(texts->after, indexes(number, *texts).after), target);
 }
 
 Reply DeskApi::diff(std::uint64_t number, std::string_view target) {
   const std::optional<DeskTexts> texts = source_.texts(number);
   if (!texts) return json_error(404, "not pending");
-  constexpr std::size_t kNoCursor = std::numeric_limits<std::size_t>::max();
-  const std::size_t from = number_or(query_value(target, "from"), kNoCursor);
+  const std::size_t from = cursor_of(target);
   if (from == kNoCursor) return json_error(400, "bad cursor");
   return {200, "application/json", model_page(number, *texts, from)};
 }

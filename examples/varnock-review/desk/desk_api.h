@@ -12,6 +12,7 @@
 //   POST /api/proposals/N/answer          body "accept" or "reject" -> {"decided":bool}
 //                                         (409 when the proposal's view was served less
 //                                          than kReadingTime before: it cannot have been read)
+//   /api/history...                       past decisions (past_api.h)
 //
 // PAGE is diff_model_page's: the first page of the change's model, whose
 // "next" names where the next page starts (null after the last), so that
@@ -28,22 +29,16 @@
 #include <string_view>
 #include <vector>
 
+#include "api_reply.h"
 #include "desk_source.h"
 #include "line_diff.h"
+#include "past_api.h"
 #include "text_lines.h"
 
 namespace varnock::desk {
 
-// At most this many lines per lines request.
-inline constexpr std::size_t kMaxLinesPerRequest = 5000;
 // An answer counts only once the proposal's view has been out this long.
 inline constexpr std::chrono::milliseconds kReadingTime{500};
-
-struct Reply {
-  int status = 200;
-  std::string content_type = "application/json";
-  std::string body;
-};
 
 class DeskApi {
  public:
@@ -51,9 +46,15 @@ class DeskApi {
 
   // `source` must outlive this; `clock` tells the time answers are judged by.
   explicit DeskApi(DeskSource& source, Clock clock = std::chrono::steady_clock::now)
-      : source_(source), clock_(std::move(clock)) {}
+      : source_(source), clock_(std::move(clock)), past_(source) {}
 
-  // The reply to an /api/ request; 404 for anything it does not know.
+  // The reply to an /api/ request, handed to `done` on the io_context: at
+  // once, or later for past decisions (past_api.h). This must outlive the
+  // call of `done`.
+  void handle(std::string_view method, std::string_view target, std::string_view body,
+              PastApi::Done done);
+  // The reply to a request for what the desk holds now (not the past
+  // decisions); 404 for anything it does not know.
   Reply handle(std::string_view method, std::string_view target, std::string_view body);
 
   // Drops what was kept of proposal `number` (its page view and the index
@@ -65,7 +66,7 @@ class DeskApi {
     served_at_.erase(number);
   }
   // Bytes of the views and indexes kept.
-  std::size_t kept_bytes() const { return kept_bytes_; }
+  std::size_t kept_bytes() const { return kept_bytes_ + past_.kept_bytes(); }
 
   // An event as the page receives it: {"event":"queued","number":N,"outcome":"..."};
   // the events are "queued", "decided", "withdrawn" and "changed".
@@ -109,6 +110,7 @@ class DeskApi {
   // As many as the views at most, oldest number dropped first.
   std::map<std::uint64_t, Indexes> indexes_;
   std::size_t kept_bytes_ = 0;
+  PastApi past_;
 };
 
 }  // namespace varnock::desk

@@ -28,6 +28,16 @@ desk::DeskProposal to_desk(const QueuedProposal& proposal) {
   return shown;
 }
 
+desk::DeskPast to_desk(const PastDecision& decision) {
+  desk::DeskPast shown{decision.entry,  decision.time,     decision.workspace, decision.path,
+                       decision.target, decision.decision, decision.reason,    decision.rule};
+  shown.new_file = decision.new_file;
+  shown.reverted = decision.reverted;
+  shown.revertible =
+      decision.decision == "accepted" && !decision.after_text.empty() && !decision.reverted;
+  return shown;
+}
+
 }  // namespace
 
 std::string outcome_text(const QueuedProposal& proposal) {
@@ -125,6 +135,50 @@ const QueuedProposal* DeskFrontEnd::waiting(std::uint64_t number) const {
 
 bool DeskFrontEnd::answer(std::uint64_t number, bool accept) {
   return core_.answer(number, accept, kDeskName);
+}
+
+void DeskFrontEnd::past(std::string search, std::size_t limit,
+                        std::function<void(Result<std::vector<desk::DeskPast>>)> done) {
+  core_.past(std::move(search), limit,
+             [done = std::move(done)](Result<std::vector<PastDecision>> past) {
+               if (!past.ok()) return done(fail(past.failure()));
+               std::vector<desk::DeskPast> shown;
+               for (const PastDecision& decision : past.value()) shown.push_back(to_desk(decision));
+               done(std::move(shown));
+             });
+}
+
+void DeskFrontEnd::past_change(std::uint64_t entry,
+                               std::function<void(Result<desk::DeskPastChange>)> done) {
+  core_.past_change(entry, [done = std::move(done)](Result<PastChange> change) {
+    if (!change.ok()) return done(fail(change.failure()));
+    PastChange& made = change.value();
+    done(desk::DeskPastChange{to_desk(made.texts.decision), std::move(made.texts.before),
+                              std::move(made.texts.after), std::move(made.lines.runs),
+                              std::move(made.lines.notice), std::move(made.texts.missing)});
+  });
+}
+
+void DeskFrontEnd::revert(std::uint64_t entry, std::function<void(Status)> done) {
+  reverting_.emplace(entry, std::move(done));
+  core_.revert(entry, kDeskName);
+}
+
+// Every page hears of a revert, whoever asked; the desk's own request
+// gets its outcome.
+void DeskFrontEnd::reverted(const PastDecision& decision, const Status& outcome,
+                            std::string_view who) {
+  if (who == kDeskName) {
+    const auto asked = reverting_.find(decision.entry);
+    if (asked != reverting_.end()) {
+      const std::function<void(Status)> done = std::move(asked->second);
+      reverting_.erase(asked);
+      done(outcome);
+    }
+  }
+  const desk::DeskEvent event{desk::DeskEvent::Kind::kReverted, decision.entry,
+                              outcome.ok() ? "reverted" : "not reverted: " + outcome.failure()};
+  for (const auto& listener : listeners_) listener(event);
 }
 
 void DeskFrontEnd::subscribe(std::function<void(const desk::DeskEvent&)> listener) {

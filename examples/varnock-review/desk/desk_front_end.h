@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +26,7 @@ class DeskFrontEnd : public FrontEnd, public desk::DeskSource {
   void proposal_decided(const QueuedProposal& proposal) override;
   void proposal_withdrawn(const QueuedProposal& proposal) override;
   void proposal_changed(const QueuedProposal& proposal, std::string_view notice) override;
+  void reverted(const PastDecision& decision, const Status& outcome, std::string_view who) override;
   void notice(std::string_view) override {}
   bool wants_changes() const override { return true; }
   bool wants_html() const override { return true; }
@@ -40,6 +42,11 @@ class DeskFrontEnd : public FrontEnd, public desk::DeskSource {
   std::optional<desk::DeskTexts> texts(std::uint64_t number) override;
   bool answer(std::uint64_t number, bool accept) override;
   void subscribe(std::function<void(const desk::DeskEvent&)> listener) override;
+  void past(std::string search, std::size_t limit,
+            std::function<void(Result<std::vector<desk::DeskPast>>)> done) override;
+  void past_change(std::uint64_t entry,
+                   std::function<void(Result<desk::DeskPastChange>)> done) override;
+  void revert(std::uint64_t entry, std::function<void(Status)> done) override;
 
  private:
   void emit(desk::DeskEvent::Kind kind, const QueuedProposal& proposal);
@@ -47,6 +54,8 @@ class DeskFrontEnd : public FrontEnd, public desk::DeskSource {
 
   ReviewCore& core_;
   std::vector<std::function<void(const desk::DeskEvent&)>> listeners_;
+  // What the desk waits to hear of each revert it asked for, by entry.
+  std::multimap<std::uint64_t, std::function<void(Status)>> reverting_;
   // When each decision of this run was made, by proposal number.
   std::function<std::size_t()> kept_bytes_;
 };

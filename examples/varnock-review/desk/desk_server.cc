@@ -85,7 +85,9 @@ void subscribe(DeskSource& source, const std::weak_ptr<DeskHub>& weak_hub) {
     const std::shared_ptr<DeskHub> hub = weak_hub.lock();
     if (!hub || hub->stopped) return;
     // A view is kept only while its proposal waits as it was.
-    if (event.kind != DeskEvent::Kind::kQueued) hub->api.forget(event.number);
+    if (event.kind != DeskEvent::Kind::kQueued && event.kind != DeskEvent::Kind::kReverted) {
+      hub->api.forget(event.number);
+    }
     hub->broadcast(DeskApi::event_json(event));
   });
 }

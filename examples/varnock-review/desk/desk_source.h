@@ -15,6 +15,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/result.h"
 #include "line_diff.h"
 #include "text_lines.h"
 
@@ -69,6 +70,34 @@ struct DeskDecision {
   std::string time;  // when, as the journal shows it (e.g. ISO 8601, UTC)
 };
 
+// One decision as the journal keeps it, across runs of the reviewer.
+struct DeskPast {
+  std::uint64_t entry = 0;  // names it: the offset of its line in the journal
+  std::string time;         // UTC, ISO 8601
+  std::string workspace;
+  std::string path;
+  std::string target;
+  std::string decision;  // "accepted", "rejected", "refused", "withdrawn" or "reverted"
+  std::string reason;    // why, when not accepted
+  std::string rule;      // the rule that decided, when one did
+  bool new_file = false;
+  // An accepted edit whose texts were kept and that was not reverted
+  // since: the person may revert it.
+  bool revertible = false;
+  bool reverted = false;  // an accepted edit reverted since
+};
+
+// A past decision's change, to be shown read-only. The desk copies what it
+// keeps.
+struct DeskPastChange {
+  DeskPast decision;
+  std::string before;
+  std::string after;
+  std::vector<ChangedRun> runs;
+  std::string notice;   // set when the change is shown whole, saying why
+  std::string missing;  // set when the texts cannot be shown, saying why
+};
+
 // What happened to the queue; the desk refreshes its lists on each.
 struct DeskEvent {
   enum class Kind {
@@ -76,6 +105,7 @@ struct DeskEvent {
     kDecided,    // it was answered (by any front end) and left the queue
     kWithdrawn,  // its server went away; it can no longer be answered
     kChanged,    // it got a notice and still waits (its view is shown anew)
+    kReverted,   // a past decision (`number` is its entry) was reverted, or not
   };
   Kind kind = Kind::kQueued;
   std::uint64_t number = 0;
@@ -103,6 +133,18 @@ class DeskSource {
   // (applied, failed ...) comes as a kDecided event, during this call or
   // later.
   virtual bool answer(std::uint64_t number, bool accept) = 0;
+  // The past decisions, newest first, at most `limit`, those whose path or
+  // workspace holds `search`. `done` is called on the io_context, later:
+  // the journal is read off it.
+  virtual void past(std::string search, std::size_t limit,
+                    std::function<void(Result<std::vector<DeskPast>>)> done) = 0;
+  // The change of the past decision at `entry`, read and compared off the
+  // io_context; `done` is called on it, later.
+  virtual void past_change(std::uint64_t entry,
+                           std::function<void(Result<DeskPastChange>)> done) = 0;
+  // Reverts the accepted edit at `entry` for the person at the desk; `done`
+  // gets what came of it, on the io_context, later.
+  virtual void revert(std::uint64_t entry, std::function<void(Status)> done) = 0;
   // Calls `listener` for every event from now on. The desk subscribes
   // once, when it starts; its listener may go on being called after the
   // desk is destroyed, and then does nothing.

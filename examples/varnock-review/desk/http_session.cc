@@ -35,14 +35,24 @@ RequestFacts facts_of(const Request& request) {
           websocket::is_upgrade(request)};
 }
 
-Response reply_to(const Request& request, const Reply& reply, const DeskIdentity& desk) {
-  Response response(static_cast<http::status>(reply.status), request.version());
+// What is needed of a request to reply to it.
+struct Replying {
+  unsigned version = 11;
+  bool keep_alive = false;
+};
+
+Response reply_to(Replying request, const Reply& reply, const DeskIdentity& desk) {
+  Response response(static_cast<http::status>(reply.status), request.version);
   response.set(http::field::content_type, reply.content_type);
   for (const auto& [name, value] : security_headers(desk)) response.set(name, value);
-  response.keep_alive(request.keep_alive());
+  response.keep_alive(request.keep_alive);
   response.body() = reply.body;
   response.prepare_payload();
   return response;
+}
+
+Response reply_to(const Request& request, const Reply& reply, const DeskIdentity& desk) {
+  return reply_to(Replying{request.version(), request.keep_alive()}, reply, desk);
 }
 
 }  // namespace
@@ -80,7 +90,7 @@ void HttpSession::on_read(beast::error_code error, std::size_t) {
   }
   trusted_ = trusted_ || verdict.by_token;
   if (websocket::is_upgrade(request)) return upgrade(std::move(request));
-  send(respond(request));
+  respond(request);
 }
 
 void HttpSession::upgrade(Request request) {
@@ -93,22 +103,30 @@ void HttpSession::upgrade(Request request) {
   socket->accept(std::move(request));
 }
 
-Response HttpSession::respond(const Request& request) {
+// The API may reply later (past decisions are read off the loop); no other
+// request is read on this connection meanwhile.
+void HttpSession::respond(const Request& request) {
   const std::string_view target(request.target().data(), request.target().size());
   const std::string_view path = target_path(target);
   Reply reply;
   if (path.substr(0, 5) == "/api/") {
     const std::string_view method(request.method_string().data(), request.method_string().size());
-    reply = hub_->api.handle(method, target, request.body());
+    const Replying replying{request.version(), request.keep_alive()};
+    return hub_->api.handle(method, target, request.body(),
+                            [self = shared_from_this(), replying](const Reply& made) {
+                              if (self->hub_->stopped) return self->close();
+                              self->send(reply_to(replying, made, self->hub_->identity));
+                            });
   } else if (const PageFile* file = page_file(path); file && request.method() == http::verb::get) {
     reply = {200, std::string(content_type(*file)), std::string(file->bytes)};
   } else {
     reply = {404, "text/plain; charset=utf-8", "not found\n"};
   }
-  return reply_to(request, reply, hub_->identity);
+  send(reply_to(request, reply, hub_->identity));
 }
 
 void HttpSession::send(Response response) {
+  stream_.expires_after(kReadTimeout);
   response_ = std::make_shared<Response>(std::move(response));
   http::async_write(stream_, *response_,
                     [self = shared_from_this()](beast::error_code error, std::size_t) {

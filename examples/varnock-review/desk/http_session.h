@@ -33,7 +33,7 @@ class HttpSession : public Connection, public std::enable_shared_from_this<HttpS
   void read_next();
   void on_read(beast::error_code error, std::size_t);
   void upgrade(Request request);
-  Response respond(const Request& request);
+  void respond(const Request& request);
   void send(Response response);
 
   beast::tcp_stream stream_;

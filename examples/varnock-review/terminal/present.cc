@@ -160,6 +160,18 @@ std::string render_revert(const PastDecision& decision, const Status& outcome,
   return "Reverted" + by + ": " + name(decision.target) + what + ".";
 }
 
+std::string render_undoable(const std::vector<PastDecision>& accepted) {
+  if (accepted.empty()) return "No accepted edits to revert.";
+  std::string out = "Accepted edits, newest first (u N reverts edit N):";
+  for (std::size_t i = 0; i < accepted.size(); ++i) {
+    const PastDecision& edit = accepted[i];
+    out += "\n  " + std::to_string(i + 1) + ". " + name(edit.time) + "  " + name(edit.workspace) +
+           ": " + name(edit.target.empty() ? edit.path : edit.target);
+    if (!edit.rule.empty()) out += " (by rule " + name(edit.rule) + ")";
+  }
+  return out;
+}
+
 std::string render_history(const std::deque<QueuedProposal>& history) {
   if (history.empty()) return "No decisions yet.\n";
   std::string out = "Recent decisions, oldest first:\n";

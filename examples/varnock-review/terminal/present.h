@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "core/past_decisions.h"
 #include "core/review_core.h"
@@ -49,6 +50,10 @@ std::string render_outcome(const QueuedProposal& proposal);
 // One line on a revert asked for through `who`, without its LF.
 std::string render_revert(const PastDecision& decision, const Status& outcome,
                           std::string_view who);
+
+// The accepted edits that can be reverted, numbered from 1, newest first,
+// each with the rule that accepted it when one did; without the last LF.
+std::string render_undoable(const std::vector<PastDecision>& accepted);
 
 // The recent decisions, one line each, ending in LF.
 std::string render_history(const std::deque<QueuedProposal>& history);

@@ -5,6 +5,7 @@
 
 #include <boost/asio/post.hpp>
 #include <cctype>
+#include <charconv>
 #include <cerrno>
 
 #include "base/os_error.h"
@@ -20,6 +21,8 @@ namespace asio = boost::asio;
 constexpr const char kTerminalPath[] = "/dev/tty";
 constexpr std::string_view kUnclearAnswer = "Please answer a (accept), r (reject) or h (history): ";
 constexpr std::string_view kWho = "terminal";
+// Decisions read from the journal to find the accepted edits to list.
+constexpr std::size_t kUndoScan = 500;
 constexpr std::string_view kTooSoon =
     "That answer came before the question could be read, so it is not taken.\n";
 
@@ -47,6 +50,20 @@ Answer parse_answer(std::string_view line) {
   if (word == "r" || word == "reject" || word == "n" || word == "no") return Answer::kReject;
   if (word == "h" || word == "history") return Answer::kHistory;
   return Answer::kUnclear;
+}
+
+std::optional<std::size_t> parse_undo(std::string_view line) {
+  const std::string words = lower_trimmed(line);
+  const std::size_t space = words.find(' ');
+  const std::string word = words.substr(0, space);
+  if (word != "u" && word != "undo") return std::nullopt;
+  if (space == std::string::npos) return 0;
+  std::string_view rest = std::string_view(words).substr(space);
+  while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+  std::size_t number = 0;
+  const auto [end, error] = std::from_chars(rest.data(), rest.data() + rest.size(), number);
+  if (error != std::errc() || end != rest.data() + rest.size() || number == 0) return std::nullopt;
+  return number;
 }
 
 Result<UniqueFd> open_terminal() {
@@ -159,6 +176,7 @@ void TerminalFrontEnd::read_more() {
 }
 
 void TerminalFrontEnd::on_typed(std::string_view line) {
+  if (const std::optional<std::size_t> number = parse_undo(line)) return undo(*number);
   if (!current_) return;
   const Answer answer = parse_answer(line);
   if (answer == Answer::kHistory) {
@@ -170,6 +188,30 @@ void TerminalFrontEnd::on_typed(std::string_view line) {
     return say(std::string(kTooSoon) + question_);
   }
   core_.answer(*current_, answer == Answer::kAccept, kWho);
+}
+
+// The list is read from the journal on a worker: it outlives this run.
+// A revert's outcome comes back through reverted().
+void TerminalFrontEnd::undo(std::size_t number) {
+  if (number == 0) {
+    return core_.past("", kUndoScan, [this](Result<std::vector<PastDecision>> past) {
+      if (!past.ok()) {
+        return notice("No edits can be reverted: " + visible_name(past.failure()).text + ".");
+      }
+      undoable_.clear();
+      for (PastDecision& decision : past.value()) {
+        if (undoable_.size() == kUndoListLength) break;
+        if (decision.decision == "accepted" && !decision.after_text.empty() && !decision.reverted)
+          undoable_.push_back(std::move(decision));
+      }
+      notice(render_undoable(undoable_));
+    });
+  }
+  if (number > undoable_.size()) {
+    return notice("There is no edit " + std::to_string(number) +
+                  " to revert: type u to list them.");
+  }
+  core_.revert(undoable_[number - 1].entry, kWho);
 }
 
 void AutoFrontEnd::proposal_queued(const QueuedProposal& proposal) {

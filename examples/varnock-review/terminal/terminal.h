@@ -12,6 +12,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "base/line_reader.h"
 #include "base/result.h"
@@ -32,6 +33,14 @@ inline constexpr std::chrono::milliseconds kAnswerGrace{500};
 // "history" ask for the recent decisions; case and surrounding blanks do
 // not matter; anything else is unclear.
 Answer parse_answer(std::string_view line);
+
+// "u" or "undo" asks for the recent accepted edits, numbered from 1 (0 is
+// given); "u N" or "undo N" reverts the N-th of the last list shown (N is
+// given). Nothing for any other line.
+std::optional<std::size_t> parse_undo(std::string_view line);
+
+// How many accepted edits the undo list shows, newest first.
+inline constexpr std::size_t kUndoListLength = 10;
 
 // The controlling terminal (/dev/tty), so answers come from the person even
 // when standard input and output are redirected.
@@ -69,6 +78,8 @@ class TerminalFrontEnd : public FrontEnd {
   void read_more();
   void on_typed(std::string_view line);
   void finished(std::uint64_t number);
+  // Lists the accepted edits (0) or reverts one of them (its number).
+  void undo(std::size_t number);
 
   ReviewCore& core_;
   boost::asio::posix::stream_descriptor tty_;
@@ -79,6 +90,7 @@ class TerminalFrontEnd : public FrontEnd {
   std::string question_;
   std::chrono::steady_clock::time_point asked_at_;
   LineSplitter typed_;
+  std::vector<PastDecision> undoable_;  // the last undo list shown
   std::array<char, 1024> buffer_;
 };
 

@@ -31,6 +31,8 @@ const HIDDEN_ALL = new RegExp(HIDDEN.source, 'gu');
 const desk = {
   pending: [],
   current: null,      // the number shown
+  past: null,         // the past decision shown instead (from /api/history), read-only
+  recent: [],         // this run's decisions, shown when the journal cannot be read
   view: null,         // the proposal view from /api/proposals/N
   mode: 'changes',    // 'changes' | 'whole' | 'unified'
   withdrawn: new Set(),
@@ -162,10 +164,43 @@ function renderHistory(history) {
   }
 }
 
+// The history is the journal's, across runs of the reviewer, searched by
+// path and workspace; without a journal, this run's decisions.
+async function loadHistory() {
+  const search = $('history-search').value;
+  try {
+    const found = await request(`/api/history?limit=50&search=${encodeURIComponent(search)}`);
+    renderPast(found.decisions);
+  } catch {
+    renderHistory(desk.recent);
+  }
+}
+
+function pastOutcome(decision) {
+  let text = decision.decision;
+  if (decision.rule) text += ` by rule ${decision.rule}`;
+  if (decision.reverted) text += ', reverted since';
+  return text;
+}
+
+function renderPast(decisions) {
+  const list = $('history');
+  list.replaceChildren();
+  for (const decision of decisions) {
+    const item = element('li');
+    const button = element('button', { type: 'button', 'data-entry': decision.entry });
+    appendVisible(button, `${decision.time} · ${decision.workspace} · ${decision.path} — ${pastOutcome(decision)}`);
+    if (desk.past && desk.past.entry === decision.entry) button.setAttribute('aria-current', 'true');
+    button.addEventListener('click', () => showPast(decision));
+    item.append(button);
+    list.append(item);
+  }
+}
+
 async function refresh() {
   const state = await request('/api/state');
   desk.pending = state.pending;
-  renderHistory(state.history);
+  desk.recent = state.history;
   const stillPending = desk.pending.some((p) => p.number === desk.current);
   if (desk.current !== null && !stillPending && !desk.withdrawn.has(desk.current) &&
       !desk.answered.has(desk.current)) {
@@ -175,7 +210,7 @@ async function refresh() {
   }
   renderQueue();
   const closed = desk.answered.has(desk.current) || desk.withdrawn.has(desk.current);
-  if (desk.current === null || (!stillPending && closed)) {
+  if (desk.past === null && (desk.current === null || (!stillPending && closed))) {
     const next = desk.pending.find((p) => !desk.withdrawn.has(p.number));
     if (next) await show(next.number);
     else if (desk.current === null) showNothing();
@@ -203,6 +238,7 @@ async function show(number) {
     return;
   }
   desk.current = number;
+  desk.past = null;
   desk.view = view;
   $('empty').hidden = true;
   $('proposal').hidden = false;
@@ -212,6 +248,77 @@ async function show(number) {
   renderQueue();
   updateButtons();
   startReading();
+}
+
+// A past decision's change, in the same view as a proposal's but with
+// nothing to answer; an accepted edit can be reverted unless the list,
+// which reads the reverts, says it was.
+async function showPast(listed) {
+  let view;
+  try {
+    view = await request(`/api/history/${listed.entry}`);
+  } catch (error) {
+    setOutcome(`That decision cannot be shown: ${error.message}`);
+    return;
+  }
+  const decision = { ...view.decision, reverted: listed.reverted, revertible: listed.revertible };
+  desk.current = null;
+  desk.past = decision;
+  desk.view = view.diff ? { proposal: { path: decision.path }, diff: view.diff } : null;
+  $('empty').hidden = true;
+  $('proposal').hidden = false;
+  renderPastMeta(decision, view.notices || []);
+  $('explanation').replaceChildren(element('p', { class: 'hint' }, 'Explanations are not kept in the history.'));
+  if (desk.view) renderDiff();
+  else {
+    if (desk.sink) stopWatching(desk.sink);
+    desk.sink = null;
+    $('changes').replaceChildren(element('p', { class: 'diff-failure', role: 'status' },
+      `The change cannot be shown: ${view.missing}.`));
+  }
+  renderQueue();
+  loadHistory();
+  updateButtons();
+}
+
+function renderPastMeta(decision, notices) {
+  const path = $('path');
+  path.replaceChildren();
+  appendVisible(path, decision.path);
+  const facts = $('facts');
+  facts.replaceChildren();
+  const fact = (name, value) => {
+    if (!value) return;
+    facts.append(element('dt', {}, name));
+    const dd = element('dd');
+    appendVisible(dd, value);
+    facts.append(dd);
+  };
+  fact('Time', decision.time);
+  fact('Workspace', decision.workspace);
+  if (decision.target !== decision.path) fact('Target', decision.target);
+  fact('Outcome', pastOutcome(decision));
+  fact('Rule', decision.rule);
+  fact('Reason', decision.reason);
+  desk.notices = decision.new_file ? ['new file', ...notices] : notices;
+  renderNotices([]);
+}
+
+async function revert() {
+  const decision = desk.past;
+  if (!decision || !decision.revertible) return;
+  $('revert').disabled = true;
+  try {
+    await request(`/api/history/${decision.entry}/revert`, { method: 'POST', body: 'revert' });
+    decision.revertible = false;
+    decision.reverted = true;
+    setOutcome(`Reverted: ${decision.path} ${decision.new_file ? 'is removed again' : 'has its earlier text back'}.`);
+    renderPastMeta(decision, []);
+  } catch (error) {
+    setOutcome(`Not reverted: ${error.message}.`);
+  }
+  updateButtons();
+  loadHistory();
 }
 
 // The reading time starts when a proposal is on screen in a visible page,
@@ -293,6 +400,11 @@ function updateButtons() {
   const closed = desk.withdrawn.has(number) || desk.answered.has(number);
   $('accept').disabled = closed;
   $('reject').disabled = closed;
+  $('accept').hidden = desk.past !== null;
+  $('reject').hidden = desk.past !== null;
+  $('revert').hidden = !(desk.past && desk.past.revertible);
+  document.querySelector('.actions .hint').hidden = desk.past !== null;
+  $('revert').disabled = false;
   $('proposal').classList.toggle('withdrawn', desk.withdrawn.has(number));
 }
 
@@ -362,6 +474,7 @@ function renderDiff() {
   const { diff } = desk.view;
   const sink = {
     body, unified, generation: ++desk.renderings, number: desk.current, hidden: false,
+    base: desk.past ? `/api/history/${desk.past.entry}` : `/api/proposals/${desk.current}`,
     oldNo: 0, newNo: 0, drawn: 0, total: diff.total, next: null, loading: null, more: null,
     language: languageOf(desk.view.proposal.path), colouring: [],
   };
@@ -493,7 +606,7 @@ function loadMore(sink) {
     sink.loading = (async () => {
       try {
         sink.more.textContent = 'loading more of the change…';
-        const page = await request(`/api/proposals/${sink.number}/diff?from=${sink.next}`);
+        const page = await request(`${sink.base}/diff?from=${sink.next}`);
         if (!current(sink)) return false;
         sink.more.remove();
         return await drawPage(page, sink);
@@ -643,7 +756,7 @@ async function expandFold(row, fold, sink) {
   const count = Math.min(fold.count, FOLD_CHUNK);
   let lines;
   try {
-    lines = await request(`/api/proposals/${sink.number}/lines?from=${fold.new}&count=${count}`);
+    lines = await request(`${sink.base}/lines?from=${fold.new}&count=${count}`);
   } catch (error) {
     row.loading = false;
     setOutcome(`Lines could not be loaded: ${error.message}`);
@@ -713,6 +826,7 @@ function connectEvents() {
   socket.addEventListener('open', () => {
     $('connection').textContent = 'Connected.';
     refresh();
+    loadHistory();
   });
   socket.addEventListener('message', (message) => {
     const event = JSON.parse(message.data);
@@ -720,6 +834,7 @@ function connectEvents() {
     if (event.event === 'withdrawn') markWithdrawn(event.number);
     if (event.event === 'changed' && event.number === desk.current) reshowNotices(event.number);
     refresh().then(() => event.event === 'queued' && notifyArrival(event.number));
+    if (event.event !== 'queued' && event.event !== 'changed') loadHistory();
   });
   socket.addEventListener('close', () => {
     $('connection').textContent = 'Disconnected from the reviewer; retrying…';
@@ -746,6 +861,12 @@ function onKey(event) {
 
 $('accept').addEventListener('click', () => answer(true));
 $('reject').addEventListener('click', () => answer(false));
+$('revert').addEventListener('click', revert);
+let searching = null;
+$('history-search').addEventListener('input', () => {
+  clearTimeout(searching);
+  searching = setTimeout(loadHistory, 200);
+});
 for (const name of ['changes', 'whole', 'unified']) {
   $(`view-${name}`).addEventListener('click', () => setMode(name));
 }
