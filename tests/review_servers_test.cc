@@ -169,6 +169,8 @@ TEST(ReviewServers, AProposalWhoseHostIsGoneSaysSoAndCanStillBeAnswered) {
   server.write(write_file_call(1, "kept.txt", "kept\n", "- why"));
   ASSERT_TRUE(reviewer.wait_for("Proposed edit from")) << reviewer.out();
   EXPECT_EQ(desk_request(desk, "GET", "/api/proposals/1").find(gone), std::string::npos);
+  // Killed once the reviewer has looked at it a few times: it must go on looking.
+  std::this_thread::sleep_for(std::chrono::milliseconds(2500));
   server.signal(SIGKILL);
   EXPECT_TRUE(reviewer.wait_for("Proposal #1 (kept.txt from server #1): " + gone + "."))
       << reviewer.out();
