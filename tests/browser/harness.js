@@ -69,12 +69,13 @@ function onTerminal(args) {
 // The built varnock-review (VARNOCK_REVIEW) serving the desk with a socket
 // in a fresh directory. Standard input is a pipe, so the desk alone answers,
 // unless `terminal` puts it on a pseudo-terminal, where the terminal asks
-// too. `journal` names a journal file; without it there is none.
-export async function startReviewer({ terminal = false, journal } = {}) {
+// too. `journal` names a journal file; without it there is none. `rules`
+// names a rules file.
+export async function startReviewer({ terminal = false, journal, rules } = {}) {
   const dir = makeTempDir('desk-reviewer-');
   const socket = join(dir, 's.sock');
   const args = ['--web', '--socket', socket,
-    ...(journal ? ['--journal', journal] : ['--no-journal'])];
+    ...(journal ? ['--journal', journal] : ['--no-journal']), ...(rules ? ['--rules', rules] : [])];
   const program = builtProgram('VARNOCK_REVIEW');
   const env = { ...process.env, TERM: 'dumb', NO_COLOR: '1' };
   const [command, commandArgs] = terminal ? onTerminal([program, ...args]) : [program, args];

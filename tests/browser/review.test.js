@@ -4,10 +4,11 @@
 // beside its changed words, hostile text stays text, a departed server's
 // proposal makes way for the next, an answer lands only on what was on
 // screen long enough, servers queue, the terminal and the desk decide once,
-// refused requests decide nothing, no cookie opens or locks the desk, and
-// the journal's history is searched, shown and reverted across restarts.
+// refused requests decide nothing, no cookie opens or locks the desk, the
+// journal's history is searched, shown and reverted across restarts, and a
+// rules file answers what it names.
 import assert from 'node:assert/strict';
-import { existsSync, readFileSync, writeFileSync } from 'node:fs';
+import { existsSync, mkdirSync, readFileSync, writeFileSync } from 'node:fs';
 import { createServer } from 'node:http';
 import { connect } from 'node:net';
 import { join } from 'node:path';
@@ -495,6 +496,36 @@ describe('the history', () => {
       assert.equal(await revert(page).isVisible(), false, 'reverted already');
     } finally {
       await again.close();
+    }
+  });
+
+  test('a rules file accepts one path and rejects another without asking, asks about a third, and the journal and the history name each rule', async () => {
+    const dir = makeTempDir('desk-rules-');
+    const journal = join(dir, 'j.jsonl');
+    const rules = join(dir, 'rules');
+    writeFileSync(rules, 'reject .env\naccept docs/**\n');
+    const ruled = await openDesk({ journal, rules });
+    try {
+      const { page } = ruled;
+      const server = await ruled.server();
+      mkdirSync(join(server.workspace, 'docs'));
+      const { result } = await server.writeFile('docs/a.md', 'a\n', 'Docs.');
+      assert.match(result.content[0].text, /file written and accepted by reviewer/);
+      assert.deepEqual((await server.writeFile('.env', 'KEY=1\n', 'Secrets.')).error, REJECTED);
+      const asked = server.writeFile('notes.txt', 'n\n', 'Notes.');
+      await heading(page, 'notes.txt');
+      await answered(() => reject(page).click(), asked);
+      await page.locator('#history button', { hasText: 'docs/a.md — accepted by rule accept docs/** (rules line 2)' }).waitFor();
+      const lines = readFileSync(journal, 'utf8').trim().split('\n').map((line) => JSON.parse(line));
+      assert.deepEqual(lines.map(({ path, decision, rule }) => [path, decision, rule]), [
+        ['docs/a.md', 'accepted', 'accept docs/** (rules line 2)'],
+        ['.env', 'rejected', 'reject .env (rules line 1)'],
+        ['notes.txt', 'rejected', undefined],
+      ]);
+      assert.equal(readFileSync(join(server.workspace, 'docs/a.md'), 'utf8'), 'a\n');
+      assert.equal(existsSync(join(server.workspace, '.env')), false);
+    } finally {
+      await ruled.close();
     }
   });
 });
