@@ -499,7 +499,7 @@ describe('the history', () => {
     }
   });
 
-  test('a rules file accepts one path and rejects another without asking, asks about a third, and the journal and the history name each rule', async () => {
+  test('a rules file accepts one path and rejects another without asking, asks about a third (told by a notification while the tab is hidden), and the journal and the history name each rule', async () => {
     const dir = makeTempDir('desk-rules-');
     const journal = join(dir, 'j.jsonl');
     const rules = join(dir, 'rules');
@@ -512,8 +512,25 @@ describe('the history', () => {
       const { result } = await server.writeFile('docs/a.md', 'a\n', 'Docs.');
       assert.match(result.content[0].text, /file written and accepted by reviewer/);
       assert.deepEqual((await server.writeFile('.env', 'KEY=1\n', 'Secrets.')).error, REJECTED);
+      // Notifications, once allowed by the button, tell of what waits while
+      // the tab is hidden: where the edit goes, not what it holds.
+      await page.context().grantPermissions(['notifications']);
+      await page.locator('#notify').click();
+      await page.locator('#notify').waitFor({ state: 'hidden' });
+      await page.evaluate(() => {
+        window.shown = [];
+        window.Notification = class { static permission = 'granted';
+          constructor(title, { body }) { window.shown.push([title, body]); } };
+        Object.defineProperty(document, 'hidden', { configurable: true, get: () => true });
+      });
       const asked = server.writeFile('notes.txt', 'n\n', 'Notes.');
-      await heading(page, 'notes.txt');
+      while (!await page.evaluate(() => window.shown.length)) await new Promise((r) => setTimeout(r, 50));
+      assert.deepEqual(await page.evaluate(() => window.shown), [['A proposed edit waits for your review',
+        `${server.workspace.split('/').pop()}: notes.txt`]]);
+      await page.evaluate(() => {
+        delete document.hidden;
+        document.dispatchEvent(new Event('visibilitychange'));
+      });
       await answered(() => reject(page).click(), asked);
       await page.locator('#history button', { hasText: 'docs/a.md — accepted by rule accept docs/** (rules line 2)' }).waitFor();
       const lines = readFileSync(journal, 'utf8').trim().split('\n').map((line) => JSON.parse(line));

@@ -109,7 +109,7 @@ function offerNotifications() {
   button.hidden = false;
   button.addEventListener('click', async () => {
     await Notification.requestPermission();
-    button.hidden = Notification.permission === 'default';
+    button.hidden = Notification.permission !== 'default';
   });
 }
 
