@@ -79,7 +79,9 @@ TEST(ReviewServers, AutoAnswersWithoutComparingAnything) {
 }
 
 // Every decision is appended as one JSON line to a journal only the user
-// can read, by default under $XDG_STATE_HOME; --no-journal keeps none.
+// can read, by default under $XDG_STATE_HOME; --no-journal keeps none. With
+// no usable place for the texts beside it (here one others may write to),
+// the person is told, and decisions are journalled all the same.
 TEST(ReviewServers, DecisionsAreAppendedToAPrivateJournal) {
   ReviewerFixture fixture;
   const std::map<std::string, std::string> state = {{"XDG_STATE_HOME", fixture.sockets.path()}};
@@ -91,10 +93,15 @@ TEST(ReviewServers, DecisionsAreAppendedToAPrivateJournal) {
     EXPECT_EQ(fixture.edit("ws", "new.txt", "1234\n"), accepted_response("new.txt"));
     fixture.reviewer->stop();
   }
+  ASSERT_EQ(::chmod(fixture.sockets.file("varnock-review/texts").c_str(), 0777), 0);
+  ASSERT_TRUE(fixture.start("accept", {}, state));
+  EXPECT_TRUE(fixture.reviewer->wait_for("The history will not show changes, nor can they be"));
+  EXPECT_EQ(fixture.edit("ws", "new.txt", "1234\n"), accepted_response("new.txt"));
+  fixture.reviewer->stop();
   const std::string journal = fixture.sockets.file("varnock-review/journal.jsonl");
   EXPECT_EQ(mode_of(journal) & 0777, 0600u);
   const std::string text = fixture.sockets.read("varnock-review/journal.jsonl");
-  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
+  EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3) << text;
   const std::string members[] = {R"("decision":"accepted")",
                                  "\"workspace\":" + quoted(real_path(ws)), R"("after_bytes":5)",
                                  R"("thread_id":"t-e2e")"};

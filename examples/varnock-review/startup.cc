@@ -101,6 +101,10 @@ void announce(const Setup& setup, const ReviewOptions& options) {
       ".\n"
       "Waiting for servers; " +
       mode + ". Ctrl-C stops.\n");
+  if (!setup.unkept.empty()) {
+    show("The history will not show changes, nor can they be reverted: " +
+         visible_name(setup.unkept).text + "\n");
+  }
 }
 
 Result<Setup> set_up(const ReviewOptions& options) {
@@ -109,10 +113,11 @@ Result<Setup> set_up(const ReviewOptions& options) {
   Result<Journal> journal = open_journal(options);
   if (!journal.ok()) return fail(journal.failure());
   std::optional<TextStore> texts;
+  std::string unkept;
   if (const std::string& path = journal.value().path(); !path.empty()) {
     Result<TextStore> opened = TextStore::open(path.substr(0, path.rfind('/')) + "/texts");
-    if (!opened.ok()) return fail(opened.failure());
-    texts.emplace(std::move(opened).value());
+    if (opened.ok()) texts.emplace(std::move(opened).value());
+    if (!opened.ok()) unkept = opened.failure();
   }
   UniqueFd tty;
   // With the desk, the terminal answers too only when the reviewer was
@@ -129,7 +134,7 @@ Result<Setup> set_up(const ReviewOptions& options) {
   Result<Listener> listener = open_listener(options);
   if (!listener.ok()) return fail(listener.failure());
   return Setup{std::move(limit).value(), std::move(journal).value(), std::move(texts),
-               std::move(listener).value(), std::move(tty)};
+               std::move(unkept), std::move(listener).value(), std::move(tty)};
 }
 
 Result<Desk> start_desk(asio::io_context& io, ChildRunner& runner, DeskFrontEnd& front_end,

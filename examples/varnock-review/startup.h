@@ -27,6 +27,7 @@ struct Setup {
   std::string limit;  // the --workspace limit as a real path; empty: none
   Journal journal;
   std::optional<TextStore> texts;  // beside the journal; none without one
+  std::string unkept;              // why there is none beside a journal
   Listener listener;
   UniqueFd tty;  // closed when the terminal does not answer
 };

@@ -278,23 +278,24 @@ void ReviewCore::settle(QueuedProposal proposal) {
   std::promise<Result<std::string>> written;
   const std::uint64_t number = proposal.number;
   Settling& entry =
-      settling_.emplace(number, Settling{std::move(proposal), written.get_future()}).first->second;
-  boost::asio::post(workers_, [this, &held = entry.proposal, written = std::move(written),
-                               busy = loop_busy(), workspace = server.workspace,
-                               number]() mutable {
-    keep_texts(held);
+      settling_.emplace(number, Settling{std::move(proposal), written.get_future(), {}}).first->second;
+  boost::asio::post(workers_, [this, &held = entry.proposal, &unkept = entry.unkept,
+                               written = std::move(written), busy = loop_busy(),
+                               workspace = server.workspace, number]() mutable {
+    unkept = keep_texts(held);
     const bool accepted = held.state == ProposalState::kWaiting;
     written.set_value(accepted ? env_.apply(held, *workspace) : std::string());
     boost::asio::post(io_, [this, number] { settled(number); });
   });
 }
 
-void ReviewCore::keep_texts(QueuedProposal& proposal) {
+std::string ReviewCore::keep_texts(QueuedProposal& proposal) {
   Result<std::string> before = env_.keep(proposal.before);
   Result<std::string> after = before.ok() ? env_.keep(proposal.after) : before;
-  if (!after.ok()) return;
+  if (!after.ok()) return after.failure();
   proposal.before_name = std::move(before).value();
   proposal.after_name = std::move(after).value();
+  return "";
 }
 
 void ReviewCore::settled(std::uint64_t number) {
@@ -302,6 +303,13 @@ void ReviewCore::settled(std::uint64_t number) {
   if (entry == settling_.end()) return;
   QueuedProposal proposal = std::move(entry->second.proposal);
   Result<std::string> written = entry->second.written.get();
+  if (entry->second.unkept != told_unkept_) {  // told once, until it changes
+    told_unkept_ = std::move(entry->second.unkept);
+    if (!told_unkept_.empty()) {
+      notice("the history will not show the changes decided now: " +
+             visible_name(told_unkept_).text);
+    }
+  }
   settling_.erase(entry);
   held_bytes_ -= proposal_bytes(proposal);
   if (proposal.state == ProposalState::kWaiting) {

@@ -192,6 +192,7 @@ class ReviewCore {
   struct Settling {
     QueuedProposal proposal;
     std::future<Result<std::string>> written;
+    std::string unkept;  // why its texts could not be kept
   };
   using LoopBusy = boost::asio::executor_work_guard<boost::asio::io_context::executor_type>;
   LoopBusy loop_busy();
@@ -205,8 +206,8 @@ class ReviewCore {
   // Decides a proposal the rules answer.
   void answer_by_rule(QueuedProposal proposal);
   void settle(QueuedProposal proposal);
-  // On a worker: keeps the texts, naming them in the proposal.
-  void keep_texts(QueuedProposal& proposal);
+  // On a worker: keeps the texts, naming them in the proposal; else why not.
+  std::string keep_texts(QueuedProposal& proposal);
   // On the loop, once the worker is done with an answered proposal.
   void settled(std::uint64_t number);
   void decide(QueuedProposal proposal);
@@ -229,6 +230,7 @@ class ReviewCore {
   std::deque<QueuedProposal> history_;
   std::uint64_t next_number_ = 1;
   std::size_t held_bytes_ = 0;
+  std::string told_unkept_;  // why texts could not be kept, as last told
   // Last, so that it is joined first: a check under way uses the above.
   boost::asio::thread_pool workers_;
 };

@@ -44,7 +44,8 @@ class ReviewEnv {
                                   std::function<void(ChangedLines)> done) = 0;
   virtual void cancel(ChildRunner::Id comparison) = 0;
   // On a worker thread: keeps a text so that it can be shown and reverted
-  // later, and gives its name (text_store.h).
+  // later, and gives its name (text_store.h), or "" when texts are not
+  // kept at all.
   virtual Result<std::string> keep(std::string_view text) = 0;
   // On a worker thread: reverts the accepted edit journalled at `entry`
   // (revert.h). The decision reverted and a warning for the person, or why
