@@ -282,20 +282,21 @@ TEST(ReviewTerminal, ThePersonAnswersEachProposalInTurn) {
   ASSERT_TRUE(reviewer.wait_for("Accept this edit to first.txt?")) << reviewer.out();
   // Answered the moment the question shows, with no round trip before it,
   // so that it comes well within the time the reviewer gives a question.
-  reviewer.write("a\n");
+  // An answer is one key, without Enter; a longer word ends with Enter.
+  reviewer.write("a");
   ASSERT_TRUE(reviewer.wait_for("That answer came before the question could be read"));
   reviewer.write("maybe\n");
   ASSERT_TRUE(reviewer.wait_for("Please answer a (accept), r (reject) or h (history)"));
   std::this_thread::sleep_for(kReadingTime);
-  reviewer.write("a\n");
+  reviewer.write("a");
   EXPECT_EQ(edits[0].get(), accepted_response("first.txt"));
   EXPECT_EQ(ws.read("first.txt"), "first.txt");
   edits[1] = edit("second.txt");
   ASSERT_TRUE(reviewer.wait_for("Accept this edit to second.txt?")) << reviewer.out();
-  reviewer.write("h\n");
+  reviewer.write("h");
   ASSERT_TRUE(reviewer.wait_for("Accepted (by terminal): first.txt is written."));
   std::this_thread::sleep_for(kReadingTime);
-  reviewer.write("r\n");
+  reviewer.write("r");
   EXPECT_EQ(edits[1].get(), rejected_response());
   EXPECT_FALSE(exists(ws.file("second.txt")));
   edits[2] = edit("third.txt");
