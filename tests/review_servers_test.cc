@@ -236,16 +236,20 @@ TEST(ReviewServers, SocketActivation) {
 }
 
 // What may already be at the socket path: a stale socket is taken over, a
-// live reviewer's is not, and any other file is left alone; and the other
-// command lines that end at once.
+// live reviewer's is not, and any other file is left alone (the one that
+// takes it over names the rules file it read); and the other command lines
+// that end at once.
 TEST(ReviewServers, TheSocketPathIsTakenOverOnlyFromTheDead) {
   TempDir dir;
   {  // a socket file nobody listens on, as a killed reviewer leaves it
     Result<UniqueFd> stale = listen_unix(dir.file("stale"), 1);
     ASSERT_TRUE(stale.ok()) << stale.failure();
   }
-  ReviewerProcess taker({"--socket", dir.file("stale"), "--auto", "reject"});
+  dir.write("rules", "# kept out\nreject .env\n\n[workspace /srv/site]\naccept docs/**\n");
+  ReviewerProcess taker(
+      {"--socket", dir.file("stale"), "--auto", "reject", "--rules", dir.file("rules")});
   EXPECT_EQ(taker.socket_path(), dir.file("stale"));
+  EXPECT_TRUE(taker.wait_for("; rules " + dir.file("rules") + " (2 rules).")) << taker.out();
   dir.write("plain", "not a socket");
   for (const VectorRecord& end : read_vectors("review/ends.tsv")) {
     std::istringstream words(
