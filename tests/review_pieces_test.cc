@@ -28,6 +28,7 @@
 #include "support/vectors.h"
 #include "system/target.h"
 #include "system/text_store.h"
+#include "terminal/keys.h"
 #include "terminal/terminal.h"
 #include "core/visible_text.h"
 
@@ -330,6 +331,35 @@ TEST(ReviewOptions, CommandLine) {
   EXPECT_EQ(parse_answer("r"), Answer::kReject);
   EXPECT_EQ(parse_answer("H"), Answer::kHistory);
   EXPECT_EQ(parse_answer("ok"), Answer::kUnclear);
+}
+
+// Keys typed while a question is open: what they say ("[...]" each, "[end]"
+// for the end-of-file key) and what is echoed for them.
+TEST(ReviewKeys, AnAnswerIsOneKeyAndAnythingElseALine) {
+  const struct {
+    std::string keys, said, echo;
+  } cases[] = {
+      {"a", "[a]", "a\n"},
+      {"Ya", "[Y][a]", "Y\na\n"},
+      {"maybe\n", "[maybe]", "maybe\n"},
+      {"\n\r", "", ""},
+      {"x\x7fh", "[h]", "x\b \bh\n"},
+      {"\xc3\xa9\x7f\x7fn", "[n]", "\xc3\xa9\b \bn\n"},
+      {"q\x04\x1b\r", "[q\x1b]", "q\n"},
+      {"\x04", "[end]", ""},
+  };
+  for (const auto& c : cases) {
+    KeyLine line;
+    std::string said, echo;
+    for (char key : c.keys) {
+      const Said one = line.key(key);
+      echo += one.echo;
+      if (one.text) said += "[" + *one.text + "]";
+      if (one.closed) said += "[end]";
+    }
+    EXPECT_EQ(said, c.said) << c.keys;
+    EXPECT_EQ(echo, c.echo) << c.keys;
+  }
 }
 
 // Patterns, rules files and which rule decides: vectors/review/rules.tsv.

@@ -245,16 +245,20 @@ TEST(ReviewServers, SocketActivation) {
 }
 
 // What may already be at the socket path: a stale socket is taken over, a
-// live reviewer's is not, and any other file is left alone; and the other
-// command lines that end at once.
+// live reviewer's is not, and any other file is left alone (the one that
+// takes it over names the rules file it read); and the other command lines
+// that end at once.
 TEST(ReviewServers, TheSocketPathIsTakenOverOnlyFromTheDead) {
   TempDir dir;
   {  // a socket file nobody listens on, as a killed reviewer leaves it
     Result<UniqueFd> stale = listen_unix(dir.file("stale"), 1);
     ASSERT_TRUE(stale.ok()) << stale.failure();
   }
-  ReviewerProcess taker({"--socket", dir.file("stale"), "--auto", "reject"});
+  dir.write("rules", "# kept out\nreject .env\n\n[workspace /srv/site]\naccept docs/**\n");
+  ReviewerProcess taker(
+      {"--socket", dir.file("stale"), "--auto", "reject", "--rules", dir.file("rules")});
   EXPECT_EQ(taker.socket_path(), dir.file("stale"));
+  EXPECT_TRUE(taker.wait_for("; rules " + dir.file("rules") + " (2 rules).")) << taker.out();
   dir.write("plain", "not a socket");
   for (const VectorRecord& end : read_vectors("review/ends.tsv")) {
     std::istringstream words(
@@ -291,20 +295,21 @@ TEST(ReviewTerminal, ThePersonAnswersEachProposalInTurn) {
   ASSERT_TRUE(reviewer.wait_for("Accept this edit to first.txt?")) << reviewer.out();
   // Answered the moment the question shows, with no round trip before it,
   // so that it comes well within the time the reviewer gives a question.
-  reviewer.write("a\n");
+  // An answer is one key, without Enter; a longer word ends with Enter.
+  reviewer.write("a");
   ASSERT_TRUE(reviewer.wait_for("That answer came before the question could be read"));
   reviewer.write("maybe\n");
   ASSERT_TRUE(reviewer.wait_for("Please answer a (accept), r (reject) or h (history)"));
   std::this_thread::sleep_for(kReadingTime);
-  reviewer.write("a\n");
+  reviewer.write("a");
   EXPECT_EQ(edits[0].get(), accepted_response("first.txt"));
   EXPECT_EQ(ws.read("first.txt"), "first.txt");
   edits[1] = edit("second.txt");
   ASSERT_TRUE(reviewer.wait_for("Accept this edit to second.txt?")) << reviewer.out();
-  reviewer.write("h\n");
+  reviewer.write("h");
   ASSERT_TRUE(reviewer.wait_for("Accepted (by terminal): first.txt is written."));
   std::this_thread::sleep_for(kReadingTime);
-  reviewer.write("r\n");
+  reviewer.write("r");
   EXPECT_EQ(edits[1].get(), rejected_response());
   EXPECT_FALSE(exists(ws.file("second.txt")));
   edits[2] = edit("third.txt");

@@ -46,6 +46,7 @@ int complain(std::string_view text, int status) {
 int serve(const ReviewOptions& options) {
   Result<Rules> rules = load_rules(options.rules);
   if (!rules.ok()) return complain(rules.failure(), kFailed);
+  const std::string rules_text = rules_in_use(rules.value());
   Result<Setup> setup = set_up(options);
   if (!setup.ok()) return complain(setup.failure(), kFailed);
   Setup& parts = setup.value();
@@ -89,7 +90,7 @@ int serve(const ReviewOptions& options) {
     show("\nStopping (signal " + std::to_string(number) + ").\n");
     stop();
   });
-  announce(parts, options);
+  announce(parts, options, rules_text);
   hub.start();
   io.run();
   return 0;

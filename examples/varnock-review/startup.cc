@@ -81,7 +81,7 @@ bool want_colour() {
   return ::isatty(STDOUT_FILENO) == 1 && !dumb && std::getenv("NO_COLOR") == nullptr;
 }
 
-void announce(const Setup& setup, const ReviewOptions& options) {
+void announce(const Setup& setup, const ReviewOptions& options, std::string_view rules) {
   const std::string& socket = setup.listener.path();
   if (!socket.empty()) show("VARNOCK_SOCKET=" + shell_word(socket) + "\n");
   std::string mode = options.web ? "answers from the desk" : "answers from this terminal";
@@ -97,7 +97,7 @@ void announce(const Setup& setup, const ReviewOptions& options) {
   show(
       "Export the line above where the MCP host starts varnock-mcp.\n"
       "Serving " +
-      served + "; " + journal_text +
+      served + "; " + journal_text + (rules.empty() ? "" : "; " + std::string(rules)) +
       ".\n"
       "Waiting for servers; " +
       mode + ". Ctrl-C stops.\n");

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "base/result.h"
 #include "base/unique_fd.h"
@@ -43,8 +44,9 @@ Result<Setup> set_up(const ReviewOptions& options);
 bool want_colour();
 
 // Prints the VARNOCK_SOCKET line (the path quoted for a POSIX shell), what
-// is served, the journal, and who answers.
-void announce(const Setup& setup, const ReviewOptions& options);
+// is served, the journal, the rules in use (`rules`, as rules_in_use says
+// them; empty: none), and who answers.
+void announce(const Setup& setup, const ReviewOptions& options, std::string_view rules);
 
 // The desk's page handed to the browser, and the server behind it.
 struct Desk {

@@ -9,6 +9,7 @@
 #include "base/os_error.h"
 #include "base/read_all.h"
 #include "base/unique_fd.h"
+#include "core/visible_text.h"
 
 namespace varnock::review {
 namespace {
@@ -133,6 +134,13 @@ std::string rule_text(const Rule& rule) {
 
 std::string describe_rule(const Rule& rule) {
   return rule_text(rule) + " (rules line " + std::to_string(rule.line) + ")";
+}
+
+std::string rules_in_use(const Rules& rules) {
+  if (rules.file().empty()) return "";
+  const std::size_t count = rules.size();
+  return "rules " + visible_name(rules.file()).text + " (" + std::to_string(count) +
+         (count == 1 ? " rule)" : " rules)");
 }
 
 std::string default_rules_path() {

@@ -77,6 +77,11 @@ std::string rule_text(const Rule& rule);
 // "reject .env (rules line 3)", as the journal and the front ends show it.
 std::string describe_rule(const Rule& rule);
 
+// The rules file in use and how many rules it holds, as the reviewer
+// announces it at start: "rules /home/you/.config/varnock-review/rules
+// (3 rules)"; empty when no file was read.
+std::string rules_in_use(const Rules& rules);
+
 // Bytes a rules file may hold.
 inline constexpr std::size_t kMaxRulesFile = std::size_t{1} << 20;
 

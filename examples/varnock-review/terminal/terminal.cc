@@ -23,6 +23,7 @@ constexpr std::string_view kUnclearAnswer = "Please answer a (accept), r (reject
 constexpr std::string_view kWho = "terminal";
 // Decisions read from the journal to find the accepted edits to list.
 constexpr std::size_t kUndoScan = 500;
+constexpr std::string_view kClosed = "\nThe terminal has closed; stopping.\n";
 constexpr std::string_view kTooSoon =
     "That answer came before the question could be read, so it is not taken.\n";
 
@@ -86,6 +87,7 @@ TerminalFrontEnd::TerminalFrontEnd(asio::io_context& io, ReviewCore& core, Uniqu
 }
 
 TerminalFrontEnd::~TerminalFrontEnd() {
+  key_mode_.leave();
   if (asks() && !flush_output(kLastOutputWait)) tty_.release();
 }
 
@@ -133,6 +135,7 @@ void TerminalFrontEnd::finished(std::uint64_t number) {
   if (current_ != number) return;
   current_.reset();
   ask_next();
+  if (!current_) key_mode_.leave();
 }
 
 void TerminalFrontEnd::ask_next() {
@@ -148,9 +151,12 @@ void TerminalFrontEnd::ask_next() {
 
 // Throws away anything typed ahead, so an answer always follows the
 // proposal it answers; what arrives within kAnswerGrace is not taken either.
+// While the question is open the answer is a key, without Enter.
 void TerminalFrontEnd::ask(std::string_view question) {
   ::tcflush(tty_.native_handle(), TCIFLUSH);
   typed_.take_rest();
+  keys_.clear();
+  key_mode_.enter(tty_.native_handle());
   question_ = question;
   asked_at_ = std::chrono::steady_clock::now();
   say(question_);
@@ -164,15 +170,30 @@ void TerminalFrontEnd::read_more() {
   tty_.async_read_some(asio::buffer(buffer_),
                        [this](const boost::system::error_code& error, std::size_t count) {
                          if (error == asio::error::operation_aborted) return;
-                         if (error || count == 0) {
-                           show("\nThe terminal has closed; stopping.\n");
+                         if (error || count == 0 ||
+                             !take_keys(std::string_view(buffer_.data(), count))) {
+                           show(kClosed);
                            return on_closed_();
                          }
-                         typed_.append(std::string_view(buffer_.data(), count));
-                         while (std::optional<std::string> line = typed_.take_line())
-                           on_typed(*line);
                          read_more();
                        });
+}
+
+// False when the person typed the end-of-file key, which closes the
+// terminal as it would in line mode.
+bool TerminalFrontEnd::take_keys(std::string_view keys) {
+  if (!key_mode_.entered()) {
+    typed_.append(keys);
+    while (std::optional<std::string> line = typed_.take_line()) on_typed(*line);
+    return true;
+  }
+  for (char key : keys) {
+    const Said said = keys_.key(key);
+    say(said.echo);
+    if (said.closed) return false;
+    if (said.text) on_typed(*said.text);
+  }
+  return true;
 }
 
 void TerminalFrontEnd::on_typed(std::string_view line) {

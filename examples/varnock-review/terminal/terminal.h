@@ -18,6 +18,7 @@
 #include "base/result.h"
 #include "base/unique_fd.h"
 #include "core/review_core.h"
+#include "terminal/keys.h"
 
 namespace varnock::review {
 
@@ -76,6 +77,7 @@ class TerminalFrontEnd : public FrontEnd {
   void ask(std::string_view question);
   void say(std::string_view text);
   void read_more();
+  bool take_keys(std::string_view keys);
   void on_typed(std::string_view line);
   void finished(std::uint64_t number);
   // Lists the accepted edits (0) or reverts one of them (its number).
@@ -89,7 +91,9 @@ class TerminalFrontEnd : public FrontEnd {
   std::optional<std::uint64_t> current_;  // the proposal before the person
   std::string question_;
   std::chrono::steady_clock::time_point asked_at_;
-  LineSplitter typed_;
+  LineSplitter typed_;   // answers a line at a time, when keys cannot be read
+  KeyMode key_mode_;     // entered while a question is open
+  KeyLine keys_;
   std::vector<PastDecision> undoable_;  // the last undo list shown
   std::array<char, 1024> buffer_;
 };
