@@ -312,6 +312,10 @@ std::string describe(const ReviewOptions& o) {
   add(o.show_help, "help");
   add(o.show_version, "version");
   add(!o.rules.empty(), "rules=" + o.rules);
+  add(o.history.max_bytes != StoreBounds{}.max_bytes,
+      "history-bytes=" + std::to_string(o.history.max_bytes));
+  add(o.history.max_age != StoreBounds{}.max_age,
+      "history-hours=" + std::to_string(o.history.max_age.count() / 3600));
   add(o.rules_check.has_value(),
       o.rules_check ? "check=" + o.rules_check->workspace + ":" + o.rules_check->path : "");
   return out;

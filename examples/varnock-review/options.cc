@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <chrono>
 #include <optional>
 #include <vector>
 
@@ -12,7 +13,8 @@ namespace varnock::review {
 
 const std::string_view kUsage =
     "usage: varnock-review [--socket PATH] [--workspace DIR] [--auto accept|reject]\n"
-    "                      [--journal PATH | --no-journal] [--max-line SIZE]\n"
+    "                      [--journal PATH | --no-journal] [--history-size SIZE]\n"
+    "                      [--history-days DAYS] [--max-line SIZE]\n"
     "                      [--memory-budget SIZE] [--web [HOST:PORT]] [--open]\n"
     "                      [--web-allow-remote] [--notify] [--rules FILE]\n"
     "                      [--version]\n"
@@ -29,6 +31,9 @@ const std::string_view kUsage =
     "  --journal PATH         append each decision to PATH as a JSON line (default:\n"
     "                         $XDG_STATE_HOME/varnock-review/journal.jsonl)\n"
     "  --no-journal           keep no journal\n"
+    "  --history-size SIZE    bytes of past texts kept beside the journal for the\n"
+    "                         history and reverts, oldest pruned first (default 1G)\n"
+    "  --history-days DAYS    prune kept texts unused for DAYS days (default 30)\n"
     "  --rules FILE           accept, reject or ask by workspace and path pattern\n"
     "                         (default: $XDG_CONFIG_HOME/varnock-review/rules, if\n"
     "                         there); the first rule that meets a path decides\n"
@@ -67,10 +72,12 @@ enum OptionId : int {
   kNotify,
   kVersion,
   kRules,
+  kHistorySize,
+  kHistoryDays,
   kHelp = 'h',
 };
 
-constexpr std::array<option, 15> kLongOptions{{
+constexpr std::array<option, 17> kLongOptions{{
     {"socket", required_argument, nullptr, kSocket},
     {"workspace", required_argument, nullptr, kWorkspace},
     {"auto", required_argument, nullptr, kAuto},
@@ -84,6 +91,8 @@ constexpr std::array<option, 15> kLongOptions{{
     {"notify", no_argument, nullptr, kNotify},
     {"version", no_argument, nullptr, kVersion},
     {"rules", required_argument, nullptr, kRules},
+    {"history-size", required_argument, nullptr, kHistorySize},
+    {"history-days", required_argument, nullptr, kHistoryDays},
     {"help", no_argument, nullptr, kHelp},
     {nullptr, 0, nullptr, 0},
 }};
@@ -141,6 +150,18 @@ Status set_size(std::size_t& size, int id, std::string_view value) {
   return {};
 }
 
+// A whole number of days from 1 to 100 years' worth.
+Status set_days(std::chrono::seconds& age, std::string_view value) {
+  int days = 0;
+  const auto [end, error] = std::from_chars(value.data(), value.data() + value.size(), days);
+  if (error != std::errc() || end != value.data() + value.size() || days < 1 || days > 36500) {
+    return fail("--history-days takes a number of days from 1 to 36500, not '" +
+                std::string(value) + "'");
+  }
+  age = std::chrono::hours(24) * days;
+  return {};
+}
+
 // Applies one option that takes a value.
 Status set_option(ReviewOptions& options, int id, std::string_view value) {
   if (value.empty()) return fail(option_name(id) + " needs a non-empty value");
@@ -156,6 +177,12 @@ Status set_option(ReviewOptions& options, int id, std::string_view value) {
     return set_size(options.limits.max_line, id, value);
   } else if (id == kMemoryBudget) {
     return set_size(options.limits.memory_budget, id, value);
+  } else if (id == kHistorySize) {
+    std::size_t bytes = 0;
+    if (Status set = set_size(bytes, id, value); !set.ok()) return set;
+    options.history.max_bytes = bytes;
+  } else if (id == kHistoryDays) {
+    return set_days(options.history.max_age, value);
   } else {
     Result<AutoAnswer> answer = parse_auto_answer(value);
     if (!answer.ok()) return fail(answer.failure());

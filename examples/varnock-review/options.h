@@ -10,6 +10,7 @@
 
 #include "base/result.h"
 #include "servers/line_limits.h"
+#include "system/text_store.h"
 
 namespace varnock::review {
 
@@ -36,6 +37,7 @@ struct ReviewOptions {
   std::string rules;  // --rules FILE; empty: the default file, if there (rules.h)
   std::optional<RulesCheck> rules_check;
   LineLimits limits;
+  StoreBounds history;  // of the texts kept beside the journal
   AutoAnswer auto_answer = AutoAnswer::kNone;
   std::optional<WebAddress> web;  // the desk, when asked for
   bool open_browser = false;      // --open

@@ -115,7 +115,8 @@ Result<Setup> set_up(const ReviewOptions& options) {
   std::optional<TextStore> texts;
   std::string unkept;
   if (const std::string& path = journal.value().path(); !path.empty()) {
-    Result<TextStore> opened = TextStore::open(path.substr(0, path.rfind('/')) + "/texts");
+    Result<TextStore> opened =
+        TextStore::open(path.substr(0, path.rfind('/')) + "/texts", options.history);
     if (opened.ok()) texts.emplace(std::move(opened).value());
     if (!opened.ok()) unkept = opened.failure();
   }
@@ -133,8 +134,8 @@ Result<Setup> set_up(const ReviewOptions& options) {
   }
   Result<Listener> listener = open_listener(options);
   if (!listener.ok()) return fail(listener.failure());
-  return Setup{std::move(limit).value(), std::move(journal).value(), std::move(texts),
-               std::move(unkept), std::move(listener).value(), std::move(tty)};
+  return Setup{std::move(limit).value(), std::move(journal).value(),  std::move(texts),
+               std::move(unkept),        std::move(listener).value(), std::move(tty)};
 }
 
 Result<Desk> start_desk(asio::io_context& io, ChildRunner& runner, DeskFrontEnd& front_end,
