@@ -9,6 +9,7 @@
 
 #include "base/os_error.h"
 #include "core/visible_text.h"
+#include "system/kept_token.h"
 #include "system/socket_place.h"
 #include "terminal/present.h"
 #include "terminal/terminal.h"
@@ -73,6 +74,12 @@ Result<LaunchPage> launch_browser(ChildRunner& runner, const std::string& url) {
   return page;
 }
 
+Result<std::string> desk_token(const ReviewOptions& options) {
+  Result<PrivateDirectory> directory = open_state_directory();
+  if (!directory.ok()) return fail("cannot keep the desk's token: " + directory.failure());
+  return kept_token(directory.value(), options.rotate_token);
+}
+
 }  // namespace
 
 bool want_colour() {
@@ -135,8 +142,15 @@ Result<Setup> set_up(const ReviewOptions& options) {
 Result<Desk> start_desk(asio::io_context& io, ChildRunner& runner, DeskFrontEnd& front_end,
                         const ReviewOptions& options) {
   const WebAddress& address = *options.web;
-  Result<std::unique_ptr<desk::DeskServer>> server = desk::DeskServer::start(
-      io, front_end, desk::DeskOptions{address.host, address.port, options.web_allow_remote});
+  Result<std::string> token = desk_token(options);
+  if (!token.ok()) return fail(token.failure());
+  desk::DeskOptions desk_options;
+  desk_options.host = address.host;
+  desk_options.port = address.port;
+  desk_options.allow_remote = options.web_allow_remote;
+  desk_options.token = token.value();
+  Result<std::unique_ptr<desk::DeskServer>> server =
+      desk::DeskServer::start(io, front_end, desk_options);
   if (!server.ok()) return fail("cannot serve the desk: " + server.failure());
   Desk desk{std::move(server).value(), std::nullopt};
   show("Review desk: " + desk.server->url() + "\n");
@@ -145,6 +159,18 @@ Result<Desk> start_desk(asio::io_context& io, ChildRunner& runner, DeskFrontEnd&
   if (!page.ok()) return fail(page.failure());
   desk.launch_page.emplace(std::move(page).value());
   return desk;
+}
+
+std::unique_ptr<RunningFile> record_running(const Setup& setup, const Desk* desk,
+                                            const ReviewCore& core) {
+  const RunningState state{::getpid(), setup.listener.path(), desk ? desk->server->address() : "",
+                           0};
+  Result<PrivateDirectory> directory = open_state_directory();
+  Result<std::unique_ptr<RunningFile>> file = fail(directory.ok() ? "" : directory.failure());
+  if (directory.ok()) file = RunningFile::write(std::move(directory).value(), core, state);
+  if (file.ok()) return std::move(file).value();
+  show("varnock-review: " + file.failure() + "; status and open will not find this reviewer\n");
+  return nullptr;
 }
 
 }  // namespace varnock::review
