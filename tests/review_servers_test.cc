@@ -264,7 +264,8 @@ TEST(ReviewServers, TheDeskKeepsItsAddressAndOtherCommandsFindIt) {
     EXPECT_EQ(mode_of(kept) & 0777, 0600u);
   }
   const auto command = [&](const std::string& name) {
-    return run_server("", {.program = VARNOCK_REVIEW_BINARY, .arguments = {name}, .environment = env});
+    return run_server("",
+                      {.program = VARNOCK_REVIEW_BINARY, .arguments = {name}, .environment = env});
   };
   ReviewerProcess reviewer(web, env);
   const std::string url = reviewer.desk_url();

@@ -9,6 +9,7 @@
 #include "base/os_error.h"
 #include "base/read_all.h"
 #include "json/parse.h"
+#include "json/text.h"
 #include "json/value.h"
 #include "json/write.h"
 #include "system/atomic_write.h"
@@ -62,6 +63,7 @@ std::string running_json(const RunningState& state) {
 }
 
 Result<RunningState> parse_running(std::string_view text) {
+  if (!json::is_valid_utf8(text)) return fail("it is not UTF-8");
   Result<json::Value> value = json::parse(text);
   if (!value.ok()) return fail(value.failure());
   const std::string* socket = string_member(value.value(), "socket");

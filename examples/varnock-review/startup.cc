@@ -9,6 +9,7 @@
 
 #include "base/os_error.h"
 #include "core/visible_text.h"
+#include "desk/token.h"
 #include "system/kept_token.h"
 #include "system/socket_place.h"
 #include "terminal/present.h"
@@ -74,8 +75,16 @@ Result<LaunchPage> launch_browser(ChildRunner& runner, const std::string& url) {
   return page;
 }
 
+// The token kept in the state directory; with no place for that directory
+// (neither XDG_STATE_HOME nor HOME), one for this run alone.
 Result<std::string> desk_token(const ReviewOptions& options) {
-  Result<PrivateDirectory> directory = open_state_directory();
+  Result<std::string> place = state_directory_path();
+  if (!place.ok()) {
+    show("varnock-review: the desk's token is not kept (" + place.failure() +
+         "), so its address holds for this run only\n");
+    return desk::random_token();
+  }
+  Result<PrivateDirectory> directory = open_private_directory(place.value());
   if (!directory.ok()) return fail("cannot keep the desk's token: " + directory.failure());
   return kept_token(directory.value(), options.rotate_token);
 }
