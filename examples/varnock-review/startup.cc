@@ -89,6 +89,13 @@ Result<std::string> desk_token(const ReviewOptions& options) {
   return kept_token(directory.value(), options.rotate_token);
 }
 
+Result<std::unique_ptr<RunningFile>> write_running(const RunningState& state,
+                                                   const ReviewCore& core) {
+  Result<PrivateDirectory> directory = open_state_directory();
+  if (!directory.ok()) return fail(directory.failure());
+  return RunningFile::write(std::move(directory).value(), core, state);
+}
+
 }  // namespace
 
 bool want_colour() {
@@ -174,9 +181,7 @@ std::unique_ptr<RunningFile> record_running(const Setup& setup, const Desk* desk
                                             const ReviewCore& core) {
   const RunningState state{::getpid(), setup.listener.path(), desk ? desk->server->address() : "",
                            0};
-  Result<PrivateDirectory> directory = open_state_directory();
-  Result<std::unique_ptr<RunningFile>> file = fail(directory.ok() ? "" : directory.failure());
-  if (directory.ok()) file = RunningFile::write(std::move(directory).value(), core, state);
+  Result<std::unique_ptr<RunningFile>> file = write_running(state, core);
   if (file.ok()) return std::move(file).value();
   show("varnock-review: " + file.failure() + "; status and open will not find this reviewer\n");
   return nullptr;
