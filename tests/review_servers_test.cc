@@ -239,8 +239,8 @@ TEST(ReviewServers, SocketActivation) {
 
 // The desk's token is kept in the state directory, mode 0600, across starts
 // until --rotate-token replaces it; one that others could read is refused.
-// "status" and "open" find the running reviewer there: "open" hands
-// xdg-open a launch page, never the token itself.
+// "status" and "open" find the running reviewer there, and a killed one's
+// file as stale: "open" hands xdg-open a launch page, never the token.
 TEST(ReviewServers, TheDeskKeepsItsAddressAndOtherCommandsFindIt) {
   TempDir dir;
   dir.write("bin/xdg-open", "#!/bin/sh\necho \"$@\" > \"$0.args\"\n");
@@ -284,7 +284,12 @@ TEST(ReviewServers, TheDeskKeepsItsAddressAndOtherCommandsFindIt) {
   EXPECT_EQ(dir.read("bin/xdg-open.args"), dir.file("varnock-review-open.html") + "\n");
   EXPECT_NE(dir.read("varnock-review-open.html").find("url=" + url + "\""), std::string::npos);
   reviewer.stop();
-  EXPECT_EQ(command("status").exit_status, 3);
+  EXPECT_FALSE(exists(dir.file("varnock-review/running.json")));
+  ReviewerProcess killed({"--socket", dir.file("s"), "--auto", "accept"}, env);
+  ASSERT_EQ(killed.socket_path(), dir.file("s"));
+  killed.stop(SIGKILL);
+  EXPECT_TRUE(exists(dir.file("varnock-review/running.json")));
+  EXPECT_EQ(command("status").out, "No reviewer is running.\n");
   ::chmod(kept.c_str(), 0640);
   ReviewerProcess refused(web, env);
   EXPECT_EQ(refused.stop(0), 1);
