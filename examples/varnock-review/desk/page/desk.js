@@ -823,12 +823,15 @@ async function moveToChange(step) {
 
 // A reviewer started again numbers its proposals afresh, so once the event
 // socket was lost, what the tab knew by number (shown, answered, withdrawn)
-// no longer holds: it is dropped, and the state is read anew.
+// no longer holds: it is dropped, and the state is read anew. A past
+// decision on screen stays: its journal entry names it in any run.
 function forgetNumbers() {
   desk.withdrawn.clear();
   desk.answered.clear();
+  if (desk.past !== null) return;
   desk.current = null;
   desk.view = null;
+  if (desk.sink) stopWatching(desk.sink);
   desk.sink = null;
   desk.renderings += 1;
   setOutcome('');
