@@ -309,6 +309,8 @@ std::string describe(const ReviewOptions& o) {
   add(o.open_browser, "open");
   add(o.web_allow_remote, "allow-remote");
   add(o.notify, "notify");
+  add(o.rotate_token, "rotate-token");
+  add(o.command != Command::kServe, o.command == Command::kStatus ? "status" : "open");
   add(o.show_help, "help");
   add(o.show_version, "version");
   add(!o.rules.empty(), "rules=" + o.rules);

@@ -244,6 +244,66 @@ TEST(ReviewServers, SocketActivation) {
   EXPECT_TRUE(exists(socket));
 }
 
+// The desk's token is kept in the state directory, mode 0600, across starts
+// until --rotate-token replaces it; one that others could read is refused.
+// "status" and "open" find the running reviewer there, and a killed one's
+// file as stale: "open" hands xdg-open a launch page, never the token.
+TEST(ReviewServers, TheDeskKeepsItsAddressAndOtherCommandsFindIt) {
+  TempDir dir;
+  dir.write("bin/xdg-open", "#!/bin/sh\necho \"$@\" > \"$0.args\"\n");
+  ::chmod(dir.file("bin/xdg-open").c_str(), 0755);
+  dir.write("ws/.keep", "");
+  const std::map<std::string, std::string> env = {
+      {"XDG_STATE_HOME", dir.path()},
+      {"XDG_RUNTIME_DIR", dir.path()},
+      {"PATH", dir.file("bin") + ":" + std::getenv("PATH")}};
+  const std::vector<std::string> web = {"--socket", dir.file("s"), "--web", "--no-journal"};
+  const std::string kept = dir.file("varnock-review/desk-token");
+  std::string token;
+  for (const bool rotate : {false, false, true, false}) {
+    std::vector<std::string> args = web;
+    if (rotate) args.push_back("--rotate-token");
+    ReviewerProcess reviewer(args, env);
+    const std::string url = reviewer.desk_url();
+    EXPECT_EQ(url.substr(url.find("token=") + 6) == token, !rotate && !token.empty()) << url;
+    token = url.substr(url.find("token=") + 6);
+    EXPECT_EQ(dir.read("varnock-review/desk-token"), token + "\n");
+    EXPECT_EQ(mode_of(kept) & 0777, 0600u);
+  }
+  const auto command = [&](const std::string& name) {
+    return run_server("",
+                      {.program = VARNOCK_REVIEW_BINARY, .arguments = {name}, .environment = env});
+  };
+  ReviewerProcess reviewer(web, env);
+  const std::string url = reviewer.desk_url();
+  ScopedDirectory inside(dir.file("ws"));
+  Connection server = Connection::to(reviewer.socket_path());
+  ASSERT_TRUE(server.send(hello_line() + raw_proposal("p", "a.txt", "", "new\n")));
+  ProcessOutput status;
+  EXPECT_TRUE(poll_until([&] {
+    status = command("status");
+    return status.exit_status == 0 && status.out.find("1 proposal waits.") != std::string::npos;
+  })) << status.out << status.err;
+  EXPECT_NE(status.out.find("Socket: " + dir.file("s") + "\nDesk: " + url.substr(0, url.find('?'))),
+            std::string::npos)
+      << status.out;
+  EXPECT_EQ(command("open").exit_status, 0);
+  EXPECT_EQ(dir.read("bin/xdg-open.args"), dir.file("varnock-review-open.html") + "\n");
+  EXPECT_NE(dir.read("varnock-review-open.html").find("url=" + url + "\""), std::string::npos);
+  reviewer.stop();
+  EXPECT_FALSE(exists(dir.file("varnock-review/running.json")));
+  ReviewerProcess killed({"--socket", dir.file("s"), "--auto", "accept"}, env);
+  ASSERT_EQ(killed.socket_path(), dir.file("s"));
+  killed.stop(SIGKILL);
+  EXPECT_TRUE(exists(dir.file("varnock-review/running.json")));
+  EXPECT_EQ(command("status").out, "No reviewer is running.\n");
+  ::chmod(kept.c_str(), 0640);
+  ReviewerProcess refused(web, env);
+  EXPECT_EQ(refused.stop(0), 1);
+  EXPECT_NE(refused.err().find("refusing the desk token in " + kept), std::string::npos)
+      << refused.err();
+}
+
 // What may already be at the socket path: a stale socket is taken over, a
 // live reviewer's is not, and any other file is left alone (the one that
 // takes it over names the rules file it read); and the other command lines

@@ -18,6 +18,7 @@
 #include "desk/desk_front_end.h"
 #include "notify/desktop_notifier.h"
 #include "options.h"
+#include "reviewer_commands.h"
 #include "rules_check.h"
 #include "servers/server_hub.h"
 #include "startup.h"
@@ -34,6 +35,7 @@ namespace asio = boost::asio;
 
 constexpr int kFailed = 1;
 constexpr int kUsageError = 2;
+constexpr int kNotRunning = 3;
 
 int complain(std::string_view text, int status) {
   std::string line = "varnock-review: ";
@@ -90,6 +92,8 @@ int serve(const ReviewOptions& options) {
     show("\nStopping (signal " + std::to_string(number) + ").\n");
     stop();
   });
+  std::unique_ptr<RunningFile> running = record_running(parts, desk ? &*desk : nullptr, core);
+  if (running) core.subscribe(*running);
   announce(parts, options, rules_text);
   hub.start();
   io.run();
@@ -105,6 +109,18 @@ int run(const std::vector<std::string_view>& args) {
   }
   if (options.value().show_version) {
     show("varnock-review " + std::string(kVersion) + "\n");
+    return 0;
+  }
+  if (options.value().command == Command::kStatus) {
+    Result<StatusReport> status = reviewer_status();
+    if (!status.ok()) return complain(status.failure(), kFailed);
+    show(status.value().text);
+    return status.value().running ? 0 : kNotRunning;
+  }
+  if (options.value().command == Command::kOpen) {
+    Result<std::string> opened = open_running_desk();
+    if (!opened.ok()) return complain(opened.failure(), kFailed);
+    show(opened.value());
     return 0;
   }
   if (const auto& check = options.value().rules_check) {

@@ -16,9 +16,11 @@ const std::string_view kUsage =
     "                      [--journal PATH | --no-journal] [--history-size SIZE]\n"
     "                      [--history-days DAYS] [--max-line SIZE]\n"
     "                      [--memory-budget SIZE] [--web [HOST:PORT]] [--open]\n"
-    "                      [--web-allow-remote] [--notify] [--rules FILE]\n"
-    "                      [--version]\n"
+    "                      [--web-allow-remote] [--rotate-token] [--notify]\n"
+    "                      [--rules FILE] [--version]\n"
     "       varnock-review rules check WORKSPACE PATH [--rules FILE]\n"
+    "       varnock-review status\n"
+    "       varnock-review open\n"
     "\n"
     "Listens for varnock-mcp servers, shows each proposed edit as a diff with the\n"
     "agent's explanation, and writes it into the directory that server works in\n"
@@ -42,8 +44,11 @@ const std::string_view kUsage =
     "  --web [HOST:PORT]      serve the review desk in the browser (default: the\n"
     "                         loopback address and a free port) and print its URL;\n"
     "                         without a terminal on standard input, the desk alone\n"
-    "                         answers\n"
+    "                         answers. Its token is kept in\n"
+    "                         $XDG_STATE_HOME/varnock-review/desk-token, so with a\n"
+    "                         fixed PORT the address stays across restarts\n"
     "  --open                 open the desk in the default browser (xdg-open)\n"
+    "  --rotate-token         give the desk a new token (replacing the kept one)\n"
     "  --web-allow-remote     let --web listen on an address other than loopback:\n"
     "                         the desk then shows proposals and takes answers over\n"
     "                         the network, in plain HTTP, guarded by its token alone\n"
@@ -53,7 +58,10 @@ const std::string_view kUsage =
     "  -h, --help             show this text\n"
     "\n"
     "rules check WORKSPACE PATH prints the rule that PATH (relative to WORKSPACE)\n"
-    "meets, or that it meets none and is asked.\n";
+    "meets, or that it meets none and is asked.\n"
+    "status says whether a reviewer runs for you, where its socket and desk are\n"
+    "and how many proposals wait; it exits with 3 when none runs.\n"
+    "open opens the running reviewer's desk in the default browser.\n";
 
 namespace {
 
@@ -74,10 +82,11 @@ enum OptionId : int {
   kRules,
   kHistorySize,
   kHistoryDays,
+  kRotateToken,
   kHelp = 'h',
 };
 
-constexpr std::array<option, 17> kLongOptions{{
+constexpr std::array<option, 18> kLongOptions{{
     {"socket", required_argument, nullptr, kSocket},
     {"workspace", required_argument, nullptr, kWorkspace},
     {"auto", required_argument, nullptr, kAuto},
@@ -93,6 +102,7 @@ constexpr std::array<option, 17> kLongOptions{{
     {"rules", required_argument, nullptr, kRules},
     {"history-size", required_argument, nullptr, kHistorySize},
     {"history-days", required_argument, nullptr, kHistoryDays},
+    {"rotate-token", no_argument, nullptr, kRotateToken},
     {"help", no_argument, nullptr, kHelp},
     {nullptr, 0, nullptr, 0},
 }};
@@ -199,6 +209,7 @@ bool set_flag(ReviewOptions& options, int id) {
   if (id == kOpen) return options.open_browser = true;
   if (id == kWebAllowRemote) return options.web_allow_remote = true;
   if (id == kNotify) return options.notify = true;
+  if (id == kRotateToken) return options.rotate_token = true;
   return false;
 }
 
@@ -268,11 +279,24 @@ Status apply(ReviewOptions& options, int id, const ArgumentVector& argv, int at)
 
 // "rules check WORKSPACE PATH" at `at`; getopt_long goes on after it.
 Status take_rules_check(ReviewOptions& options, const ArgumentVector& argv, int at) {
-  if (options.rules_check || at + 3 >= argv.size() || argv.at(at + 1) != "check") {
+  if (options.rules_check || options.command != Command::kServe) {
+    return fail("give one command at most");
+  }
+  if (at + 3 >= argv.size() || argv.at(at + 1) != "check") {
     return fail("the rules command is: rules check WORKSPACE PATH");
   }
   options.rules_check = RulesCheck{std::string(argv.at(at + 2)), std::string(argv.at(at + 3))};
   optind = at + 4;
+  return {};
+}
+
+// "status" or "open" at `at`, the only command.
+Status take_command(ReviewOptions& options, const ArgumentVector& argv, int at) {
+  if (options.rules_check || options.command != Command::kServe) {
+    return fail("give one command at most");
+  }
+  options.command = argv.at(at) == "status" ? Command::kStatus : Command::kOpen;
+  optind = at + 1;
   return {};
 }
 
@@ -283,8 +307,8 @@ Result<ReviewOptions> check_together(const ReviewOptions& options) {
   if (options.notify && options.auto_answer != AutoAnswer::kNone) {
     return fail("--notify has nothing to announce with --auto");
   }
-  if ((options.open_browser || options.web_allow_remote) && !options.web) {
-    return fail("--open and --web-allow-remote go with --web");
+  if ((options.open_browser || options.web_allow_remote || options.rotate_token) && !options.web) {
+    return fail("--open, --web-allow-remote and --rotate-token go with --web");
   }
   return options;
 }
@@ -306,9 +330,11 @@ Result<ReviewOptions> parse_options(std::span<const std::string_view> args) {
     const int at = std::max(optind, 1);
     const int id =
         getopt_long(argv.size(), argv.data(), kShortOptions, kLongOptions.data(), nullptr);
-    if (id == -1 && at < argv.size() && argv.at(at) == "rules") {
-      if (Status taken = take_rules_check(options, argv, at); !taken.ok())
-        return fail(taken.failure());
+    const std::string_view operand = id == -1 && at < argv.size() ? argv.at(at) : "";
+    if (operand == "rules" || operand == "status" || operand == "open") {
+      Status taken = operand == "rules" ? take_rules_check(options, argv, at)
+                                        : take_command(options, argv, at);
+      if (!taken.ok()) return fail(taken.failure());
       continue;
     }
     if (id == -1) {

@@ -29,7 +29,12 @@ struct RulesCheck {
   std::string path;
 };
 
+// A command about the reviewer running for this user, instead of serving.
+enum class Command { kServe, kStatus, kOpen };
+
 struct ReviewOptions {
+  Command command = Command::kServe;  // "status", "open"
+
   std::string socket_path;  // empty: the per-user default (socket_place.h)
   std::string workspace;    // empty: servers may work anywhere
   std::string journal;      // empty: the default journal (journal.h)
@@ -41,6 +46,7 @@ struct ReviewOptions {
   AutoAnswer auto_answer = AutoAnswer::kNone;
   std::optional<WebAddress> web;  // the desk, when asked for
   bool open_browser = false;      // --open
+  bool rotate_token = false;      // --rotate-token
   bool web_allow_remote = false;  // --web-allow-remote
   bool notify = false;            // --notify
   bool show_help = false;
@@ -55,7 +61,8 @@ extern const std::string_view kUsage;
 // "--name=value" and a long name shortened to a beginning that no other
 // option shares; sizes are bytes with an optional K, M or G (binary
 // multiples). An unknown option, an operand other than "rules check
-// WORKSPACE PATH" (options may stand before and after it), a missing value,
+// WORKSPACE PATH", "status" or "open" (options may stand before and after
+// it; one command at most), a missing value,
 // a bad size or a bad --auto answer is a failure whose text says which.
 Result<ReviewOptions> parse_options(std::span<const std::string_view> args);
 

@@ -9,6 +9,8 @@
 
 #include "base/os_error.h"
 #include "core/visible_text.h"
+#include "desk/token.h"
+#include "system/kept_token.h"
 #include "system/socket_place.h"
 #include "terminal/present.h"
 #include "terminal/terminal.h"
@@ -71,6 +73,27 @@ Result<LaunchPage> launch_browser(ChildRunner& runner, const std::string& url) {
       show("varnock-review: " + opened.failure() + "; open the address above by hand\n");
   });
   return page;
+}
+
+// The token kept in the state directory; with no place for that directory
+// (neither XDG_STATE_HOME nor HOME), one for this run alone.
+Result<std::string> desk_token(const ReviewOptions& options) {
+  Result<std::string> place = state_directory_path();
+  if (!place.ok()) {
+    show("varnock-review: the desk's token is not kept (" + place.failure() +
+         "), so its address holds for this run only\n");
+    return desk::random_token();
+  }
+  Result<PrivateDirectory> directory = open_private_directory(place.value());
+  if (!directory.ok()) return fail("cannot keep the desk's token: " + directory.failure());
+  return kept_token(directory.value(), options.rotate_token);
+}
+
+Result<std::unique_ptr<RunningFile>> write_running(const RunningState& state,
+                                                   const ReviewCore& core) {
+  Result<PrivateDirectory> directory = open_state_directory();
+  if (!directory.ok()) return fail(directory.failure());
+  return RunningFile::write(std::move(directory).value(), core, state);
 }
 
 }  // namespace
@@ -141,8 +164,15 @@ Result<Setup> set_up(const ReviewOptions& options) {
 Result<Desk> start_desk(asio::io_context& io, ChildRunner& runner, DeskFrontEnd& front_end,
                         const ReviewOptions& options) {
   const WebAddress& address = *options.web;
-  Result<std::unique_ptr<desk::DeskServer>> server = desk::DeskServer::start(
-      io, front_end, desk::DeskOptions{address.host, address.port, options.web_allow_remote});
+  Result<std::string> token = desk_token(options);
+  if (!token.ok()) return fail(token.failure());
+  desk::DeskOptions desk_options;
+  desk_options.host = address.host;
+  desk_options.port = address.port;
+  desk_options.allow_remote = options.web_allow_remote;
+  desk_options.token = token.value();
+  Result<std::unique_ptr<desk::DeskServer>> server =
+      desk::DeskServer::start(io, front_end, desk_options);
   if (!server.ok()) return fail("cannot serve the desk: " + server.failure());
   Desk desk{std::move(server).value(), std::nullopt};
   show("Review desk: " + desk.server->url() + "\n");
@@ -151,6 +181,16 @@ Result<Desk> start_desk(asio::io_context& io, ChildRunner& runner, DeskFrontEnd&
   if (!page.ok()) return fail(page.failure());
   desk.launch_page.emplace(std::move(page).value());
   return desk;
+}
+
+std::unique_ptr<RunningFile> record_running(const Setup& setup, const Desk* desk,
+                                            const ReviewCore& core) {
+  const RunningState state{::getpid(), setup.listener.path(), desk ? desk->server->address() : "",
+                           0};
+  Result<std::unique_ptr<RunningFile>> file = write_running(state, core);
+  if (file.ok()) return std::move(file).value();
+  show("varnock-review: " + file.failure() + "; status and open will not find this reviewer\n");
+  return nullptr;
 }
 
 }  // namespace varnock::review

@@ -18,6 +18,7 @@
 #include "desk/desk_front_end.h"
 #include "desk/desk_server.h"
 #include "options.h"
+#include "running_state.h"
 #include "system/child_runner.h"
 #include "system/listener.h"
 #include "system/text_store.h"
@@ -54,11 +55,18 @@ struct Desk {
   std::optional<LaunchPage> launch_page;
 };
 
-// Serves the desk at the --web address and prints its address; with
+// Serves the desk at the --web address, with the token kept in the state
+// directory (a new one with --rotate-token), and prints its address; with
 // --open, writes the launch page beside the default socket and opens it
 // through `runner` (a browser that does not open is told, and the printed
 // address remains). `front_end` must outlive the desk.
 Result<Desk> start_desk(boost::asio::io_context& io, ChildRunner& runner, DeskFrontEnd& front_end,
                         const ReviewOptions& options);
+
+// Writes where this reviewer runs into the state directory (running_state.h)
+// for "status" and "open"; when it cannot, says so and gives null, as the
+// reviewer serves on without it. `core` must outlive what it gives.
+std::unique_ptr<RunningFile> record_running(const Setup& setup, const Desk* desk,
+                                            const ReviewCore& core);
 
 }  // namespace varnock::review

@@ -70,14 +70,16 @@ function onTerminal(args) {
 // in a fresh directory. Standard input is a pipe, so the desk alone answers,
 // unless `terminal` puts it on a pseudo-terminal, where the terminal asks
 // too. `journal` names a journal file; without it there is none. `rules`
-// names a rules file.
-export async function startReviewer({ terminal = false, journal, rules } = {}) {
+// names a rules file. `state` is its XDG_STATE_HOME (where the desk's token
+// is kept), a fresh directory unless given; `web` the desk's HOST:PORT, a
+// free port unless given.
+export async function startReviewer({ terminal = false, journal, rules, state, web } = {}) {
   const dir = makeTempDir('desk-reviewer-');
   const socket = join(dir, 's.sock');
-  const args = ['--web', '--socket', socket,
+  const args = ['--web', ...(web ? [web] : []), '--socket', socket,
     ...(journal ? ['--journal', journal] : ['--no-journal']), ...(rules ? ['--rules', rules] : [])];
   const program = builtProgram('VARNOCK_REVIEW');
-  const env = { ...process.env, TERM: 'dumb', NO_COLOR: '1' };
+  const env = { ...process.env, TERM: 'dumb', NO_COLOR: '1', XDG_STATE_HOME: state || dir };
   const [command, commandArgs] = terminal ? onTerminal([program, ...args]) : [program, args];
   const child = spawn(command, commandArgs, { stdio: ['pipe', 'pipe', 'inherit'], env });
   const output = watchOutput(child.stdout);

@@ -546,3 +546,33 @@ describe('the history', () => {
     }
   });
 });
+
+describe('a restart', () => {
+  test('an open tab reconnects by itself to the reviewer started again on its port, and answers there', async () => {
+    const state = makeTempDir('desk-state-');
+    const first = await openDesk({ state });
+    const { reviewer, page: tab } = first;
+    let again;
+    try {
+      const before = await first.server();
+      const reply = before.writeFile('before.txt', 'x\n', 'Answered before the restart.');
+      await heading(tab, 'before.txt');
+      await answered(() => reject(tab).click(), reply);
+      await reviewer.stop();
+      await tab.getByText('Disconnected from the reviewer; retrying…').waitFor();
+      again = await startReviewer({ state, web: new URL(reviewer.url).host });
+      assert.equal(again.url, reviewer.url, 'the same address, token included');
+      await tab.getByText('Connected.').waitFor();
+      // Numbered afresh: #1 again, which the tab answered in the last run.
+      const after = await startServer(makeTempDir('desk-ws-'), again.socket);
+      const second = after.writeFile('after.txt', 'y\n', 'Sent after the restart.');
+      await heading(tab, 'after.txt');
+      await answered(() => reject(tab).click(), second);
+      await tab.getByText('#1 rejected.').waitFor();
+      await after.kill();
+    } finally {
+      await again?.stop();
+      await first.close();
+    }
+  });
+});

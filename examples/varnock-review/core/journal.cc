@@ -1,8 +1,8 @@
 #include "core/journal.h"
 
 #include <fcntl.h>
-#include <unistd.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
@@ -11,44 +11,23 @@
 #include "base/os_error.h"
 #include "json/value.h"
 #include "json/write.h"
+#include "system/state_dir.h"
 
 namespace varnock::review {
-namespace {
-
-// Creates every missing directory above `path`, mode 0700.
-Status make_parents(const std::string& path) {
-  for (std::size_t slash = path.find('/', 1); slash != std::string::npos;
-       slash = path.find('/', slash + 1)) {
-    const std::string directory = path.substr(0, slash);
-    if (::mkdir(directory.c_str(), 0700) != 0 && errno != EEXIST) {
-      return fail(system_error("cannot create " + directory, errno));
-    }
-  }
-  return {};
-}
-
-const char* absolute_env(const char* name) {
-  const char* value = std::getenv(name);
-  return value != nullptr && value[0] == '/' ? value : nullptr;
-}
-
-}  // namespace
 
 Result<std::string> default_journal_path() {
-  std::string state;
-  if (const char* xdg = absolute_env("XDG_STATE_HOME")) {
-    state = xdg;
-  } else if (const char* home = absolute_env("HOME")) {
-    state = std::string(home) + "/.local/state";
-  } else {
+  Result<std::string> state = state_directory_path();
+  if (!state.ok()) {
     return fail("cannot find a place for the journal: set XDG_STATE_HOME or pass --journal");
   }
-  return state + "/varnock-review/journal.jsonl";
+  return state.value() + "/journal.jsonl";
 }
 
 Result<Journal> Journal::open(const std::string& path) {
-  Status parents = make_parents(path);
-  if (!parents.ok()) return fail(parents.failure());
+  if (const std::size_t slash = path.rfind('/'); slash != 0 && slash != std::string::npos) {
+    Status parents = make_directories(path.substr(0, slash));
+    if (!parents.ok()) return fail(parents.failure());
+  }
   UniqueFd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
   if (!fd.valid()) return fail(system_error("cannot open the journal " + path, errno));
   return Journal(path, std::move(fd));

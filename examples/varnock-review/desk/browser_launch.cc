@@ -10,6 +10,7 @@
 #include "base/io.h"
 #include "base/os_error.h"
 #include "base/unique_fd.h"
+#include "system/atomic_write.h"
 
 namespace varnock::review {
 namespace {
@@ -30,6 +31,10 @@ bool plain_url(std::string_view url) {
   return true;
 }
 
+std::string page_text(const std::string& url) {
+  return std::string(kPageStart) + url + std::string(kPageEnd);
+}
+
 }  // namespace
 
 Result<LaunchPage> LaunchPage::write(const std::string& private_dir, const std::string& url) {
@@ -38,11 +43,22 @@ Result<LaunchPage> LaunchPage::write(const std::string& private_dir, const std::
   UniqueFd fd(::mkstemps(path.data(), 5));
   if (!fd.valid()) return fail(system_error("cannot write " + path, errno));
   LaunchPage page(path);
-  const std::string text = std::string(kPageStart) + url + std::string(kPageEnd);
-  if (const int error = write_all(fd.get(), text); error != 0) {
+  if (const int error = write_all(fd.get(), page_text(url)); error != 0) {
     return fail(system_error("cannot write " + path, error));
   }
   return page;
+}
+
+Result<std::string> write_kept_launch_page(const std::string& private_dir, const std::string& url) {
+  if (!plain_url(url)) return fail("the desk's address has unexpected characters");
+  const std::string name = "varnock-review-open.html";
+  const std::string path = private_dir + "/" + name;
+  UniqueFd directory(::open(private_dir.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (!directory.valid()) return fail(system_error("cannot open " + private_dir, errno));
+  Result<std::string> written = replace_file(ReplaceRequest{
+      directory.get(), name, page_text(url), mode_t{0600}, false, [] { return Status{}; }});
+  if (!written.ok()) return fail("cannot write " + path + ": " + written.failure());
+  return path;
 }
 
 LaunchPage::~LaunchPage() {

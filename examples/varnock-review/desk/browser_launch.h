@@ -28,6 +28,12 @@ class LaunchPage {
   std::string path_;
 };
 
+// The same page, written 0600 to the fixed name "varnock-review-open.html"
+// in `private_dir` (the user's own), whole or not at all, and left there: a
+// browser that was already running may read it after xdg-open has ended.
+// Each call replaces the last one's. Gives its path.
+Result<std::string> write_kept_launch_page(const std::string& private_dir, const std::string& url);
+
 // Starts `xdg-open path` through `runner` (no shell; it may outlive the
 // reviewer) and calls `told` on the loop once it has ended: a failure when
 // it could not be started or did not succeed.

@@ -99,7 +99,8 @@ Result<std::unique_ptr<DeskServer>> DeskServer::start(boost::asio::io_context& i
                                                       const DeskOptions& options) {
   Result<tcp::endpoint> endpoint = listen_endpoint(options);
   if (!endpoint.ok()) return fail(std::move(endpoint).failure());
-  Result<std::string> token = random_token();
+  Result<std::string> token =
+      options.token.empty() ? random_token() : Result<std::string>(options.token);
   if (!token.ok()) return fail(std::move(token).failure());
   auto hub = std::make_shared<DeskHub>(DeskIdentity{}, source, options.max_connections);
   auto listener = std::make_shared<Listener>(io, hub);

@@ -21,6 +21,9 @@ struct DeskOptions {
   // HTTP), so it needs the caller's explicit consent (--web-allow-remote).
   bool allow_remote = false;
   std::size_t max_connections = 32;  // HTTP and WebSocket together
+  // The secret a browser must show (desk/token.h's form); empty: a new
+  // random one.
+  std::string token;
 };
 
 struct DeskHub;
@@ -42,6 +45,8 @@ class DeskServer {
   // "http://127.0.0.1:PORT/?token=SECRET": the address to open, the only
   // one that lets a browser in.
   const std::string& url() const { return url_; }
+  // "http://127.0.0.1:PORT/": the address without its token.
+  std::string address() const { return url_.substr(0, url_.find('?')); }
   // Bytes the desk keeps of waiting proposals (the views it built).
   std::size_t kept_bytes() const;
 

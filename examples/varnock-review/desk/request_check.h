@@ -13,7 +13,7 @@ namespace varnock::desk {
 // What the desk is, for the checks.
 struct DeskIdentity {
   std::string authority;    // "127.0.0.1:8123": the only Host accepted
-  std::string token;      // the run's secret
+  std::string token;      // the desk's secret
 };
 
 // The parts of a request the checks read; absent headers are "".

@@ -1,4 +1,4 @@
-// The run's secret.
+// The desk's secret (kept across runs by system/kept_token.h).
 #pragma once
 
 #include <string>

@@ -14,6 +14,7 @@
 #include "base/read_all.h"
 #include "mcp/broker_protocol.h"
 #include "system/atomic_write.h"
+#include "system/state_dir.h"
 
 namespace varnock::review {
 namespace {
@@ -67,24 +68,16 @@ std::string sha256_hex(std::string_view bytes) {
 }
 
 Result<TextStore> TextStore::open(const std::string& path, StoreBounds bounds) {
-  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-    return fail(system_error("cannot create " + path, errno));
-  }
-  UniqueFd directory(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-  if (!directory.valid()) return fail(system_error("cannot open " + path, errno));
-  struct stat st;
-  if (::fstat(directory.get(), &st) != 0) return fail(system_error("cannot inspect " + path, errno));
-  if (st.st_uid != ::geteuid() || (st.st_mode & 077) != 0) {
-    return fail(path + " is not private to you (mode 0700, yours); not keeping texts there");
-  }
-  return TextStore(std::move(directory), bounds);
+  Result<PrivateDirectory> directory = open_private_directory(path);
+  if (!directory.ok()) return fail(directory.failure() + "; not keeping texts there");
+  return TextStore(std::move(directory.value().fd), bounds);
 }
 
 Result<std::string> TextStore::put(std::string_view text) const {
   std::string name = sha256_hex(text);
   if (::utimensat(directory_.get(), name.c_str(), nullptr, AT_SYMLINK_NOFOLLOW) == 0) return name;
-  Result<std::string> written = replace_file(ReplaceRequest{
-      directory_.get(), name, text, mode_t{0600}, false, [] { return Status{}; }});
+  Result<std::string> written = replace_file(
+      ReplaceRequest{directory_.get(), name, text, mode_t{0600}, false, [] { return Status{}; }});
   if (!written.ok()) return fail("cannot keep a text: " + written.failure());
   return name;
 }

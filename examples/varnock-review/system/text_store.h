@@ -21,9 +21,8 @@ struct StoreBounds {
 
 class TextStore {
  public:
-  // Opens the directory `path`, creating it (mode 0700) when missing; a
-  // symbolic link there, or a directory that is not the user's alone, is
-  // refused.
+  // Opens the directory `path` as open_private_directory does
+  // (state_dir.h).
   static Result<TextStore> open(const std::string& path, StoreBounds bounds = {});
 
   // Keeps `text` (mode 0600; a reader finds it whole or not at all) and

@@ -821,10 +821,31 @@ async function moveToChange(step) {
 
 // ---- events ----
 
-function connectEvents() {
+// A reviewer started again numbers its proposals afresh, so once the event
+// socket was lost, what the tab knew by number (shown, answered, withdrawn)
+// no longer holds: it is dropped, and the state is read anew. A past
+// decision on screen stays: its journal entry names it in any run.
+function forgetNumbers() {
+  desk.withdrawn.clear();
+  desk.answered.clear();
+  if (desk.past !== null) return;
+  desk.current = null;
+  desk.view = null;
+  if (desk.sink) stopWatching(desk.sink);
+  desk.sink = null;
+  desk.renderings += 1;
+  setOutcome('');
+  showNothing();
+}
+
+// The socket is tried again every second for as long as the tab is open,
+// with the same token: a reviewer started again on the same port with its
+// kept token lets the tab back in.
+function connectEvents(lost = false) {
   const socket = new WebSocket(`ws://${location.host}/events?token=${encodeURIComponent(TOKEN)}`);
   socket.addEventListener('open', () => {
     $('connection').textContent = 'Connected.';
+    if (lost) forgetNumbers();
     refresh();
     loadHistory();
   });
@@ -838,7 +859,7 @@ function connectEvents() {
   });
   socket.addEventListener('close', () => {
     $('connection').textContent = 'Disconnected from the reviewer; retrying…';
-    setTimeout(connectEvents, 1000);
+    setTimeout(() => connectEvents(true), 1000);
   });
 }
 
