@@ -204,6 +204,8 @@ describe('hostile text', () => {
     await pick(page, 'sums.py');
     const changes = region(page, 'Changes');
     await changes.locator('.hljs-keyword', { hasText: 'def' }).first().waitFor();
+    // Coloured a few cells at a time while the page is idle: the last ones.
+    await changes.locator('.hljs-string').first().waitFor();
     assert.deepEqual(await changes.locator('mark .hljs-number').allTextContents(), ['0', '10']);
     assert.deepEqual(await changes.locator('.hljs-string').allTextContents(), [markup.slice(4)]);
     assert.equal(await changes.locator('.hljs-comment').count(), 2, 'both sides of the changed line');

@@ -846,16 +846,17 @@ function connectEvents(lost = false) {
   socket.addEventListener('open', () => {
     $('connection').textContent = 'Connected.';
     if (lost) forgetNumbers();
-    refresh();
-    loadHistory();
+    // The history after the state: without a journal it is the state's.
+    refresh().finally(loadHistory);
   });
   socket.addEventListener('message', (message) => {
     const event = JSON.parse(message.data);
     performance.mark(`desk-${event.event}-${event.number}`);
     if (event.event === 'withdrawn') markWithdrawn(event.number);
     if (event.event === 'changed' && event.number === desk.current) reshowNotices(event.number);
-    refresh().then(() => event.event === 'queued' && notifyArrival(event.number));
-    if (event.event !== 'queued' && event.event !== 'changed') loadHistory();
+    refresh().then(() => event.event === 'queued' && notifyArrival(event.number)).finally(() => {
+      if (event.event !== 'queued' && event.event !== 'changed') loadHistory();
+    });
   });
   socket.addEventListener('close', () => {
     $('connection').textContent = 'Disconnected from the reviewer; retrying…';
