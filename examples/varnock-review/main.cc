@@ -92,7 +92,7 @@ int serve(const ReviewOptions& options) {
     show("\nStopping (signal " + std::to_string(number) + ").\n");
     stop();
   });
-  std::unique_ptr<RunningFile> running = record_running(parts, desk ? &*desk : nullptr, core);
+  std::unique_ptr<RunningFile> running = record_running(parts, desk ? &*desk : nullptr, core, io);
   if (running) core.subscribe(*running);
   announce(parts, options, rules_text);
   hub.start();

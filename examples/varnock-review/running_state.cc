@@ -77,9 +77,10 @@ Result<RunningState> parse_running(std::string_view text) {
 }
 
 Result<std::unique_ptr<RunningFile>> RunningFile::write(PrivateDirectory directory,
-                                                        const ReviewCore& core,
-                                                        RunningState state) {
-  std::unique_ptr<RunningFile> file(new RunningFile(std::move(directory), core, std::move(state)));
+                                                        const ReviewCore& core, RunningState state,
+                                                        boost::asio::io_context& io) {
+  std::unique_ptr<RunningFile> file(
+      new RunningFile(std::move(directory), core, std::move(state), io));
   if (Status saved = file->save(); !saved.ok()) return fail(saved.failure());
   return file;
 }
@@ -98,13 +99,25 @@ Status RunningFile::save() const {
 // A failure here leaves the count one change behind; "status" says only
 // what the file says.
 void RunningFile::update() {
+  if (!pausing_) write_count();
+}
+
+void RunningFile::write_count() {
   const std::size_t waiting = core_.waiting().size();
   if (waiting == state_.waiting) return;
   state_.waiting = waiting;
   [[maybe_unused]] const Status saved = save();
+  pausing_ = true;
+  timer_.expires_after(kPause);
+  timer_.async_wait([this](const boost::system::error_code& error) {
+    if (error) return;  // cancelled: the file is going
+    pausing_ = false;
+    write_count();
+  });
 }
 
 RunningFile::~RunningFile() {
+  timer_.cancel();
   Result<std::optional<std::string>> text = read_running(directory_);
   if (!text.ok() || !text.value()) return;
   Result<RunningState> there = parse_running(*text.value());

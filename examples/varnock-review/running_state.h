@@ -6,6 +6,8 @@
 
 #include <sys/types.h>
 
+#include <boost/asio/io_context.hpp>
+#include <boost/asio/steady_timer.hpp>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -37,8 +39,11 @@ Result<RunningState> parse_running(std::string_view text);
 class RunningFile : public FrontEnd {
  public:
   // Writes the file for `state` in `directory`; `core` must outlive it.
+  // Later counts are written on `io` at most every kPause, the last one
+  // always: a burst of proposals costs a few writes, not two apiece.
   static Result<std::unique_ptr<RunningFile>> write(PrivateDirectory directory,
-                                                    const ReviewCore& core, RunningState state);
+                                                    const ReviewCore& core, RunningState state,
+                                                    boost::asio::io_context& io);
   ~RunningFile() override;
   RunningFile(const RunningFile&) = delete;
   RunningFile& operator=(const RunningFile&) = delete;
@@ -48,14 +53,20 @@ class RunningFile : public FrontEnd {
   void proposal_withdrawn(const QueuedProposal&) override { update(); }
 
  private:
-  RunningFile(PrivateDirectory directory, const ReviewCore& core, RunningState state)
-      : directory_(std::move(directory)), core_(core), state_(std::move(state)) {}
+  static constexpr auto kPause = std::chrono::milliseconds(200);
+
+  RunningFile(PrivateDirectory directory, const ReviewCore& core, RunningState state,
+              boost::asio::io_context& io)
+      : directory_(std::move(directory)), core_(core), state_(std::move(state)), timer_(io) {}
   Status save() const;
   void update();
+  void write_count();
 
   PrivateDirectory directory_;
   const ReviewCore& core_;
   RunningState state_;
+  boost::asio::steady_timer timer_;
+  bool pausing_ = false;  // a write was made less than kPause ago
 };
 
 // The reviewer the file in the state directory names, when it still runs

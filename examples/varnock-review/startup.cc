@@ -90,10 +90,10 @@ Result<std::string> desk_token(const ReviewOptions& options) {
 }
 
 Result<std::unique_ptr<RunningFile>> write_running(const RunningState& state,
-                                                   const ReviewCore& core) {
+                                                   const ReviewCore& core, asio::io_context& io) {
   Result<PrivateDirectory> directory = open_state_directory();
   if (!directory.ok()) return fail(directory.failure());
-  return RunningFile::write(std::move(directory).value(), core, state);
+  return RunningFile::write(std::move(directory).value(), core, state, io);
 }
 
 }  // namespace
@@ -184,10 +184,10 @@ Result<Desk> start_desk(asio::io_context& io, ChildRunner& runner, DeskFrontEnd&
 }
 
 std::unique_ptr<RunningFile> record_running(const Setup& setup, const Desk* desk,
-                                            const ReviewCore& core) {
+                                            const ReviewCore& core, asio::io_context& io) {
   const RunningState state{::getpid(), setup.listener.path(), desk ? desk->server->address() : "",
                            0};
-  Result<std::unique_ptr<RunningFile>> file = write_running(state, core);
+  Result<std::unique_ptr<RunningFile>> file = write_running(state, core, io);
   if (file.ok()) return std::move(file).value();
   show("varnock-review: " + file.failure() + "; status and open will not find this reviewer\n");
   return nullptr;

@@ -65,8 +65,9 @@ Result<Desk> start_desk(boost::asio::io_context& io, ChildRunner& runner, DeskFr
 
 // Writes where this reviewer runs into the state directory (running_state.h)
 // for "status" and "open"; when it cannot, says so and gives null, as the
-// reviewer serves on without it. `core` must outlive what it gives.
+// reviewer serves on without it. `core` must outlive what it gives, and
+// `io` runs its later writes.
 std::unique_ptr<RunningFile> record_running(const Setup& setup, const Desk* desk,
-                                            const ReviewCore& core);
+                                            const ReviewCore& core, boost::asio::io_context& io);
 
 }  // namespace varnock::review
