@@ -267,7 +267,11 @@ TEST(ReviewRevert, UndoesAnAcceptedEditWhileTheFileHoldsWhatWasWritten) {
                   .record({"t", 1, "", ws, "a.txt", "a.txt", "reverted", "", 3, 3, new_name,
                            old_name, false, edit})
                   .ok());
-  EXPECT_TRUE(read_past_decisions(journal.value().path(), "a.txt", 9).value().back().reverted);
+  std::vector<bool> revertible;  // newest first: the revert, the rejection, the creation, the edit
+  for (const PastDecision& d : read_past_decisions(journal.value().path(), "", 9).value()) {
+    revertible.push_back(d.revertible());
+  }
+  EXPECT_EQ(revertible, (std::vector<bool>{false, false, true, false}));
   const auto shown = [&](std::uint64_t entry) {
     const PastTexts texts = env.past_texts(entry).value();
     return texts.missing.empty() ? texts.before + ">" + texts.after : texts.missing;

@@ -27,6 +27,10 @@ struct PastDecision {
   std::string rule;                      // the rule that decided, when one did
   // Set by read_past_decisions when a later decision it read reverted this one.
   bool reverted = false;
+
+  // Whether a revert may be offered: an accepted edit whose texts were
+  // kept and that no later decision read with it reverted.
+  bool revertible() const { return decision == "accepted" && !after_text.empty() && !reverted; }
 };
 
 // A past decision with the texts it was between, for showing its change.

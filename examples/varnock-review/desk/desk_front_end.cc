@@ -33,8 +33,7 @@ desk::DeskPast to_desk(const PastDecision& decision) {
                        decision.target, decision.decision, decision.reason,    decision.rule};
   shown.new_file = decision.new_file;
   shown.reverted = decision.reverted;
-  shown.revertible =
-      decision.decision == "accepted" && !decision.after_text.empty() && !decision.reverted;
+  shown.revertible = decision.revertible();
   return shown;
 }
 

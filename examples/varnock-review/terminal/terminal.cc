@@ -5,13 +5,13 @@
 
 #include <boost/asio/post.hpp>
 #include <cctype>
-#include <charconv>
 #include <cerrno>
+#include <charconv>
 
 #include "base/os_error.h"
+#include "core/visible_text.h"
 #include "terminal/output.h"
 #include "terminal/present.h"
-#include "core/visible_text.h"
 
 namespace varnock::review {
 namespace {
@@ -167,16 +167,15 @@ void TerminalFrontEnd::say(std::string_view text) {
 }
 
 void TerminalFrontEnd::read_more() {
-  tty_.async_read_some(asio::buffer(buffer_),
-                       [this](const boost::system::error_code& error, std::size_t count) {
-                         if (error == asio::error::operation_aborted) return;
-                         if (error || count == 0 ||
-                             !take_keys(std::string_view(buffer_.data(), count))) {
-                           show(kClosed);
-                           return on_closed_();
-                         }
-                         read_more();
-                       });
+  tty_.async_read_some(
+      asio::buffer(buffer_), [this](const boost::system::error_code& error, std::size_t count) {
+        if (error == asio::error::operation_aborted) return;
+        if (error || count == 0 || !take_keys(std::string_view(buffer_.data(), count))) {
+          show(kClosed);
+          return on_closed_();
+        }
+        read_more();
+      });
 }
 
 // False when the person typed the end-of-file key, which closes the
@@ -222,8 +221,7 @@ void TerminalFrontEnd::undo(std::size_t number) {
       undoable_.clear();
       for (PastDecision& decision : past.value()) {
         if (undoable_.size() == kUndoListLength) break;
-        if (decision.decision == "accepted" && !decision.after_text.empty() && !decision.reverted)
-          undoable_.push_back(std::move(decision));
+        if (decision.revertible()) undoable_.push_back(std::move(decision));
       }
       notice(render_undoable(undoable_));
     });
