@@ -19,18 +19,18 @@
 #include "core/revert.h"
 #include "core/review_env.h"
 #include "core/rules.h"
+#include "core/visible_text.h"
 #include "json/parse.h"
-#include "system/apply.h"
-#include "system/beneath.h"
-#include "servers/line_limits.h"
 #include "options.h"
+#include "servers/line_limits.h"
 #include "support/temp_dir.h"
 #include "support/vectors.h"
+#include "system/apply.h"
+#include "system/beneath.h"
 #include "system/target.h"
 #include "system/text_store.h"
 #include "terminal/keys.h"
 #include "terminal/terminal.h"
-#include "core/visible_text.h"
 
 namespace varnock::review {
 namespace {
@@ -160,9 +160,9 @@ TEST(ReviewDisplay, HiddenAndControlCharactersAreEscapedAndFlagged) {
 // zero-width and C1 characters, tags, an escape sequence ...): every byte
 // is printable ASCII or a line's end, and a JSON reader gets each text back.
 TEST(ReviewJournal, HoldsNoHiddenCharacterRaw) {
-  const std::string texts[] = {"evil\u202Etxt.sh", "t\u200B1\u2028x", "\u2066\u2069\u061C",
-                               "tag\U000E0041\U000E007F", "\u00AD\u3164\x7F\u0085",
-                               "vs\uFE0F\uFEFF", "ws\x1B[2J"};
+  const std::string texts[] = {
+      "evil\u202Etxt.sh",       "t\u200B1\u2028x", "\u2066\u2069\u061C", "tag\U000E0041\U000E007F",
+      "\u00AD\u3164\x7F\u0085", "vs\uFE0F\uFEFF",  "ws\x1B[2J"};
   TempDir dir;
   Result<Journal> journal = Journal::open(dir.file("journal.jsonl"));
   ASSERT_TRUE(journal.ok()) << journal.failure();
@@ -188,7 +188,8 @@ TEST(ReviewJournal, HoldsNoHiddenCharacterRaw) {
 // still hash to their name, and pruned oldest first past the bounds.
 TEST(ReviewTextStore, KeepsTextsByTheirHashAndPrunesTheOldestFirst) {
   TempDir dir;
-  Result<TextStore> store = TextStore::open(dir.file("texts"), StoreBounds{10, std::chrono::hours(1)});
+  Result<TextStore> store =
+      TextStore::open(dir.file("texts"), StoreBounds{10, std::chrono::hours(1)});
   ASSERT_TRUE(store.ok()) << store.failure();
   const TextStore& texts = store.value();
   const auto text = [](Result<std::string> result) { return result.ok() ? result.value() : ""; };
@@ -268,9 +269,8 @@ TEST(ReviewRevert, UndoesAnAcceptedEditWhileTheFileHoldsWhatWasWritten) {
                            old_name, false, edit})
                   .ok());
   std::vector<bool> revertible;  // newest first: the revert, the rejection, the creation, the edit
-  for (const PastDecision& d : read_past_decisions(journal.value().path(), "", 9).value()) {
-    revertible.push_back(d.revertible());
-  }
+  const Result<std::vector<PastDecision>> all = read_past_decisions(journal.value().path(), "", 9);
+  for (const PastDecision& d : all.value()) revertible.push_back(d.revertible());
   EXPECT_EQ(revertible, (std::vector<bool>{false, false, true, false}));
   const auto shown = [&](std::uint64_t entry) {
     const PastTexts texts = env.past_texts(entry).value();
