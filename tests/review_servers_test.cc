@@ -270,6 +270,7 @@ TEST(ReviewServers, TheDeskKeepsItsAddressAndOtherCommandsFindIt) {
     EXPECT_EQ(dir.read("varnock-review/desk-token"), token + "\n");
     EXPECT_EQ(mode_of(kept) & 0777, 0600u);
   }
+  EXPECT_FALSE(exists(dir.file("bin/xdg-open.args"))) << "a browser opened without --open";
   const auto command = [&](const std::string& name) {
     return run_server("",
                       {.program = VARNOCK_REVIEW_BINARY, .arguments = {name}, .environment = env});
