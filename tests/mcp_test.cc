@@ -100,17 +100,21 @@ class PathGuardTest : public ::testing::Test {
 
 // Every line of tests/vectors/paths.tsv, its names for the workspace's
 // forms replaced: as the system reports it, its parent, its name cut by one
-// byte, its last letter in the other case, and a link to it from elsewhere.
+// byte, its last letter in the other case, its first component renamed, and
+// a link to it from elsewhere.
 TEST_F(PathGuardTest, JudgesByComponents) {
   test::TempDir elsewhere;
   ASSERT_EQ(symlink(workspace_.c_str(), elsewhere.file("link").c_str()), 0);
   std::string other_case = workspace_;
   other_case.back() = static_cast<char>(std::islower(other_case.back()) ? 'A' : 'a');
+  std::string other_root = workspace_;
+  other_root.insert(other_root.find('/', 1), "x");
   const std::pair<std::string, std::string> forms[] = {
       {"{ws}", workspace_},
       {"{parent}", workspace_.substr(0, workspace_.rfind('/'))},
       {"{cut}", workspace_.substr(0, workspace_.size() - 1)},
       {"{case}", other_case},
+      {"{root}", other_root},
       {"{link}", elsewhere.file("link")}};
   for (const test::VectorRecord& record : test::read_vectors("paths.tsv")) {
     Result<json::Value> parsed = json::parse(record.columns.at(0));
