@@ -135,26 +135,26 @@ bool read_integer(std::string_view number, Value& out) {
   return true;
 }
 
+// The decimal order of magnitude of an unsigned mantissa with a non-zero
+// digit: the count of its integer digits, or minus the count of zeros that
+// open its fraction when its integer part is zero.
+std::int64_t mantissa_order(std::string_view mantissa) {
+  if (mantissa.starts_with("0."))
+    return -static_cast<std::int64_t>(mantissa.find_first_not_of('0', 2) - 2);
+  return static_cast<std::int64_t>(std::min(mantissa.find('.'), mantissa.size()));
+}
+
 // The decimal order of magnitude of a number text with a non-zero digit:
-// its exponent plus the count of its integer digits, or minus the count of
-// zeros that open its fraction when its integer part is zero. The exponent
-// must fit in 32 bits.
+// its mantissa's plus its exponent, which must fit in 32 bits.
 std::int64_t decimal_order(std::string_view number) {
-  std::size_t i = number[0] == '-' ? 1 : 0;
-  std::int64_t order = 0;
-  if (number[i] == '0') {
-    if (++i < number.size() && number[i] == '.') {
-      for (++i; i < number.size() && number[i] == '0'; ++i) --order;
-    }
-  } else {
-    for (; i < number.size() && is_digit(number[i]); ++i) ++order;
-  }
-  const std::size_t e = number.find_first_of("eE", i);
+  if (number.starts_with('-')) number.remove_prefix(1);
+  const std::size_t e = number.find_first_of("eE");
+  const std::int64_t order = mantissa_order(number.substr(0, e));
   if (e == std::string_view::npos) return order;
-  const char* digits = number.data() + e + 1;
-  if (*digits == '+') ++digits;
+  std::string_view digits = number.substr(e + 1);
+  if (digits.starts_with('+')) digits.remove_prefix(1);
   std::int64_t exponent = 0;
-  std::from_chars(digits, number.data() + number.size(), exponent);
+  std::from_chars(digits.data(), digits.data() + digits.size(), exponent);
   return order + exponent;
 }
 
@@ -401,7 +401,7 @@ class Reader {
         index_ += 8;
       }
       while (!at_end() && is_plain_ascii(peek())) ++index_;
-      if (at_end() || static_cast<unsigned char>(peek()) < 0x80) return;
+      if (at_end()) return;
       const std::size_t length = utf8_sequence_length(text_.substr(index_));
       if (length == 0) return;
       index_ += length;
@@ -582,11 +582,10 @@ std::size_t decode_in_place(std::string& text, std::size_t start, std::size_t en
 // buffer, the others are copied out of it first.
 void take_long_strings(std::string&& text, const std::vector<LongString>& found) {
   std::vector<std::size_t> sizes;
-  std::size_t longest = 0;
-  for (const LongString& noted : found) {
+  for (const LongString& noted : found)
     sizes.push_back(decode_in_place(text, noted.start, noted.end));
-    if (sizes.back() > sizes[longest]) longest = sizes.size() - 1;
-  }
+  const auto longest =
+      static_cast<std::size_t>(std::max_element(sizes.begin(), sizes.end()) - sizes.begin());
   for (std::size_t i = 0; i < found.size(); ++i) {
     if (i != longest) found[i].into->assign(text, found[i].start, sizes[i]);
   }

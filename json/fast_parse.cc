@@ -134,8 +134,6 @@ bool must_copy(std::string_view text) {
 
 }  // namespace
 
-void release_thread_buffers() { parser_of_thread.reset(); }
-
 std::optional<Value> fast_parse(std::string_view text) {
   if (text.size() > kMaxFastLength) return std::nullopt;
   dom::parser* parser = shared_parser();

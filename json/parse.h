@@ -44,9 +44,4 @@ Result<Value> parse(std::string_view text);
 // once rather than twice; other such strings are copied out of it.
 Result<Value> parse_taking(std::string&& text, std::size_t long_string = std::size_t{64} << 10);
 
-// Lets go of the buffers parse() keeps for the calling thread between texts
-// (up to the size of the texts it read); the next text makes them anew. For
-// a thread that reads a large text only now and then.
-void release_thread_buffers();
-
 }  // namespace varnock::json
