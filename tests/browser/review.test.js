@@ -535,7 +535,10 @@ describe('the history', () => {
       });
       await answered(() => reject(page).click(), asked);
       await page.locator('#history button', { hasText: 'docs/a.md — accepted by rule accept docs/** (rules line 2)' }).waitFor();
-      const lines = readFileSync(journal, 'utf8').trim().split('\n').map((line) => JSON.parse(line));
+      // The answer can reach the agent just before its journal line is written.
+      const journaled = () => readFileSync(journal, 'utf8').trim().split('\n');
+      while (journaled().length < 3) await new Promise((r) => setTimeout(r, 50));
+      const lines = journaled().map((line) => JSON.parse(line));
       assert.deepEqual(lines.map(({ path, decision, rule }) => [path, decision, rule]), [
         ['docs/a.md', 'accepted', 'accept docs/** (rules line 2)'],
         ['.env', 'rejected', 'reject .env (rules line 1)'],
