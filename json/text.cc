@@ -141,6 +141,13 @@ bool is_hidden_character(char32_t c) {
   return false;
 }
 
+std::string_view utf8_head(std::string_view text, std::size_t size) {
+  if (text.size() <= size) return text;
+  std::size_t cut = size;
+  for (int back = 0; back < 3 && cut > 0 && is_continuation(text[cut]); ++back) --cut;
+  return text.substr(0, cut);
+}
+
 std::string_view trim_white_space(std::string_view text) {
   while (!text.empty()) {
     const std::size_t length = white_space_at_start(text);

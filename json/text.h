@@ -43,6 +43,10 @@ inline std::uint64_t escape_mask(std::uint64_t word) {
   return below_space | has_zero_byte(word ^ (kOnes * '"')) | has_zero_byte(word ^ (kOnes * '\\'));
 }
 
+// The first `size` bytes of `text`, or up to three fewer so that no
+// character is cut: where a long text is shown only in part.
+std::string_view utf8_head(std::string_view text, std::size_t size);
+
 // `text` without the Unicode White_Space characters at either end. The 25
 // characters are U+0009-U+000D, U+0020, U+0085, U+00A0, U+1680,
 // U+2000-U+200A, U+2028, U+2029, U+202F, U+205F and U+3000. `text` must be

@@ -175,6 +175,18 @@ TEST(Trim, RemovesWhiteSpaceAtEitherEndOnly) {
   EXPECT_EQ(trim_white_space(all), "");
 }
 
+// Cut at every size, a text of one- to four-byte characters keeps the
+// longest whole-character prefix that fits.
+TEST(Utf8Head, CutsBeforeTheCharacterThatWouldPassTheSize) {
+  const std::string text =
+      "a\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80"
+      "b";
+  const std::vector<std::size_t> kept = {0, 1, 1, 3, 3, 3, 6, 6, 6, 6, 10, 11, 11};
+  for (std::size_t size = 0; size < kept.size(); ++size) {
+    EXPECT_EQ(utf8_head(text, size), text.substr(0, kept[size])) << "size " << size;
+  }
+}
+
 TEST(DescribeFound, EveryRecordOfFoundTsv) {
   const auto records = test::read_vectors("found.tsv");
   ASSERT_GT(records.size(), 30u);

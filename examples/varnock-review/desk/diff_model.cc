@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "json/text.h"
 #include "json/write.h"
 #include "utf8_text.h"
 #include "word_diff.h"
@@ -15,12 +16,7 @@ constexpr std::size_t kMinFold = 4;
 // `line` as valid UTF-8, cut before the character that would pass
 // kMaxLineBytes. Cutting the raw bytes first keeps a huge line cheap.
 std::string shown_text(std::string_view line) {
-  if (line.size() <= kMaxLineBytes) return valid_utf8(line);
-  std::size_t end = kMaxLineBytes;
-  for (int back = 0; back < 3 && (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80; ++back) {
-    --end;
-  }
-  return valid_utf8(line.substr(0, end));
+  return valid_utf8(json::utf8_head(line, kMaxLineBytes));
 }
 
 void write_spans(const std::vector<Span>& spans, std::string& out) {

@@ -9,6 +9,7 @@
 #include <optional>
 #include <vector>
 
+#include "json/text.h"
 #include "markdown_cost.h"
 #include "utf8_text.h"
 
@@ -121,23 +122,11 @@ std::string gfm_html(std::string_view markdown) {
   return out;
 }
 
-// The first `size` bytes of `text`, or up to three fewer so as not to cut
-// a character.
-std::string_view head(std::string_view text, std::size_t size) {
-  if (text.size() <= size) return text;
-  const auto continues = [&](std::size_t at) {
-    return (static_cast<unsigned char>(text[at]) & 0xC0) == 0x80;
-  };
-  std::size_t cut = size;
-  for (int back = 0; back < 3 && cut > 0 && continues(cut); ++back) --cut;
-  return text.substr(0, cut);
-}
-
 
 // `markdown` as it stands, under `note`. The line feed after <pre> is the
 // one the HTML parser drops, so that a first empty line of the text stays.
 std::string plain_explanation(std::string_view note, std::string_view markdown) {
-  const std::string_view shown = head(markdown, kMaxPlainBytes);
+  const std::string_view shown = json::utf8_head(markdown, kMaxPlainBytes);
   std::string html = "<p class=\"explanation-note\">";
   html += note;
   if (shown.size() < markdown.size()) (html += ' ') += kOnlyFirstPart;

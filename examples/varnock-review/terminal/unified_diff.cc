@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "base/line_reader.h"
+#include "json/text.h"
 
 namespace varnock::review {
 namespace {
@@ -48,8 +49,6 @@ class LineCursor {
   std::string_view rest_;
   std::size_t next_ = 0;
 };
-
-bool is_continuation(char byte) { return (static_cast<unsigned char>(byte) & 0xC0) == 0x80; }
 
 // Lines [first, end) as a hunk header shows them: "l" for one line, "l,0"
 // (the line before) for none.
@@ -119,9 +118,7 @@ class HunkWriter {
   void put(char mark, std::string_view line) {
     out_ += mark;
     if (out_.size() + line.size() > max_bytes_) {
-      std::size_t end = room();
-      for (int back = 0; back < 3 && end > 0 && is_continuation(line[end]); ++back) --end;
-      out_ += line.substr(0, end);
+      out_ += json::utf8_head(line, room());
       out_ += '\n';
       cut_ = true;
       return;
