@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdlib>
 
+#include "base/line_reader.h"
 #include "base/os_error.h"
 #include "base/read_all.h"
 #include "base/unique_fd.h"
@@ -54,16 +55,14 @@ const char* absolute_env(const char* name) {
 Result<Rules> Rules::parse(std::string_view text, const std::string& file, std::string_view home) {
   Rules rules;
   rules.file_ = file;
-  int number = 0;
-  for (std::size_t begin = 0; begin <= text.size(); ++number) {
-    std::size_t end = text.find('\n', begin);
-    if (end == std::string_view::npos) end = text.size();
-    std::string_view line = text.substr(begin, end - begin);
+  std::string_view rest = text;
+  for (int number = 1; !rest.empty(); ++number) {
+    std::string_view line = cut_line(rest);
+    if (line.ends_with('\n')) line.remove_suffix(1);
     if (line.ends_with('\r')) line.remove_suffix(1);
-    begin = end + 1;
-    Status added = rules.add_line(line, home, number + 1);
+    Status added = rules.add_line(line, home, number);
     if (!added.ok()) {
-      return fail("rules file " + file + " line " + std::to_string(number + 1) + ": " +
+      return fail("rules file " + file + " line " + std::to_string(number) + ": " +
                   added.failure());
     }
   }
