@@ -42,12 +42,13 @@ const Texts& ten_mebibytes() {
 std::vector<varnock::desk::ChangedRun> changed_runs(const Texts& texts) {
   boost::asio::io_context io;
   varnock::review::ChildRunner runner(io);
-  std::vector<varnock::desk::ChangedRun> runs;
-  varnock::review::compare_lines(runner, texts.before, texts.after,
-                                 {std::chrono::hours(1), std::size_t{1} << 40},
-                                 [&](varnock::review::ChangedLines lines) { runs = lines.runs; });
+  varnock::review::ChangedLines found;
+  varnock::review::compare_lines(
+      runner, texts.before, texts.after, {std::chrono::hours(1), std::size_t{1} << 40},
+      [&](varnock::review::ChangedLines lines) { found = std::move(lines); });
   io.run();
-  return runs;
+  varnock::review::count_whole(found, texts.before, texts.after);
+  return found.runs;
 }
 
 void BM_HiddenCharacterScan10MiB(benchmark::State& state) {

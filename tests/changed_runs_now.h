@@ -17,6 +17,7 @@ inline review::ChangedLines changed_lines_now(std::string_view before, std::stri
   review::compare_lines(runner, before, after, bounds,
                         [&](review::ChangedLines lines) { found = std::move(lines); });
   io.run();
+  review::count_whole(found, before, after);
   return found;
 }
 

@@ -69,7 +69,9 @@ class ScriptedEnv final : public ReviewEnv {
   ChildRunner::Id compare(std::string_view, std::string_view after,
                           std::function<void(ChangedLines)> done) override {
     const std::string path(after.substr(0, after.find(':')));
-    ChangedLines lines{{desk::ChangedRun{0, 1, 0, 1}}, diff_notices[path]};
+    const std::string& notice = diff_notices[path];
+    ChangedLines lines{{}, notice, !notice.empty()};  // the core counts a whole one's lines
+    if (!lines.whole) lines.runs = {desk::ChangedRun{0, 1, 0, 1}};
     const ChildRunner::Id id = ++last_id_;
     if (held[path]) {
       comparing[id] = std::move(done);

@@ -12,7 +12,7 @@ std::string whole_because(std::string_view why) {
 }
 
 // diff's answer as runs, or the whole replacement and why.
-ChangedLines read_answer(std::string_view before, std::string_view after, Result<ChildOutput> ran) {
+ChangedLines read_answer(Result<ChildOutput> ran) {
   ChangedLines lines;
   if (ran.ok() && ran.value().status == kNotFound) {
     lines.notice = whole_because("cannot run diff (is diffutils installed?)");
@@ -32,7 +32,7 @@ ChangedLines read_answer(std::string_view before, std::string_view after, Result
   } else {
     lines.notice = whole_because(ran.failure());
   }
-  lines.runs = desk::whole_replacement(before, after);
+  lines.whole = true;
   return lines;
 }
 
@@ -40,12 +40,8 @@ ChangedLines read_answer(std::string_view before, std::string_view after, Result
 
 ChildRunner::Id compare_lines(ChildRunner& runner, std::string_view before, std::string_view after,
                               const DiffBounds& bounds, std::function<void(ChangedLines)> done) {
-  if (before == after || before.empty() || after.empty()) {
-    boost::asio::post(runner.io(),
-                      [done = std::move(done),
-                       lines = ChangedLines{desk::whole_replacement(before, after), ""}]() mutable {
-                        done(std::move(lines));
-                      });
+  if (before.empty() || after.empty()) {
+    boost::asio::post(runner.io(), [done = std::move(done)] { done(ChangedLines{{}, "", true}); });
     return 0;
   }
   ChildJob job;
@@ -53,10 +49,15 @@ ChildRunner::Id compare_lines(ChildRunner& runner, std::string_view before, std:
   job.inputs = {before, after};
   job.output_limit = bounds.output_limit;
   job.time_limit = bounds.time_limit;
-  return runner.run(std::move(job),
-                    [before, after, done = std::move(done)](Result<ChildOutput> ran) {
-                      done(read_answer(before, after, std::move(ran)));
-                    });
+  return runner.run(std::move(job), [done = std::move(done)](Result<ChildOutput> ran) {
+    done(read_answer(std::move(ran)));
+  });
+}
+
+void count_whole(ChangedLines& lines, std::string_view before, std::string_view after) {
+  if (!lines.whole) return;
+  lines.runs = desk::whole_replacement(before, after);
+  lines.whole = false;
 }
 
 }  // namespace varnock::review

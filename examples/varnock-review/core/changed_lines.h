@@ -29,16 +29,24 @@ inline constexpr std::string_view kDiffTooScattered =
 
 struct ChangedLines {
   std::vector<desk::ChangedRun> runs;
-  std::string notice;  // set when `runs` is the whole replacement, saying why
+  std::string notice;  // why the change is the whole replacement, when it is
+  // The change is the whole replacement and `runs` is not made yet: its one
+  // run needs the lines of both texts counted, which count_whole does off
+  // the loop.
+  bool whole = false;
 };
 
 // Compares `before` with `after` and calls `done` on the loop, never from
-// within this call. Texts that are equal, or one of them empty, need no
-// child; otherwise diff runs with `bounds`, and when it breaks one, cannot
-// run or fails, the change is the whole replacement with a notice. The
-// texts must stay valid until `done` is called or the comparison is
-// cancelled through the id given (0 when no child was started).
+// within this call. When one text is empty no child is needed and the
+// change is whole; otherwise diff runs with `bounds`, and when it breaks
+// one, cannot run or fails, the change is whole with a notice. The texts
+// must stay valid until `done` is called or the comparison is cancelled
+// through the id given (0 when no child was started).
 ChildRunner::Id compare_lines(ChildRunner& runner, std::string_view before, std::string_view after,
                               const DiffBounds& bounds, std::function<void(ChangedLines)> done);
+
+// Makes the run of a whole replacement (`lines.whole`), going over both
+// texts: for a worker thread.
+void count_whole(ChangedLines& lines, std::string_view before, std::string_view after);
 
 }  // namespace varnock::review

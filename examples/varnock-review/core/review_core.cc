@@ -109,14 +109,7 @@ void ReviewCore::checked(QueuedProposal proposal) {
   const bool compare = proposal.refusal.empty() && proposal.rule.empty() &&
                        preparing.gone.empty() && wants_changes();
   if (!compare) {
-    const std::string gone = std::move(preparing.gone);
-    held_bytes_ -= preparing.counted;
-    preparing_.erase(entry);
-    if (!gone.empty()) {
-      proposal.state = ProposalState::kWithdrawn;
-      proposal.outcome = gone;
-      return finish(std::move(proposal), gone);
-    }
+    if (withdrawn_meanwhile(entry, proposal)) return;
     if (!proposal.refusal.empty()) return refuse(std::move(proposal));
     return proposal.rule.empty() ? enqueue(std::move(proposal))
                                  : answer_by_rule(std::move(proposal));
@@ -129,15 +122,43 @@ void ReviewCore::checked(QueuedProposal proposal) {
       [this, number = held.number](ChangedLines lines) { compared(number, std::move(lines)); });
 }
 
+// The lines of a whole replacement are counted on a worker, as a large
+// text's would hold the loop; the proposal goes there with them.
 void ReviewCore::compared(std::uint64_t number, ChangedLines lines) {
   auto entry = preparing_.find(number);
   if (entry == preparing_.end() || !entry->second.proposal) return;
   QueuedProposal proposal = std::move(*entry->second.proposal);
-  held_bytes_ -= entry->second.counted;
-  preparing_.erase(entry);
+  entry->second.proposal.reset();
+  entry->second.comparison = 0;
+  if (!lines.whole) return counted(std::move(proposal), std::move(lines));
+  boost::asio::post(workers_, [this, proposal = std::move(proposal), lines = std::move(lines),
+                               busy = loop_busy()]() mutable {
+    count_whole(lines, proposal.before, proposal.after);
+    boost::asio::post(io_,
+                      [this, proposal = std::move(proposal), lines = std::move(lines)]() mutable {
+                        counted(std::move(proposal), std::move(lines));
+                      });
+  });
+}
+
+void ReviewCore::counted(QueuedProposal proposal, ChangedLines lines) {
+  auto entry = preparing_.find(proposal.number);
+  if (entry == preparing_.end() || withdrawn_meanwhile(entry, proposal)) return;
   proposal.runs = std::move(lines.runs);
   if (!lines.notice.empty()) proposal.notices.push_back(std::move(lines.notice));
   enqueue(std::move(proposal));
+}
+
+bool ReviewCore::withdrawn_meanwhile(std::map<std::uint64_t, Preparing>::iterator entry,
+                                     QueuedProposal& proposal) {
+  const std::string gone = std::move(entry->second.gone);
+  held_bytes_ -= entry->second.counted;
+  preparing_.erase(entry);
+  if (gone.empty()) return false;
+  proposal.state = ProposalState::kWithdrawn;
+  proposal.outcome = gone;
+  finish(std::move(proposal), gone);
+  return true;
 }
 
 void ReviewCore::enqueue(QueuedProposal proposal) {
@@ -374,11 +395,21 @@ void ReviewCore::past_change(std::uint64_t entry, PastShown done) {
       if (!read->ok()) return done(fail(read->failure()));
       auto change = std::make_shared<PastChange>(PastChange{std::move(*read).value(), {}});
       if (!change->texts.missing.empty()) return done(std::move(*change));
-      env_.compare(change->texts.before, change->texts.after,
-                   [change, done = std::move(done)](ChangedLines lines) {
-                     change->lines = std::move(lines);
-                     done(std::move(*change));
-                   });
+      compare_past(std::move(change), std::move(done));
+    });
+  });
+}
+
+// As a waiting proposal's, a whole replacement's lines are counted on a
+// worker.
+void ReviewCore::compare_past(std::shared_ptr<PastChange> change, PastShown done) {
+  const PastTexts& texts = change->texts;
+  env_.compare(texts.before, texts.after, [this, change, done](ChangedLines lines) {
+    change->lines = std::move(lines);
+    if (!change->lines.whole) return done(std::move(*change));
+    boost::asio::post(workers_, [this, change, done, busy = loop_busy()] {
+      count_whole(change->lines, change->texts.before, change->texts.after);
+      boost::asio::post(io_, [change, done] { done(std::move(*change)); });
     });
   });
 }

@@ -184,7 +184,7 @@ class ReviewCore {
     std::size_t counted = 0;  // its bytes in held_bytes_
     std::optional<QueuedProposal> proposal;
     ChildRunner::Id comparison = 0;
-    std::string gone;  // set when its server went while it was checked: why
+    std::string gone;  // set when its server went while a worker had it: why
   };
   // An answered proposal while a worker keeps its texts and, when it was
   // accepted, writes it. `written` is ready once the worker is done; the
@@ -202,6 +202,12 @@ class ReviewCore {
   void checked(QueuedProposal proposal);
   // On the loop, once its lines are compared.
   void compared(std::uint64_t number, ChangedLines lines);
+  // On the loop, once its changed lines are made.
+  void counted(QueuedProposal proposal, ChangedLines lines);
+  // Lets go of a proposal back from a worker; true when it was withdrawn
+  // meanwhile, and is finished as such.
+  bool withdrawn_meanwhile(std::map<std::uint64_t, Preparing>::iterator entry,
+                           QueuedProposal& proposal);
   void enqueue(QueuedProposal proposal);
   // Decides a proposal the rules answer.
   void answer_by_rule(QueuedProposal proposal);
@@ -211,6 +217,8 @@ class ReviewCore {
   // On the loop, once the worker is done with an answered proposal.
   void settled(std::uint64_t number);
   void decide(QueuedProposal proposal);
+  // Compares a past decision's texts for `done`.
+  void compare_past(std::shared_ptr<PastChange> change, PastShown done);
   void finish_revert(std::uint64_t entry, Result<Reverted> reverted, std::string_view who);
   void refuse(QueuedProposal proposal);
   // Withdraws the proposals of `server` (all when 0) for `reason`.
