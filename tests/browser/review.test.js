@@ -552,8 +552,32 @@ describe('the history', () => {
   });
 });
 
+// Another program on the desk's port while the reviewer is down: it logs
+// whatever the tab sends and answers the tab's proof request wrongly.
+async function takePort(host) {
+  const heard = [];
+  const server = createServer((request, response) => {
+    heard.push({ url: request.url, headers: request.headers });
+    response.setHeader('Content-Type', 'application/json');
+    response.end(JSON.stringify({ proof: '0'.repeat(64) }));
+  });
+  server.on('upgrade', (request, socket) => {
+    heard.push({ url: request.url, headers: request.headers });
+    socket.destroy();
+  });
+  const { hostname, port } = new URL(`http://${host}`);
+  await new Promise((resolve, reject) => server.once('error', reject).listen(Number(port), hostname, resolve));
+  return {
+    heard,
+    close: () => new Promise((resolve) => {
+      server.closeAllConnections();
+      server.close(resolve);
+    }),
+  };
+}
+
 describe('a restart', () => {
-  test('an open tab reconnects by itself to the reviewer started again on its port, and answers there', async () => {
+  test('an open tab keeps its token from another program on the port, and reconnects by itself to the reviewer started again there', async () => {
     const state = makeTempDir('desk-state-');
     const first = await openDesk({ state });
     const { reviewer, page: tab } = first;
@@ -565,7 +589,15 @@ describe('a restart', () => {
       await answered(() => reject(tab).click(), reply);
       await reviewer.stop();
       await tab.getByText('Disconnected from the reviewer; retrying…').waitFor();
-      again = await startReviewer({ state, web: new URL(reviewer.url).host });
+      const host = new URL(reviewer.url).host;
+      const token = new URL(reviewer.url).searchParams.get('token');
+      const impostor = await takePort(host);
+      await tab.getByText(/does not hold this tab's token/).waitFor();
+      while (impostor.heard.length < 3) await new Promise((r) => setTimeout(r, 100));
+      await impostor.close();
+      assert.ok(impostor.heard.every(({ url }) => url.startsWith('/proof?nonce=')), JSON.stringify(impostor.heard));
+      assert.ok(!JSON.stringify(impostor.heard).includes(token), 'the token reached the program on the port');
+      again = await startReviewer({ state, web: host });
       assert.equal(again.url, reviewer.url, 'the same address, token included');
       await tab.getByText('Connected.').waitFor();
       // Numbered afresh: #1 again, which the tab answered in the last run.

@@ -1,5 +1,6 @@
 // Who may talk to the desk: token, Host, Origin and the other site's pages,
-// as one table of requests; and the headers on every response.
+// as one table of requests; the headers on every response; and the proof a
+// tab asks for before it sends the token.
 #include "desk/request_check.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "desk/desk_proof.h"
 #include "support/vectors.h"
 
 namespace varnock::desk {
@@ -41,6 +43,24 @@ TEST(RequestCheck, EveryResponseCarriesTheSecurityHeaders) {
   EXPECT_EQ(value["X-Content-Type-Options"], "nosniff");
   EXPECT_EQ(value["Referrer-Policy"], "no-referrer");
   EXPECT_EQ(value["Cache-Control"], "no-store");
+}
+
+// The HMAC as Python's hmac module makes it; the address takes part, and
+// only a nonce of 32 to 128 lowercase hex digits is answered.
+TEST(DeskProof, IsTheHmacOfTheAddressAndNonce) {
+  const std::string nonce = "0123456789abcdef0123456789abcdef";
+  const std::string expected = "5e5949064029ec08a38589a297160e95dc6aeb294518837c2b4111d928cc79dc";
+  EXPECT_EQ(desk_proof("s3cret", "127.0.0.1:8123", nonce), expected);
+  EXPECT_NE(desk_proof("s3cret", "127.0.0.1:8124", nonce), expected);
+  EXPECT_EQ(proof_reply("/proof?nonce=" + nonce, "s3cret", "127.0.0.1:8123").body,
+            "{\"proof\":\"" + expected + "\"}");
+  for (const std::string& bad : std::vector<std::string>{
+           "/proof", "/proof?nonce=" + nonce.substr(1), "/proof?nonce=" + std::string(129, 'a'),
+           "/proof?nonce=0123456789ABCDEF0123456789abcdef"}) {
+    EXPECT_EQ(proof_reply(bad, "s3cret", "127.0.0.1:8123").status, 400) << bad;
+  }
+  EXPECT_EQ(proof_reply("/proof?nonce=" + std::string(128, 'a'), "s3cret", "127.0.0.1:8123").status,
+            200);
 }
 
 }  // namespace

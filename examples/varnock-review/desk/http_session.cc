@@ -2,6 +2,7 @@
 
 #include <chrono>
 
+#include "desk_proof.h"
 #include "event_socket.h"
 #include "page_files.h"
 
@@ -16,6 +17,7 @@ constexpr std::size_t kMaxField = 60 * 1024;
 constexpr std::size_t kMaxBody = 1024;  // the only body is "accept" or "reject"
 constexpr auto kReadTimeout = std::chrono::seconds(30);
 constexpr std::string_view kEventsPath = "/events";
+constexpr std::string_view kProofPath = "/proof";
 
 // `Name` is an http::field or, for headers Beast has no name for, a text.
 template <class Name>
@@ -117,6 +119,8 @@ void HttpSession::respond(const Request& request) {
                               if (self->hub_->stopped) return self->close();
                               self->send(reply_to(replying, made, self->hub_->identity));
                             });
+  } else if (path == kProofPath && request.method() == http::verb::get) {
+    reply = proof_reply(target, hub_->identity.token, hub_->identity.authority);
   } else if (const PageFile* file = page_file(path); file && request.method() == http::verb::get) {
     reply = {200, std::string(content_type(*file)), std::string(file->bytes)};
   } else {

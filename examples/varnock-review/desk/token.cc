@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cstdint>
 
+#include "base/hex.h"
 #include "base/os_error.h"
 
 namespace varnock::desk {
@@ -18,13 +19,7 @@ Result<std::string> random_token() {
     if (count < 0) return fail(system_error("cannot read random bytes", errno));
     filled += static_cast<std::size_t>(count);
   }
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string token;
-  for (const std::uint8_t byte : bytes) {
-    token += kDigits[byte >> 4];
-    token += kDigits[byte & 0xF];
-  }
-  return token;
+  return to_hex({reinterpret_cast<const char*>(bytes), sizeof bytes});
 }
 
 }  // namespace varnock::desk

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <vector>
 
+#include "base/hex.h"
 #include "base/os_error.h"
 #include "base/read_all.h"
 #include "mcp/broker_protocol.h"
@@ -58,13 +59,7 @@ std::string sha256_hex(std::string_view bytes) {
   unsigned char digest[EVP_MAX_MD_SIZE];
   unsigned int length = 0;
   EVP_Digest(bytes.data(), bytes.size(), digest, &length, EVP_sha256(), nullptr);
-  static constexpr char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (unsigned int i = 0; i < length; ++i) {
-    hex += kDigits[digest[i] >> 4];
-    hex += kDigits[digest[i] & 15];
-  }
-  return hex;
+  return to_hex({reinterpret_cast<const char*>(digest), length});
 }
 
 Result<TextStore> TextStore::open(const std::string& path, StoreBounds bounds) {

@@ -9,9 +9,11 @@
 // The secret token comes in the address on the first load; the address bar
 // is cleared of it at once, and it is kept for this tab in sessionStorage,
 // which belongs to this origin alone, port included. Every request for the
-// queue carries it in a header, the event socket in its address. The desk
-// sets and reads no cookie: a cookie reaches every server on this host,
-// whatever its port.
+// queue carries it in a header, the event socket in its address, but only
+// once the server on the port has proved that it holds the same token (see
+// proveDesk): while the reviewer is down, any local user may take its port.
+// The desk sets and reads no cookie: a cookie reaches every server on this
+// host, whatever its port.
 const TOKEN = (() => {
   const fromAddress = new URLSearchParams(location.search).get('token');
   if (fromAddress) sessionStorage.setItem('desk-token', fromAddress);
@@ -74,6 +76,7 @@ function appendVisible(parent, text, kept = '\t') {
 }
 
 async function request(path, options = {}) {
+  if (!link.proven) throw new Error('not connected to the reviewer');
   const response = await fetch(path, {
     credentials: 'same-origin', cache: 'no-store', ...options,
     headers: { ...options.headers, 'X-Desk-Token': TOKEN },
@@ -838,10 +841,46 @@ function forgetNumbers() {
   showNothing();
 }
 
+// Whether the server on this port is the desk whose token the tab holds:
+// it must answer a fresh nonce with the HMAC-SHA256 of
+// "varnock-review desk HOST NONCE" under the token, which only the desk can
+// make. The token itself is not sent. Without Web Crypto (a page not on the
+// loopback address, served over plain HTTP) there is nothing to check with.
+const link = { proven: false };
+
+function hex(bytes) {
+  return Array.from(new Uint8Array(bytes), (b) => b.toString(16).padStart(2, '0')).join('');
+}
+
+async function proveDesk() {
+  if (!crypto.subtle) return true;
+  const nonce = hex(crypto.getRandomValues(new Uint8Array(32)));
+  const response = await fetch(`/proof?nonce=${nonce}`, { cache: 'no-store', credentials: 'omit' });
+  const { proof } = await response.json().catch(() => ({}));
+  const encode = (text) => new TextEncoder().encode(text);
+  const key = await crypto.subtle.importKey('raw', encode(TOKEN), { name: 'HMAC', hash: 'SHA-256' },
+    false, ['sign']);
+  const expected = await crypto.subtle.sign('HMAC', key, encode(`varnock-review desk ${location.host} ${nonce}`));
+  return proof === hex(expected);
+}
+
+function retryEvents(message) {
+  link.proven = false;
+  $('connection').textContent = message;
+  setTimeout(() => connectEvents(true), 1000);
+}
+
 // The socket is tried again every second for as long as the tab is open,
 // with the same token: a reviewer started again on the same port with its
-// kept token lets the tab back in.
-function connectEvents(lost = false) {
+// kept token lets the tab back in, and nothing else on that port hears it.
+async function connectEvents(lost = false) {
+  const proven = await proveDesk().catch(() => null);
+  if (proven === null) return retryEvents('Disconnected from the reviewer; retrying…');
+  if (!proven) {
+    return retryEvents('The server on this port does not hold this tab\'s token (it was replaced, or another '
+      + 'program holds the port), so the token is not sent to it; retrying…');
+  }
+  link.proven = true;
   const socket = new WebSocket(`ws://${location.host}/events?token=${encodeURIComponent(TOKEN)}`);
   socket.addEventListener('open', () => {
     $('connection').textContent = 'Connected.';
@@ -858,10 +897,7 @@ function connectEvents(lost = false) {
       if (event.event !== 'queued' && event.event !== 'changed') loadHistory();
     });
   });
-  socket.addEventListener('close', () => {
-    $('connection').textContent = 'Disconnected from the reviewer; retrying…';
-    setTimeout(() => connectEvents(true), 1000);
-  });
+  socket.addEventListener('close', () => retryEvents('Disconnected from the reviewer; retrying…'));
 }
 
 function onKey(event) {
