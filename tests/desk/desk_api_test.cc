@@ -92,6 +92,31 @@ TEST(DeskApi, Routes) {
             (std::vector<std::string>{"7 accept", "7 reject", "40 revert", "41 revert"}));
 }
 
+// A reviewer started again numbers afresh: an answer names the run whose
+// view was read, and one meant for another run's proposal is refused. Each
+// desk is a run of its own.
+TEST(DeskApi, AnAnswerForAnotherRunIsRefused) {
+  FakeSource source;
+  std::chrono::steady_clock::time_point now;
+  DeskApi api(source, [&] { return now; });
+  const std::string view = api.handle("GET", "/api/proposals/7", "").body;
+  const std::size_t at = view.find("\"run\":\"");
+  ASSERT_NE(at, std::string::npos) << view;
+  const std::string run = view.substr(at + 7, view.find('"', at + 7) - at - 7);
+  const std::string other =
+      DeskApi(source).handle("GET", "/api/proposals/7", "").body.substr(at, run.size() + 7);
+  EXPECT_NE(other, view.substr(at, run.size() + 7));
+  now += std::chrono::seconds(1);
+  const std::string earlier = (run[0] == '0' ? "1" : "0") + run.substr(1);
+  const Reply refused = api.handle("POST", "/api/proposals/7/answer?run=" + earlier, "accept");
+  EXPECT_EQ(refused.status, 409);
+  EXPECT_EQ(refused.body,
+            "{\"error\":\"the reviewer was started again since this proposal was shown\"}");
+  EXPECT_TRUE(source.answers.empty());
+  EXPECT_EQ(api.handle("POST", "/api/proposals/7/answer?run=" + run, "accept").status, 200);
+  EXPECT_EQ(source.answers, std::vector<std::string>{"7 accept"});
+}
+
 // A page alone keeps the index of the proposal's lines, counted with the
 // views, until the proposal is forgotten.
 TEST(DeskApi, CountsTheLineIndexItKeeps) {

@@ -1,6 +1,9 @@
 #include "desk_api.h"
 
 #include <charconv>
+#include <random>
+
+#include "base/hex.h"
 
 #include "diff_model.h"
 #include "json/value.h"
@@ -86,7 +89,13 @@ Reply DeskApi::handle(std::string_view method, std::string_view target, std::str
   if (method == "GET" && rest.empty()) return proposal(number);
   if (method == "GET" && rest == "/lines") return lines(number, target);
   if (method == "GET" && rest == "/diff") return diff(number, target);
-  if (method == "POST" && rest == "/answer") return answer(number, body);
+  if (method == "POST" && rest == "/answer") {
+    const std::string run = query_value(target, "run");
+    if (!run.empty() && run != run_) {
+      return json_error(409, "the reviewer was started again since this proposal was shown");
+    }
+    return answer(number, body);
+  }
   return json_error(404, "no such resource");
 }
 
@@ -122,7 +131,7 @@ Reply DeskApi::proposal(std::uint64_t number) {
   if (!shown) return json_error(404, "not pending");
   std::string view = "{\"diff\":" + model_page(number, *texts, 0) + ",\"explanation_html\":";
   json::write_string(texts->explanation_html, view);
-  view += ",\"proposal\":" + json::write(proposal_value(*shown)) + "}";
+  view += ",\"proposal\":" + json::write(proposal_value(*shown)) + ",\"run\":\"" + run_ + "\"}";
   if (views_.size() >= kMaxKeptViews) forget_view(views_.begin()->first);
   kept_bytes_ += view.size();
   return {200, "application/json", views_[number] = std::move(view)};
@@ -180,6 +189,12 @@ void DeskApi::forget_view(std::uint64_t number) {
   if (kept == views_.end()) return;
   kept_bytes_ -= kept->second.size();
   views_.erase(kept);
+}
+
+std::string DeskApi::new_run() {
+  std::random_device random;
+  const std::uint64_t bits = (std::uint64_t{random()} << 32) | random();
+  return to_hex({reinterpret_cast<const char*>(&bits), sizeof bits});
 }
 
 Reply DeskApi::answer(std::uint64_t number, std::string_view body) {

@@ -4,14 +4,17 @@
 //
 //   GET  /api/state                       {"pending":[PROPOSAL...],"history":[DECISION...]}
 //   GET  /api/proposals/N                 {"proposal":PROPOSAL,"explanation_html":"...",
-//                                          "diff":PAGE}   (404 when not pending)
+//                                          "diff":PAGE,"run":"..."}   (404 when not pending)
 //   GET  /api/proposals/N/diff?from=K     the PAGE of the model from item K, the "next"
 //                                         of the page before (400 when K is no number)
 //   GET  /api/proposals/N/lines?from=F&count=C
 //                                         lines F.. of the new text, as a JSON array
-//   POST /api/proposals/N/answer          body "accept" or "reject" -> {"decided":bool}
+//   POST /api/proposals/N/answer?run=R    body "accept" or "reject" -> {"decided":bool}
 //                                         (409 when the proposal's view was served less
-//                                          than kReadingTime before: it cannot have been read)
+//                                          than kReadingTime before: it cannot have been read;
+//                                          409 when R, if given, is not this run's: the
+//                                          reviewer restarted and numbered afresh, and N
+//                                          is no longer the proposal that was read)
 //   /api/history...                       past decisions (past_api.h)
 //
 // PAGE is diff_model_page's: the first page of the change's model, whose
@@ -46,7 +49,7 @@ class DeskApi {
 
   // `source` must outlive this; `clock` tells the time answers are judged by.
   explicit DeskApi(DeskSource& source, Clock clock = std::chrono::steady_clock::now)
-      : source_(source), clock_(std::move(clock)), past_(source) {}
+      : source_(source), clock_(std::move(clock)), run_(new_run()), past_(source) {}
 
   // The reply to an /api/ request, handed to `done` on the io_context: at
   // once, or later for past decisions (past_api.h). This must outlive the
@@ -101,8 +104,12 @@ class DeskApi {
   void forget_view(std::uint64_t number);
   void forget_index(std::uint64_t number);
 
+  // A name for this run of the reviewer, in each proposal's view.
+  static std::string new_run();
+
   DeskSource& source_;
   Clock clock_;
+  const std::string run_;
   // When each pending proposal's view was first served.
   std::map<std::uint64_t, std::chrono::steady_clock::time_point> served_at_;
   // The first view of each proposal asked for, built once.

@@ -422,7 +422,10 @@ async function answer(accept) {
   desk.answered.set(number, word);
   updateButtons();
   try {
-    const result = await request(`/api/proposals/${number}/answer`, { method: 'POST', body: word });
+    // The run the view came from: a reviewer started again numbers afresh,
+    // and refuses an answer meant for the earlier run's proposal.
+    const run = encodeURIComponent(desk.view?.run || '');
+    const result = await request(`/api/proposals/${number}/answer?run=${run}`, { method: 'POST', body: word });
     setOutcome(result.decided
       ? `#${number} ${accept ? 'accepted' : 'rejected'}.`
       : `#${number} was no longer pending: another answer or its server's departure came first.`);
@@ -846,6 +849,8 @@ function forgetNumbers() {
 // "varnock-review desk HOST NONCE" under the token, which only the desk can
 // make. The token itself is not sent. Without Web Crypto (a page not on the
 // loopback address, served over plain HTTP) there is nothing to check with.
+// Requests go out only while the event socket is open to a server that
+// proved itself, and after what the tab knew of an earlier run is dropped.
 const link = { proven: false };
 
 function hex(bytes) {
@@ -880,11 +885,11 @@ async function connectEvents(lost = false) {
     return retryEvents('The server on this port does not hold this tab\'s token (it was replaced, or another '
       + 'program holds the port), so the token is not sent to it; retrying…');
   }
-  link.proven = true;
   const socket = new WebSocket(`ws://${location.host}/events?token=${encodeURIComponent(TOKEN)}`);
   socket.addEventListener('open', () => {
     $('connection').textContent = 'Connected.';
     if (lost) forgetNumbers();
+    link.proven = true;
     // The history after the state: without a journal it is the state's.
     refresh().finally(loadHistory);
   });
