@@ -305,6 +305,43 @@ TEST(ReviewServers, TheDeskKeepsItsAddressAndOtherCommandsFindIt) {
       << refused.err();
 }
 
+// A running.json left by a killed reviewer names a pid that another process
+// may get: one of this user named varnock-review is taken for the reviewer,
+// one of another user with that name is not (it could be listening on the
+// desk's port for the token "open" would send).
+TEST(ReviewServers, AnotherUsersProcessIsNotTakenForTheReviewer) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can start a process as another user";
+  TempDir dir;
+  const std::map<std::string, std::string> env = {{"XDG_STATE_HOME", dir.path()},
+                                                  {"XDG_RUNTIME_DIR", dir.path()}};
+  for (const uid_t uid : {::geteuid(), uid_t{65534}}) {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t squatter = ::fork();
+    if (squatter == 0) {
+      ::prctl(PR_SET_NAME, "varnock-review");
+      if (::setresuid(uid, uid, uid) != 0 || ::write(ready[1], "x", 1) != 1) ::_exit(2);
+      ::pause();
+      ::_exit(0);
+    }
+    ::close(ready[1]);
+    char byte = 0;
+    ASSERT_EQ(::read(ready[0], &byte, 1), 1) << "the process did not start as " << uid;
+    ::close(ready[0]);
+    dir.write("varnock-review/running.json",
+              R"({"desk":"http://127.0.0.1:9/","pid":)" + std::to_string(squatter) +
+                  R"(,"socket":"","waiting":0})");
+    ::chmod(dir.file("varnock-review").c_str(), 0700);
+    ::chmod(dir.file("varnock-review/running.json").c_str(), 0600);
+    const ProcessOutput status = run_server(
+        "", {.program = VARNOCK_REVIEW_BINARY, .arguments = {"status"}, .environment = env});
+    EXPECT_TRUE(status.out.starts_with(uid == 65534 ? "No reviewer" : "A reviewer is running"))
+        << uid << ": " << status.out << status.err;
+    ::kill(squatter, SIGKILL);
+    ::waitpid(squatter, nullptr, 0);
+  }
+}
+
 // What may already be at the socket path: a stale socket is taken over, a
 // live reviewer's is not, and any other file is left alone (the one that
 // takes it over names the rules file it read); and the other command lines

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -31,10 +32,15 @@ Result<std::optional<std::string>> read_running(const PrivateDirectory& director
   return std::optional<std::string>(std::move(text).value());
 }
 
-// True when `pid` runs varnock-review (its name as the kernel keeps it).
+// True when `pid` runs varnock-review (its name as the kernel keeps it) as
+// this user: another user may get a dead reviewer's pid and take its name,
+// and "open" would then send the desk's address and token to its port.
 bool is_reviewer(pid_t pid) {
   if (pid <= 0 || (::kill(pid, 0) != 0 && errno == ESRCH)) return false;
-  UniqueFd fd(::open(("/proc/" + std::to_string(pid) + "/comm").c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat process {};
+  const std::string proc = "/proc/" + std::to_string(pid);
+  if (::stat(proc.c_str(), &process) != 0 || process.st_uid != ::geteuid()) return false;
+  UniqueFd fd(::open((proc + "/comm").c_str(), O_RDONLY | O_CLOEXEC));
   if (!fd.valid()) return false;
   Result<std::string> name = read_all(fd.get(), 64);
   return name.ok() && name.value() == "varnock-review\n";
