@@ -308,13 +308,27 @@ TEST(ReviewServers, TheDeskKeepsItsAddressAndOtherCommandsFindIt) {
 // A running.json left by a killed reviewer names a pid that another process
 // may get: one of this user named varnock-review is taken for the reviewer,
 // one of another user with that name is not (it could be listening on the
-// desk's port for the token "open" would send).
-TEST(ReviewServers, AnotherUsersProcessIsNotTakenForTheReviewer) {
-  if (::geteuid() != 0) GTEST_SKIP() << "only root can start a process as another user";
+// desk's port for the token "open" would send). Nor does "open" hand the
+// address with the token to a browser before the desk there has proved that
+// it holds the token.
+TEST(ReviewServers, OpenSendsTheTokenOnlyToTheProvenDesk) {
   TempDir dir;
-  const std::map<std::string, std::string> env = {{"XDG_STATE_HOME", dir.path()},
-                                                  {"XDG_RUNTIME_DIR", dir.path()}};
-  for (const uid_t uid : {::geteuid(), uid_t{65534}}) {
+  dir.write("bin/xdg-open", "#!/bin/sh\necho \"$@\" > \"$0.args\"\n");
+  ::chmod(dir.file("bin/xdg-open").c_str(), 0755);
+  dir.write("varnock-review/desk-token", std::string(64, 'a') + "\n");
+  ::chmod(dir.file("varnock-review").c_str(), 0700);
+  ::chmod(dir.file("varnock-review/desk-token").c_str(), 0600);
+  const std::map<std::string, std::string> env = {
+      {"XDG_STATE_HOME", dir.path()},
+      {"XDG_RUNTIME_DIR", dir.path()},
+      {"PATH", dir.file("bin") + ":" + std::getenv("PATH")}};
+  const auto command = [&](const std::string& name) {
+    return run_server("",
+                      {.program = VARNOCK_REVIEW_BINARY, .arguments = {name}, .environment = env});
+  };
+  std::vector<uid_t> users = {::geteuid()};
+  if (::geteuid() == 0) users.push_back(65534);  // only root starts one as another user
+  for (const uid_t uid : users) {
     int ready[2];
     ASSERT_EQ(::pipe(ready), 0);
     const pid_t squatter = ::fork();
@@ -328,18 +342,25 @@ TEST(ReviewServers, AnotherUsersProcessIsNotTakenForTheReviewer) {
     char byte = 0;
     ASSERT_EQ(::read(ready[0], &byte, 1), 1) << "the process did not start as " << uid;
     ::close(ready[0]);
-    dir.write("varnock-review/running.json",
-              R"({"desk":"http://127.0.0.1:9/","pid":)" + std::to_string(squatter) +
-                  R"(,"socket":"","waiting":0})");
-    ::chmod(dir.file("varnock-review").c_str(), 0700);
+    // Nothing listens at the desk's address: no proof comes.
+    dir.write("varnock-review/running.json", R"({"desk":"http://127.0.0.1:9/","pid":)" +
+                                                 std::to_string(squatter) +
+                                                 R"(,"socket":"","waiting":0})");
     ::chmod(dir.file("varnock-review/running.json").c_str(), 0600);
-    const ProcessOutput status = run_server(
-        "", {.program = VARNOCK_REVIEW_BINARY, .arguments = {"status"}, .environment = env});
-    EXPECT_TRUE(status.out.starts_with(uid == 65534 ? "No reviewer" : "A reviewer is running"))
-        << uid << ": " << status.out << status.err;
+    const ProcessOutput status = command("status");
+    const ProcessOutput open = command("open");
     ::kill(squatter, SIGKILL);
     ::waitpid(squatter, nullptr, 0);
+    const bool ours = uid == ::geteuid();
+    EXPECT_TRUE(status.out.starts_with(ours ? "A reviewer is running" : "No reviewer"))
+        << uid << ": " << status.out << status.err;
+    EXPECT_EQ(open.exit_status, 1);
+    EXPECT_NE(
+        open.err.find(ours ? "did not prove that it holds the token" : "no reviewer is running"),
+        std::string::npos)
+        << open.err;
   }
+  EXPECT_FALSE(exists(dir.file("bin/xdg-open.args")));
 }
 
 // What may already be at the socket path: a stale socket is taken over, a

@@ -5,6 +5,7 @@
 
 #include "core/visible_text.h"
 #include "desk/browser_launch.h"
+#include "desk/desk_proof.h"
 #include "running_state.h"
 #include "system/child_runner.h"
 #include "system/kept_token.h"
@@ -67,6 +68,9 @@ Result<std::string> open_running_desk() {
   }
   Result<std::string> token = read_kept_token(directory.value());
   if (!token.ok()) return fail(token.failure());
+  if (Status proven = desk::prove_desk(state.value().desk, token.value()); !proven.ok()) {
+    return fail(proven.failure());
+  }
   Result<std::string> socket = default_socket_path();
   if (!socket.ok()) return fail(socket.failure());
   const std::string& place = socket.value();

@@ -4,10 +4,16 @@
 #include <openssl/hmac.h>
 
 #include <algorithm>
+#include <boost/url/parse.hpp>
+#include <chrono>
+
+#include "beast_fwd.h"
+#include "json/parse.h"
 
 #include "base/hex.h"
 #include "json/write.h"
 #include "request_check.h"
+#include "token.h"
 
 namespace varnock::desk {
 namespace {
@@ -19,6 +25,38 @@ bool is_nonce(std::string_view text) {
   return text.size() >= kMinNonce && text.size() <= kMaxNonce &&
          std::all_of(text.begin(), text.end(),
                      [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+}
+
+constexpr auto kProofTimeout = std::chrono::seconds(5);
+
+// GET `target` from host:port, the reply's body, within kProofTimeout.
+Result<std::string> fetch(const std::string& host, const std::string& port,
+                          const std::string& target) {
+  boost::asio::io_context io;
+  beast::tcp_stream stream(io);
+  beast::flat_buffer buffer;
+  Request request(http::verb::get, target, 11);
+  request.set(http::field::host, host + ":" + port);
+  Response response;
+  beast::error_code failed;
+  stream.expires_after(kProofTimeout);
+  tcp::resolver resolver(io);
+  stream.async_connect(
+      resolver.resolve(host, port, tcp::resolver::numeric_host | tcp::resolver::numeric_service,
+                       failed),
+      [&](beast::error_code error, const tcp::endpoint&) {
+        if (error) return void(failed = error);
+        http::async_write(stream, request, [&](beast::error_code error, std::size_t) {
+          if (error) return void(failed = error);
+          http::async_read(stream, buffer, response,
+                           [&](beast::error_code error, std::size_t) { failed = error; });
+        });
+      });
+  if (failed) return fail(failed.message());
+  io.run();
+  if (failed) return fail(failed.message());
+  if (response.result_int() != 200) return fail("HTTP " + std::to_string(response.result_int()));
+  return std::move(response.body());
 }
 
 }  // namespace
@@ -39,6 +77,25 @@ Reply proof_reply(std::string_view target, std::string_view token, std::string_v
   json::Value::Object body;
   body["proof"] = json::Value(desk_proof(token, authority, nonce));
   return {200, "application/json", json::write(json::Value(std::move(body)))};
+}
+
+Status prove_desk(const std::string& desk_url, std::string_view token) {
+  const auto url = boost::urls::parse_uri(desk_url);
+  if (!url.has_value()) return fail("the desk's address " + desk_url + " is not a URL");
+  const std::string host(url->host()), port(url->port());
+  Result<std::string> made = random_token();  // as random as a token, and hex
+  if (!made.ok()) return fail(made.failure());
+  const std::string& nonce = made.value();
+  const std::string why = "the desk at " + desk_url + " did not prove that it holds the token";
+  Result<std::string> body = fetch(host, port, "/proof?nonce=" + nonce);
+  if (!body.ok()) return fail(why + " (" + body.failure() + ")");
+  Result<json::Value> proof = json::parse(body.value());
+  const json::Value* member = proof.ok() ? json::member(proof.value(), "proof") : nullptr;
+  if (member == nullptr || !member->is_string() ||
+      member->as_string() != desk_proof(token, host + ":" + port, nonce)) {
+    return fail(why + ": another program may hold its port");
+  }
+  return {};
 }
 
 }  // namespace varnock::desk

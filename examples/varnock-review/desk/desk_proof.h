@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "api_reply.h"
+#include "base/result.h"
 
 namespace varnock::desk {
 
@@ -22,5 +23,11 @@ std::string desk_proof(std::string_view token, std::string_view authority, std::
 // 128 lowercase hexadecimal digits, 400 otherwise. It needs no token: it
 // tells nothing that opens the desk.
 Reply proof_reply(std::string_view target, std::string_view token, std::string_view authority);
+
+// Asks the desk at `desk_url` ("http://127.0.0.1:PORT/") for a proof over a
+// fresh nonce and checks it against `token`, within a few seconds: before
+// the address with the token is handed to a browser, since a desk that
+// stopped may have left its port to another user. A failure says why.
+Status prove_desk(const std::string& desk_url, std::string_view token);
 
 }  // namespace varnock::desk
