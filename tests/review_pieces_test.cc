@@ -218,6 +218,12 @@ TEST(ReviewTextStore, KeepsTextsByTheirHashAndPrunesTheOldestFirst) {
   EXPECT_FALSE(texts.get(a).ok()) << "older than an hour";
   EXPECT_FALSE(texts.get(names[0]).ok()) << "the oldest, past 10 bytes";
   EXPECT_EQ(text(texts.get(names[1])) + text(texts.get(names[2])), "bothlast");
+  // The two newest, the latest decision's, stay even past the bound.
+  const std::string big = text(texts.put("twenty bytes of text"));
+  ASSERT_TRUE(texts.prune(std::time(nullptr)).ok());
+  EXPECT_EQ(text(texts.get(big)), "twenty bytes of text");
+  EXPECT_TRUE(::access(dir.file("texts/" + a).c_str(), F_OK) == 0) << "the second newest";
+  EXPECT_FALSE(texts.get(names[2]).ok()) << "older than an hour";
 }
 
 // An accepted edit, journalled with its kept texts, is undone only while

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <ctime>
 #include <string_view>
 #include <utility>
 
@@ -98,6 +99,13 @@ Result<std::unique_ptr<RunningFile>> write_running(const RunningState& state,
 
 }  // namespace
 
+// With the desk, the terminal answers too only when the reviewer was started
+// from one, in its foreground: a job started with `&` would be stopped by
+// the terminal as soon as it set it up or read from it.
+bool answers_at_terminal() {
+  return ::isatty(STDIN_FILENO) == 1 && ::tcgetpgrp(STDIN_FILENO) == ::getpgrp();
+}
+
 bool want_colour() {
   const char* term = std::getenv("TERM");
   const bool dumb = term != nullptr && std::string_view(term) == "dumb";
@@ -108,7 +116,7 @@ void announce(const Setup& setup, const ReviewOptions& options, std::string_view
   const std::string& socket = setup.listener.path();
   if (!socket.empty()) show("VARNOCK_SOCKET=" + shell_word(socket) + "\n");
   std::string mode = options.web ? "answers from the desk" : "answers from this terminal";
-  if (options.web && ::isatty(STDIN_FILENO) == 1) mode = "answers from the desk or this terminal";
+  if (options.web && answers_at_terminal()) mode = "answers from the desk or this terminal";
   if (options.auto_answer == AutoAnswer::kAccept) mode = "accepting every proposal (--auto)";
   if (options.auto_answer == AutoAnswer::kReject) mode = "rejecting every proposal (--auto)";
   const std::string served = setup.limit.empty()
@@ -140,13 +148,14 @@ Result<Setup> set_up(const ReviewOptions& options) {
   if (const std::string& path = journal.value().path(); !path.empty()) {
     Result<TextStore> opened =
         TextStore::open(path.substr(0, path.rfind('/')) + "/texts", options.history);
+    // Pruned at start too, so that the age bound holds for a store that
+    // grows slowly; a failure here is told at the next pruning.
+    if (opened.ok()) (void)opened.value().prune(std::time(nullptr));
     if (opened.ok()) texts.emplace(std::move(opened).value());
     if (!opened.ok()) unkept = opened.failure();
   }
   UniqueFd tty;
-  // With the desk, the terminal answers too only when the reviewer was
-  // started from one.
-  const bool desk_alone = options.web && ::isatty(STDIN_FILENO) != 1;
+  const bool desk_alone = options.web && !answers_at_terminal();
   if (options.auto_answer == AutoAnswer::kNone && !desk_alone) {
     Result<UniqueFd> opened = open_terminal();
     if (opened.ok()) {

@@ -26,11 +26,18 @@ bool is_name(std::string_view name) {
          });
 }
 
+constexpr std::size_t kAlwaysKept = 2;
+
 struct Kept {
   std::string name;
-  std::time_t time = 0;
+  struct timespec time {};  // when it was last kept
   std::uint64_t bytes = 0;
 };
+
+bool older(const Kept& a, const Kept& b) {
+  return a.time.tv_sec != b.time.tv_sec ? a.time.tv_sec < b.time.tv_sec
+                                        : a.time.tv_nsec < b.time.tv_nsec;
+}
 
 // The texts in the directory, oldest first.
 Result<std::vector<Kept>> list_texts(int directory) {
@@ -45,11 +52,10 @@ Result<std::vector<Kept>> list_texts(int directory) {
         ::fstatat(directory, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) != 0) {
       continue;
     }
-    texts.push_back(Kept{entry->d_name, st.st_mtime, static_cast<std::uint64_t>(st.st_size)});
+    texts.push_back(Kept{entry->d_name, st.st_mtim, static_cast<std::uint64_t>(st.st_size)});
   }
   ::closedir(dir);
-  std::sort(texts.begin(), texts.end(),
-            [](const Kept& a, const Kept& b) { return a.time < b.time; });
+  std::sort(texts.begin(), texts.end(), older);
   return texts;
 }
 
@@ -93,8 +99,12 @@ Status TextStore::prune(std::time_t now) const {
   std::uint64_t total = 0;
   for (const Kept& text : texts.value()) total += text.bytes;
   const std::time_t oldest = now - static_cast<std::time_t>(bounds_.max_age.count());
-  for (const Kept& text : texts.value()) {
-    if (text.time >= oldest && total <= bounds_.max_bytes) break;
+  // The two newest, the before and after of the latest decision, stay
+  // whatever the bounds: that decision can still be shown and reverted.
+  const std::vector<Kept>& all = texts.value();
+  for (std::size_t i = 0; i + kAlwaysKept < all.size(); ++i) {
+    const Kept& text = all[i];
+    if (text.time.tv_sec >= oldest && total <= bounds_.max_bytes) break;
     if (::unlinkat(directory_.get(), text.name.c_str(), 0) != 0 && errno != ENOENT) {
       return fail(system_error("cannot remove a kept text", errno));
     }

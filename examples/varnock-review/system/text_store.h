@@ -33,7 +33,8 @@ class TextStore {
   // longer hashes to its name.
   Result<std::string> get(std::string_view name) const;
   // Removes the texts older than the bound, then the oldest until the rest
-  // fit within the size bound.
+  // fit within the size bound; the two newest (the before and after of the
+  // latest decision) stay whatever the bounds.
   Status prune(std::time_t now) const;
 
   // put and get may be called from any thread.
