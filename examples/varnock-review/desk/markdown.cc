@@ -136,22 +136,22 @@ std::string plain_explanation(std::string_view note, std::string_view markdown) 
   return html;
 }
 
+// The entity a character of text stands for in HTML, or "" for itself.
+std::string_view html_entity(char c) {
+  if (c == '&') return "&amp;";
+  if (c == '<') return "&lt;";
+  if (c == '>') return "&gt;";
+  return {};
+}
+
 }  // namespace
 
 void append_html_escaped(std::string_view text, std::string& out) {
   for (const char c : text) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      default:
-        out += c;
+    if (const std::string_view escaped = html_entity(c); !escaped.empty()) {
+      out += escaped;
+    } else {
+      out += c;
     }
   }
 }

@@ -29,7 +29,7 @@ constexpr int kFirstInputFd = 3;
 constexpr int kNotFound = 127;  // as a shell reports a missing program
 // Pipes this large take a large input in fewer turns of the loop; the
 // system may give less.
-constexpr int kPipeBytes = 1 << 20;
+constexpr int kPipeBytes = 1024 * 1024;
 
 // Our own descriptor for `fd`, numbered above those the child is given, so
 // that placing one never overwrites another before it has been placed.
