@@ -361,6 +361,13 @@ TEST(ReviewServers, OpenSendsTheTokenOnlyToTheProvenDesk) {
         << open.err;
   }
   EXPECT_FALSE(exists(dir.file("bin/xdg-open.args")));
+  // A desk on the IPv6 loopback address proves itself under its bracketed
+  // name, and is opened.
+  ReviewerProcess reviewer({"--socket", dir.file("s"), "--web", "[::1]:0", "--no-journal"}, env);
+  ASSERT_NE(reviewer.desk_url().find("http://[::1]:"), std::string::npos) << reviewer.desk_url();
+  const ProcessOutput opened = command("open");
+  EXPECT_EQ(opened.exit_status, 0) << opened.err;
+  EXPECT_TRUE(exists(dir.file("bin/xdg-open.args")));
 }
 
 // What may already be at the socket path: a stale socket is taken over, a

@@ -7,10 +7,9 @@
 #include <boost/url/parse.hpp>
 #include <chrono>
 
+#include "base/hex.h"
 #include "beast_fwd.h"
 #include "json/parse.h"
-
-#include "base/hex.h"
 #include "json/write.h"
 #include "request_check.h"
 #include "token.h"
@@ -29,14 +28,15 @@ bool is_nonce(std::string_view text) {
 
 constexpr auto kProofTimeout = std::chrono::seconds(5);
 
-// GET `target` from host:port, the reply's body, within kProofTimeout.
+// GET `target` from the address `host` (no brackets) and `port`, sent as
+// `authority`; the reply's body, within kProofTimeout.
 Result<std::string> fetch(const std::string& host, const std::string& port,
-                          const std::string& target) {
+                          const std::string& authority, const std::string& target) {
   boost::asio::io_context io;
   beast::tcp_stream stream(io);
   beast::flat_buffer buffer;
   Request request(http::verb::get, target, 11);
-  request.set(http::field::host, host + ":" + port);
+  request.set(http::field::host, authority);
   Response response;
   beast::error_code failed;
   stream.expires_after(kProofTimeout);
@@ -82,17 +82,19 @@ Reply proof_reply(std::string_view target, std::string_view token, std::string_v
 Status prove_desk(const std::string& desk_url, std::string_view token) {
   const auto url = boost::urls::parse_uri(desk_url);
   if (!url.has_value()) return fail("the desk's address " + desk_url + " is not a URL");
-  const std::string host(url->host()), port(url->port());
+  // "[::1]:8737" as the desk names itself; the address without brackets.
+  const std::string authority(url->encoded_host_and_port());
+  const std::string host(url->host_address()), port(url->port());
   Result<std::string> made = random_token();  // as random as a token, and hex
   if (!made.ok()) return fail(made.failure());
   const std::string& nonce = made.value();
   const std::string why = "the desk at " + desk_url + " did not prove that it holds the token";
-  Result<std::string> body = fetch(host, port, "/proof?nonce=" + nonce);
+  Result<std::string> body = fetch(host, port, authority, "/proof?nonce=" + nonce);
   if (!body.ok()) return fail(why + " (" + body.failure() + ")");
   Result<json::Value> proof = json::parse(body.value());
   const json::Value* member = proof.ok() ? json::member(proof.value(), "proof") : nullptr;
   if (member == nullptr || !member->is_string() ||
-      member->as_string() != desk_proof(token, host + ":" + port, nonce)) {
+      member->as_string() != desk_proof(token, authority, nonce)) {
     return fail(why + ": another program may hold its port");
   }
   return {};
