@@ -1,6 +1,6 @@
 // Who may talk to the desk: token, Host, Origin and the other site's pages,
 // as one table of requests; the headers on every response; and the proof a
-// tab asks for before it sends the token.
+// tab asks for before it sends anything, and the run's key it sends then.
 #include "desk/request_check.h"
 
 #include <gtest/gtest.h>
@@ -15,7 +15,7 @@
 namespace varnock::desk {
 namespace {
 
-const DeskIdentity kDesk{"127.0.0.1:8123", "s3cret"};
+const DeskIdentity kDesk{"127.0.0.1:8123", "s3cret", "r1", "k3y"};
 
 // The requests and their verdicts are in tests/vectors/desk/requests.tsv.
 TEST(RequestCheck, Table) {
@@ -45,22 +45,38 @@ TEST(RequestCheck, EveryResponseCarriesTheSecurityHeaders) {
   EXPECT_EQ(value["Cache-Control"], "no-store");
 }
 
-// The HMAC as Python's hmac module makes it; the address takes part, and
-// only a nonce of 32 to 128 lowercase hex digits is answered.
-TEST(DeskProof, IsTheHmacOfTheAddressAndNonce) {
+// A desk whose key is not made yet lets no request through without one.
+TEST(RequestCheck, AnEmptySecretOpensNothing) {
+  const DeskIdentity unkeyed{"127.0.0.1:8123", "s3cret", "r1", ""};
+  EXPECT_EQ(
+      check_request({"GET", "/api/state", "127.0.0.1:8123", "", "", "", false}, unkeyed).status,
+      401);
+  EXPECT_EQ(check_request(
+                {"GET", "/events?token=", "127.0.0.1:8123", "http://127.0.0.1:8123", "", "", true},
+                unkeyed)
+                .status,
+            401);
+}
+
+// The HMACs as Python's hmac module makes them; the address and the run
+// take part, and only a nonce of 32 to 128 lowercase hex digits is answered.
+TEST(DeskProof, IsTheHmacOfTheAddressNonceAndRun) {
   const std::string nonce = "0123456789abcdef0123456789abcdef";
-  const std::string expected = "5e5949064029ec08a38589a297160e95dc6aeb294518837c2b4111d928cc79dc";
-  EXPECT_EQ(desk_proof("s3cret", "127.0.0.1:8123", nonce), expected);
-  EXPECT_NE(desk_proof("s3cret", "127.0.0.1:8124", nonce), expected);
-  EXPECT_EQ(proof_reply("/proof?nonce=" + nonce, "s3cret", "127.0.0.1:8123").body,
-            "{\"proof\":\"" + expected + "\"}");
+  const std::string expected = "98bcf527ef4738301e6cc65aca2436c9bfb9d45d6aaebf232f459e488da9f252";
+  EXPECT_EQ(desk_proof("s3cret", "127.0.0.1:8123", nonce, "r1"), expected);
+  EXPECT_NE(desk_proof("s3cret", "127.0.0.1:8124", nonce, "r1"), expected);
+  EXPECT_NE(desk_proof("s3cret", "127.0.0.1:8123", nonce, "r2"), expected);
+  const DeskIdentity desk = desk_identity("127.0.0.1:8123", "s3cret", "r1");
+  EXPECT_EQ(desk.tab_key, "8d19e1c95b3d4a269b28b8becdb9c675b55c1d926502f444fdecd1af8d0ae792");
+  EXPECT_NE(desk_identity("127.0.0.1:8123", "s3cret", "r2").tab_key, desk.tab_key);
+  EXPECT_EQ(proof_reply("/proof?nonce=" + nonce, desk).body,
+            "{\"proof\":\"" + expected + "\",\"run\":\"r1\"}");
   for (const std::string& bad : std::vector<std::string>{
            "/proof", "/proof?nonce=" + nonce.substr(1), "/proof?nonce=" + std::string(129, 'a'),
            "/proof?nonce=0123456789ABCDEF0123456789abcdef"}) {
-    EXPECT_EQ(proof_reply(bad, "s3cret", "127.0.0.1:8123").status, 400) << bad;
+    EXPECT_EQ(proof_reply(bad, desk).status, 400) << bad;
   }
-  EXPECT_EQ(proof_reply("/proof?nonce=" + std::string(128, 'a'), "s3cret", "127.0.0.1:8123").status,
-            200);
+  EXPECT_EQ(proof_reply("/proof?nonce=" + std::string(128, 'a'), desk).status, 200);
 }
 
 }  // namespace

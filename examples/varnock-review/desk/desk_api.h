@@ -70,6 +70,8 @@ class DeskApi {
   }
   // Bytes of the views and indexes kept.
   std::size_t kept_bytes() const { return kept_bytes_ + past_.kept_bytes(); }
+  // The name of this run of the reviewer, in each proposal's view.
+  const std::string& run() const { return run_; }
 
   // An event as the page receives it: {"event":"queued","number":N,"outcome":"..."};
   // the events are "queued", "decided", "withdrawn" and "changed".
@@ -104,7 +106,7 @@ class DeskApi {
   void forget_view(std::uint64_t number);
   void forget_index(std::uint64_t number);
 
-  // A name for this run of the reviewer, in each proposal's view.
+  // A random name for a run of the reviewer.
   static std::string new_run();
 
   DeskSource& source_;

@@ -26,6 +26,14 @@ bool is_nonce(std::string_view text) {
                      [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
 }
 
+std::string hmac_hex(std::string_view key, const std::string& message) {
+  unsigned char digest[EVP_MAX_MD_SIZE];
+  unsigned int length = 0;
+  HMAC(EVP_sha256(), key.data(), static_cast<int>(key.size()),
+       reinterpret_cast<const unsigned char*>(message.data()), message.size(), digest, &length);
+  return to_hex({reinterpret_cast<const char*>(digest), length});
+}
+
 constexpr auto kProofTimeout = std::chrono::seconds(5);
 
 // GET `target` from the address `host` (no brackets) and `port`, sent as
@@ -61,21 +69,27 @@ Result<std::string> fetch(const std::string& host, const std::string& port,
 
 }  // namespace
 
-std::string desk_proof(std::string_view token, std::string_view authority, std::string_view nonce) {
-  const std::string message = "varnock-review desk " + std::string(authority) + " " +
-                              std::string(nonce);
-  unsigned char digest[EVP_MAX_MD_SIZE];
-  unsigned int length = 0;
-  HMAC(EVP_sha256(), token.data(), static_cast<int>(token.size()),
-       reinterpret_cast<const unsigned char*>(message.data()), message.size(), digest, &length);
-  return to_hex({reinterpret_cast<const char*>(digest), length});
+std::string desk_proof(std::string_view token, std::string_view authority, std::string_view nonce,
+                       std::string_view run) {
+  return hmac_hex(token, "varnock-review desk " + std::string(authority) + " " +
+                             std::string(nonce) + " " + std::string(run));
 }
 
-Reply proof_reply(std::string_view target, std::string_view token, std::string_view authority) {
+std::string tab_key(std::string_view token, std::string_view authority, std::string_view run) {
+  return hmac_hex(token, "varnock-review tab " + std::string(authority) + " " + std::string(run));
+}
+
+DeskIdentity desk_identity(std::string authority, std::string token, std::string run) {
+  std::string key = tab_key(token, authority, run);
+  return {std::move(authority), std::move(token), std::move(run), std::move(key)};
+}
+
+Reply proof_reply(std::string_view target, const DeskIdentity& desk) {
   const std::string nonce = query_value(target, "nonce");
   if (!is_nonce(nonce)) return json_error(400, "the nonce must be 32 to 128 lowercase hex digits");
   json::Value::Object body;
-  body["proof"] = json::Value(desk_proof(token, authority, nonce));
+  body["proof"] = json::Value(desk_proof(desk.token, desk.authority, nonce, desk.run));
+  body["run"] = json::Value(desk.run);
   return {200, "application/json", json::write(json::Value(std::move(body)))};
 }
 
@@ -91,10 +105,11 @@ Status prove_desk(const std::string& desk_url, std::string_view token) {
   const std::string why = "the desk at " + desk_url + " did not prove that it holds the token";
   Result<std::string> body = fetch(host, port, authority, "/proof?nonce=" + nonce);
   if (!body.ok()) return fail(why + " (" + body.failure() + ")");
-  Result<json::Value> proof = json::parse(body.value());
-  const json::Value* member = proof.ok() ? json::member(proof.value(), "proof") : nullptr;
-  if (member == nullptr || !member->is_string() ||
-      member->as_string() != desk_proof(token, authority, nonce)) {
+  Result<json::Value> reply = json::parse(body.value());
+  const json::Value* proof = reply.ok() ? json::member(reply.value(), "proof") : nullptr;
+  const json::Value* run = reply.ok() ? json::member(reply.value(), "run") : nullptr;
+  if (proof == nullptr || !proof->is_string() || run == nullptr || !run->is_string() ||
+      proof->as_string() != desk_proof(token, authority, nonce, run->as_string())) {
     return fail(why + ": another program may hold its port");
   }
   return {};

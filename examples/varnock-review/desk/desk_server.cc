@@ -2,6 +2,7 @@
 
 #include "beast_fwd.h"
 #include "desk_hub.h"
+#include "desk_proof.h"
 #include "http_session.h"
 #include "token.h"
 
@@ -108,7 +109,7 @@ Result<std::unique_ptr<DeskServer>> DeskServer::start(boost::asio::io_context& i
     return fail(listening.failure());
   }
   const std::string authority = Listener::endpoint_text(listener->endpoint());
-  hub->identity = {authority, token.value()};
+  hub->identity = desk_identity(authority, token.value(), hub->api.run());
   subscribe(source, hub);
   listener->accept_next();
   std::string url = "http://" + authority + "/?token=" + token.value();

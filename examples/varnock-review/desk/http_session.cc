@@ -120,7 +120,7 @@ void HttpSession::respond(const Request& request) {
                               self->send(reply_to(replying, made, self->hub_->identity));
                             });
   } else if (path == kProofPath && request.method() == http::verb::get) {
-    reply = proof_reply(target, hub_->identity.token, hub_->identity.authority);
+    reply = proof_reply(target, hub_->identity);
   } else if (const PageFile* file = page_file(path); file && request.method() == http::verb::get) {
     reply = {200, std::string(content_type(*file)), std::string(file->bytes)};
   } else {

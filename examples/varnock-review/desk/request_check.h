@@ -12,8 +12,10 @@ namespace varnock::desk {
 
 // What the desk is, for the checks.
 struct DeskIdentity {
-  std::string authority;    // "127.0.0.1:8123": the only Host accepted
+  std::string authority;  // "127.0.0.1:8123": the only Host accepted
   std::string token;      // the desk's secret
+  std::string run;        // this run's name, which the proof tells the tab
+  std::string tab_key;    // what the tab sends in this run (desk_proof.h)
 };
 
 // The parts of a request the checks read; absent headers are "".
@@ -40,10 +42,11 @@ struct Verdict {
 // own Origin (403); only GET and POST are known (405); then the token
 // (401 without it). The page's own files hold no secret and are the same
 // for everyone, so they need no token. What reads or answers the queue
-// needs the token from the page's tab: in the X-Desk-Token header, or, for
-// the event socket (which cannot send headers), in the address as
-// "?token=...". No cookie is read or set: a cookie reaches every server on
-// this host, whatever its port, and any page on this host can set one.
+// needs the token, or the run's tab key which the page sends instead: in
+// the X-Desk-Token header, or, for the event socket (which cannot send
+// headers), in the address as "?token=...". An empty secret opens nothing.
+// No cookie is read or set: a cookie reaches every server on this host,
+// whatever its port, and any page on this host can set one.
 Verdict check_request(const RequestFacts& request, const DeskIdentity& desk);
 
 // The path of `target` without its query.

@@ -8,10 +8,11 @@
 
 // The secret token comes in the address on the first load; the address bar
 // is cleared of it at once, and it is kept for this tab in sessionStorage,
-// which belongs to this origin alone, port included. Every request for the
-// queue carries it in a header, the event socket in its address, but only
-// once the server on the port has proved that it holds the same token (see
-// proveDesk): while the reviewer is down, any local user may take its port.
+// which belongs to this origin alone, port included. Requests for the
+// queue carry not the token but a key made from it for the reviewer's run,
+// in a header (the event socket in its address), and only once the server
+// on the port has proved that it holds the same token (see proveDesk):
+// while the reviewer is down, any local user may take its port.
 // The desk sets and reads no cookie: a cookie reaches every server on this
 // host, whatever its port.
 const TOKEN = (() => {
@@ -76,10 +77,10 @@ function appendVisible(parent, text, kept = '\t') {
 }
 
 async function request(path, options = {}) {
-  if (!link.proven) throw new Error('not connected to the reviewer');
+  if (!link.key) throw new Error('not connected to the reviewer');
   const response = await fetch(path, {
     credentials: 'same-origin', cache: 'no-store', ...options,
-    headers: { ...options.headers, 'X-Desk-Token': TOKEN },
+    headers: { ...options.headers, 'X-Desk-Token': link.key },
   });
   const body = await response.json().catch(() => ({}));
   if (!response.ok) throw new Error(body.error || `HTTP ${response.status}`);
@@ -846,31 +847,40 @@ function forgetNumbers() {
 
 // Whether the server on this port is the desk whose token the tab holds:
 // it must answer a fresh nonce with the HMAC-SHA256 of
-// "varnock-review desk HOST NONCE" under the token, which only the desk can
-// make. The token itself is not sent. Without Web Crypto (a page not on the
-// loopback address, served over plain HTTP) there is nothing to check with.
-// Requests go out only while the event socket is open to a server that
-// proved itself, and after what the tab knew of an earlier run is dropped.
-const link = { proven: false };
+// "varnock-review desk HOST NONCE RUN" under the token, which only the desk
+// can make, RUN naming this run of the reviewer. The token itself is never
+// sent: what the tab sends is the run's key, the HMAC of
+// "varnock-review tab HOST RUN", which the desk accepts in that run alone.
+// A request the browser sends again once the reviewer has stopped (it
+// retries one whose connection closed unanswered) may reach whatever holds
+// the port next; the key it carries opens no later run. Without Web Crypto
+// (a page not on the loopback address, served over plain HTTP) there is
+// nothing to check with, and the token is sent. Requests go out only while
+// the event socket is open to a server that proved itself, and after what
+// the tab knew of an earlier run is dropped. proveDesk gives the key, or ''
+// for a server that proved nothing.
+const link = { key: '' };
 
 function hex(bytes) {
   return Array.from(new Uint8Array(bytes), (b) => b.toString(16).padStart(2, '0')).join('');
 }
 
 async function proveDesk() {
-  if (!crypto.subtle) return true;
+  if (!crypto.subtle) return TOKEN;
   const nonce = hex(crypto.getRandomValues(new Uint8Array(32)));
   const response = await fetch(`/proof?nonce=${nonce}`, { cache: 'no-store', credentials: 'omit' });
-  const { proof } = await response.json().catch(() => ({}));
+  const { proof, run } = await response.json().catch(() => ({}));
+  if (typeof run !== 'string') return '';
   const encode = (text) => new TextEncoder().encode(text);
-  const key = await crypto.subtle.importKey('raw', encode(TOKEN), { name: 'HMAC', hash: 'SHA-256' },
+  const secret = await crypto.subtle.importKey('raw', encode(TOKEN), { name: 'HMAC', hash: 'SHA-256' },
     false, ['sign']);
-  const expected = await crypto.subtle.sign('HMAC', key, encode(`varnock-review desk ${location.host} ${nonce}`));
-  return proof === hex(expected);
+  const sign = async (text) => hex(await crypto.subtle.sign('HMAC', secret, encode(text)));
+  if (proof !== await sign(`varnock-review desk ${location.host} ${nonce} ${run}`)) return '';
+  return sign(`varnock-review tab ${location.host} ${run}`);
 }
 
 function retryEvents(message) {
-  link.proven = false;
+  link.key = '';
   $('connection').textContent = message;
   setTimeout(() => connectEvents(true), 1000);
 }
@@ -879,17 +889,17 @@ function retryEvents(message) {
 // with the same token: a reviewer started again on the same port with its
 // kept token lets the tab back in, and nothing else on that port hears it.
 async function connectEvents(lost = false) {
-  const proven = await proveDesk().catch(() => null);
-  if (proven === null) return retryEvents('Disconnected from the reviewer; retrying…');
-  if (!proven) {
+  const key = await proveDesk().catch(() => null);
+  if (key === null) return retryEvents('Disconnected from the reviewer; retrying…');
+  if (!key) {
     return retryEvents('The server on this port does not hold this tab\'s token (it was replaced, or another '
       + 'program holds the port), so the token is not sent to it; retrying…');
   }
-  const socket = new WebSocket(`ws://${location.host}/events?token=${encodeURIComponent(TOKEN)}`);
+  const socket = new WebSocket(`ws://${location.host}/events?token=${encodeURIComponent(key)}`);
   socket.addEventListener('open', () => {
     $('connection').textContent = 'Connected.';
     if (lost) forgetNumbers();
-    link.proven = true;
+    link.key = key;
     // The history after the state: without a journal it is the state's.
     refresh().finally(loadHistory);
   });
