@@ -95,11 +95,13 @@ class ScriptedEnv final : public ReviewEnv {
   }
   Result<std::uint64_t> record(const JournalRecord& r) override {
     ++entries_;
-    journalled_[entries_] = PastDecision{entries_, std::string(r.time), std::string(r.workspace),
-                                           std::string(r.path), std::string(r.target),
-                                           std::string(r.decision), "", std::string(r.before_text),
-                                           std::string(r.after_text), r.new_file, r.reverts,
-                                           std::string(r.rule)};
+    PastDecision& d = journalled_[entries_];
+    d = PastDecision{entries_, std::string(r.time), std::string(r.workspace),
+                     std::string(r.path), std::string(r.target), std::string(r.decision),
+                     "", std::string(r.before_text), std::string(r.after_text),
+                     r.new_file, r.reverts, std::string(r.rule)};
+    d.before_bytes = r.before_bytes;
+    d.after_bytes = r.after_bytes;
     std::ostringstream line;
     line << "journal " << r.decision << " " << r.path << " -> " << r.target << " at " << r.time
          << " (" << r.before_bytes << "/" << r.after_bytes << " bytes)";

@@ -242,7 +242,7 @@ TEST(ReviewRevert, UndoesAnAcceptedEditWhileTheFileHoldsWhatWasWritten) {
   const auto record = [&](const char* path, const char* decision, const std::string& before,
                           const std::string& after, bool new_file) {
     return journal.value()
-        .record({"t", 1, "", ws, path, path, decision, "", 3, 3, before, after, new_file, {}})
+        .record({"t", 1, "", ws, path, path, decision, "", 3, 4, before, after, new_file, {}})
         .value();
   };
   const std::uint64_t edit = record("a.txt", "accepted", old_name, new_name, false);
@@ -278,13 +278,18 @@ TEST(ReviewRevert, UndoesAnAcceptedEditWhileTheFileHoldsWhatWasWritten) {
   const Result<std::vector<PastDecision>> all = read_past_decisions(journal.value().path(), "", 9);
   for (const PastDecision& d : all.value()) revertible.push_back(d.revertible());
   EXPECT_EQ(revertible, (std::vector<bool>{false, false, true, false}));
+  EXPECT_EQ(std::make_pair(all.value().back().before_bytes, all.value().back().after_bytes),
+            std::make_pair(std::uint64_t{3}, std::uint64_t{4}));
   const auto shown = [&](std::uint64_t entry) {
     const PastTexts texts = env.past_texts(entry).value();
     return texts.missing.empty() ? texts.before + ">" + texts.after : texts.missing;
   };
   EXPECT_EQ(shown(edit), "old>new");
+  const auto listed_revertible = [&] { return env.past("made", 9).value().at(0).revertible(); };
+  EXPECT_TRUE(listed_revertible());
   std::filesystem::remove(dir.file("texts/" + made));
   EXPECT_EQ(shown(creation).rfind("the texts of this decision are no longer kept", 0), 0u);
+  EXPECT_FALSE(listed_revertible()) << "no revert is offered once the texts are pruned";
   // At the terminal: "u" lists the accepted edits, "u N" reverts the N-th.
   const std::vector<std::pair<std::string, std::optional<std::size_t>>> undo = {
       {" U ", 0}, {"undo 3", 3}, {"u  12", 12}, {"u 0", {}}, {"u x", {}}, {"up", {}}};

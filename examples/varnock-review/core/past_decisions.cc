@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <optional>
 #include <set>
 
 #include "base/os_error.h"
@@ -20,6 +21,13 @@ constexpr std::size_t kMaxLine = std::size_t{1} << 20;
 std::string text_member(const json::Value::Object& line, std::string_view name) {
   auto found = line.find(name);
   return found != line.end() && found->second.is_string() ? found->second.as_string() : "";
+}
+
+std::optional<std::uint64_t> unsigned_member(const json::Value::Object& line,
+                                             std::string_view name) {
+  auto found = line.find(name);
+  if (found == line.end() || found->second.kind() != json::Value::Kind::kUnsigned) return {};
+  return found->second.as_unsigned();
 }
 
 Result<UniqueFd> open_journal(const std::string& journal) {
@@ -65,10 +73,9 @@ Result<PastDecision> parse_past_decision(std::string_view line, std::uint64_t en
   auto new_file = members.find("new_file");
   decision.new_file = new_file != members.end() && new_file->second.is_bool() &&
                       new_file->second.as_bool();
-  auto reverts = members.find("reverts");
-  if (reverts != members.end() && reverts->second.kind() == json::Value::Kind::kUnsigned) {
-    decision.reverts = reverts->second.as_unsigned();
-  }
+  decision.reverts = unsigned_member(members, "reverts");
+  decision.before_bytes = unsigned_member(members, "before_bytes").value_or(0);
+  decision.after_bytes = unsigned_member(members, "after_bytes").value_or(0);
   return decision;
 }
 

@@ -25,12 +25,18 @@ struct PastDecision {
   bool new_file = false;
   std::optional<std::uint64_t> reverts;  // for a revert: the entry it undid
   std::string rule;                      // the rule that decided, when one did
+  std::uint64_t before_bytes = 0;        // the sizes the journal line gives
+  std::uint64_t after_bytes = 0;
   // Set by read_past_decisions when a later decision it read reverted this one.
   bool reverted = false;
+  // Set when its texts were kept but have been pruned since.
+  bool texts_pruned = false;
 
-  // Whether a revert may be offered: an accepted edit whose texts were
+  // Whether a revert may be offered: an accepted edit whose texts are
   // kept and that no later decision read with it reverted.
-  bool revertible() const { return decision == "accepted" && !after_text.empty() && !reverted; }
+  bool revertible() const {
+    return decision == "accepted" && !after_text.empty() && !reverted && !texts_pruned;
+  }
 };
 
 // A past decision with the texts it was between, for showing its change.

@@ -357,8 +357,30 @@ void ReviewCore::revert(std::uint64_t entry, std::string_view who) {
   });
 }
 
-// A revert is journalled as a decision of its own, its texts the other way
-// round; one that failed is only told.
+namespace {
+
+// A revert is journalled as a decision of its own, its sizes and texts the
+// other way round.
+JournalRecord revert_record(const PastDecision& undone, std::string_view time,
+                            std::string_view warning) {
+  JournalRecord record;
+  record.time = time;
+  record.workspace = undone.workspace;
+  record.path = undone.path;
+  record.target = undone.target;
+  record.decision = "reverted";
+  record.reason = warning;
+  record.before_bytes = undone.after_bytes;
+  record.after_bytes = undone.before_bytes;
+  record.before_text = undone.after_text;
+  record.after_text = undone.before_text;
+  record.reverts = undone.entry;
+  return record;
+}
+
+}  // namespace
+
+// One that failed is only told.
 void ReviewCore::finish_revert(std::uint64_t entry, Result<Reverted> reverted,
                                std::string_view who) {
   if (!reverted.ok()) {
@@ -370,9 +392,7 @@ void ReviewCore::finish_revert(std::uint64_t entry, Result<Reverted> reverted,
   }
   const PastDecision& undone = reverted.value().decision;
   const std::string time = env_.now();
-  const JournalRecord record{time, 0, "", undone.workspace, undone.path, undone.target,
-                             "reverted", reverted.value().warning, 0, 0, undone.after_text,
-                             undone.before_text, false, undone.entry};
+  const JournalRecord record = revert_record(undone, time, reverted.value().warning);
   Result<std::uint64_t> recorded = env_.record(record);
   if (!recorded.ok()) notice(visible_name(recorded.failure()).text);
   for (FrontEnd* front_end : front_ends_) front_end->reverted(undone, Status(), who);

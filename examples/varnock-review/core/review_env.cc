@@ -58,7 +58,13 @@ constexpr std::string_view kNoJournal = "no history is kept without a journal";
 
 Result<std::vector<PastDecision>> SystemEnv::past(std::string_view search, std::size_t limit) {
   if (store_ == nullptr) return fail(std::string(kNoJournal));
-  return read_past_decisions(journal_.path(), search, limit);
+  Result<std::vector<PastDecision>> past = read_past_decisions(journal_.path(), search, limit);
+  if (!past.ok()) return past;
+  for (PastDecision& decision : past.value()) {
+    decision.texts_pruned = decision.revertible() && !(store_->holds(decision.before_text) &&
+                                                       store_->holds(decision.after_text));
+  }
+  return past;
 }
 
 // Only a change between two kept texts can be shown: a refused or withdrawn

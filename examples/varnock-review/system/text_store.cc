@@ -93,6 +93,13 @@ Result<std::string> TextStore::get(std::string_view name) const {
   return text;
 }
 
+bool TextStore::holds(std::string_view name) const {
+  struct stat st;
+  return is_name(name) &&
+         ::fstatat(directory_.get(), std::string(name).c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+         S_ISREG(st.st_mode);
+}
+
 Status TextStore::prune(std::time_t now) const {
   Result<std::vector<Kept>> texts = list_texts(directory_.get());
   if (!texts.ok()) return fail(texts.failure());

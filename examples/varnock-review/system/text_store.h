@@ -32,6 +32,8 @@ class TextStore {
   // The text named; a failure when it was pruned, or when what is there no
   // longer hashes to its name.
   Result<std::string> get(std::string_view name) const;
+  // Whether a text of that name is kept, without reading it.
+  bool holds(std::string_view name) const;
   // Removes the texts older than the bound, then the oldest until the rest
   // fit within the size bound; the two newest (the before and after of the
   // latest decision) stay whatever the bounds.
