@@ -13,6 +13,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <future>
 #include <iterator>
 #include <regex>
@@ -386,6 +387,8 @@ TEST(ReviewServers, TheSocketPathIsTakenOverOnlyFromTheDead) {
   EXPECT_EQ(taker.socket_path(), dir.file("stale"));
   EXPECT_TRUE(taker.wait_for("; rules " + dir.file("rules") + " (2 rules).")) << taker.out();
   dir.write("plain", "not a socket");
+  std::filesystem::create_symlink(".env", dir.file("link.txt"));
+  std::filesystem::create_symlink("/etc/passwd", dir.file("out-link"));
   for (const VectorRecord& end : read_vectors("review/ends.tsv")) {
     std::istringstream words(
         std::regex_replace(end.columns.at(0), std::regex("\\{dir\\}"), dir.path()));

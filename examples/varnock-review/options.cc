@@ -277,17 +277,28 @@ Status apply(ReviewOptions& options, int id, const ArgumentVector& argv, int at)
   return set_option(options, id, optarg);
 }
 
-// "rules check WORKSPACE PATH" at `at`; getopt_long goes on after it.
+constexpr std::string_view kRulesUsage = "the rules command is: rules check WORKSPACE PATH";
+
+// "rules check" at `at`; getopt_long goes on after it, and the next two
+// operands, among the options or after them, are WORKSPACE and PATH.
 Status take_rules_check(ReviewOptions& options, const ArgumentVector& argv, int at) {
   if (options.rules_check || options.command != Command::kServe) {
     return fail("give one command at most");
   }
-  if (at + 3 >= argv.size() || argv.at(at + 1) != "check") {
-    return fail("the rules command is: rules check WORKSPACE PATH");
-  }
-  options.rules_check = RulesCheck{std::string(argv.at(at + 2)), std::string(argv.at(at + 3))};
-  optind = at + 4;
+  if (at + 1 >= argv.size() || argv.at(at + 1) != "check") return fail(std::string(kRulesUsage));
+  options.rules_check = RulesCheck{};
+  optind = at + 2;
   return {};
+}
+
+// Whether `operand` at `at` is the WORKSPACE or PATH "rules check" still
+// waits for; it is taken then.
+bool take_rules_operand(ReviewOptions& options, std::string_view operand, int at) {
+  RulesCheck* check = options.rules_check ? &*options.rules_check : nullptr;
+  if (check == nullptr || !check->path.empty() || operand == "--") return false;
+  (check->workspace.empty() ? check->workspace : check->path) = operand;
+  optind = at + 1;
+  return true;
 }
 
 // "status" or "open" at `at`, the only command.
@@ -301,6 +312,8 @@ Status take_command(ReviewOptions& options, const ArgumentVector& argv, int at) 
 }
 
 Result<ReviewOptions> check_together(const ReviewOptions& options) {
+  if (options.rules_check && options.rules_check->path.empty())
+    return fail(std::string(kRulesUsage));
   if (options.no_journal && !options.journal.empty()) {
     return fail("--journal and --no-journal exclude each other");
   }
@@ -331,6 +344,7 @@ Result<ReviewOptions> parse_options(std::span<const std::string_view> args) {
     const int id =
         getopt_long(argv.size(), argv.data(), kShortOptions, kLongOptions.data(), nullptr);
     const std::string_view operand = id == -1 && at < argv.size() ? argv.at(at) : "";
+    if (!operand.empty() && take_rules_operand(options, operand, at)) continue;
     if (operand == "rules" || operand == "status" || operand == "open") {
       Status taken = operand == "rules" ? take_rules_check(options, argv, at)
                                         : take_command(options, argv, at);

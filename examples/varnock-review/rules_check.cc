@@ -7,6 +7,7 @@
 #include "base/os_error.h"
 #include "core/rules.h"
 #include "core/visible_text.h"
+#include "system/target.h"
 
 namespace varnock::review {
 namespace {
@@ -39,6 +40,19 @@ Result<std::string> relative_path(const std::string& workspace, std::string_view
   return out;
 }
 
+// `path` as the reviewer would take a proposal's: resolved beneath the
+// workspace, a link as its last part followed when it stays inside.
+Result<std::string> resolved_target(const std::string& workspace, const std::string& path) {
+  Result<Workspace> opened = open_workspace_at(workspace);
+  if (!opened.ok()) return fail(opened.failure());
+  Result<Target> target = resolve_target(opened.value(), path);
+  if (!target.ok()) {
+    return fail(visible_name(path).text +
+                " would be refused before asking: " + visible_name(target.failure()).text);
+  }
+  return std::move(target.value().shown);
+}
+
 std::string_view verdict(RuleAction action) {
   if (action == RuleAction::kAsk) return "It is asked";
   return action == RuleAction::kAccept ? "It is accepted without asking"
@@ -52,9 +66,15 @@ Result<std::string> check_rules(const RulesCheck& check, const std::string& rule
   if (!rules.ok()) return fail(rules.failure());
   Result<std::string> workspace = real_path(check.workspace);
   if (!workspace.ok()) return fail(workspace.failure());
-  Result<std::string> path = relative_path(workspace.value(), check.path);
+  Result<std::string> given = relative_path(workspace.value(), check.path);
+  if (!given.ok()) return fail(given.failure());
+  Result<std::string> path = resolved_target(workspace.value(), given.value());
   if (!path.ok()) return fail(path.failure());
-  std::string out = visible_name(path.value()).text + " in " + visible_name(workspace.value()).text;
+  std::string out;
+  if (path.value() != given.value()) {
+    out = visible_name(given.value()).text + " leads to " + visible_name(path.value()).text + ".\n";
+  }
+  out += visible_name(path.value()).text + " in " + visible_name(workspace.value()).text;
   const Rules& known = rules.value();
   const Rule* rule = known.find(workspace.value(), path.value());
   if (rule == nullptr) {

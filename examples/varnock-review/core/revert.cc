@@ -1,10 +1,5 @@
 #include "core/revert.h"
 
-#include <fcntl.h>
-
-#include <cerrno>
-
-#include "base/os_error.h"
 #include "system/apply.h"
 
 namespace varnock::review {
@@ -15,17 +10,12 @@ Result<std::string> revert_decision(const PastDecision& decision, const TextStor
   Result<std::string> written = store.get(decision.after_text);
   Result<std::string> before = written.ok() ? store.get(decision.before_text) : written;
   if (!before.ok()) return fail("the texts of this edit are no longer kept: " + before.failure());
-  Workspace workspace{
-      UniqueFd(::open(decision.workspace.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC)),
-      decision.workspace};
-  if (!workspace.root.valid()) {
-    return fail(system_error("cannot open the workspace " + decision.workspace, errno));
-  }
+  Result<Workspace> workspace = open_workspace_at(decision.workspace);
+  if (!workspace.ok()) return fail(workspace.failure());
   Result<std::string> reverted =
-      decision.new_file
-          ? remove_written(workspace, decision.target, written.value())
-          : apply_proposal(workspace, decision.target, decision.target, written.value(),
-                           before.value());
+      decision.new_file ? remove_written(workspace.value(), decision.target, written.value())
+                        : apply_proposal(workspace.value(), decision.target, decision.target,
+                                         written.value(), before.value());
   if (!reverted.ok() && reverted.kind() == FailureKind::kStale) {
     return fail(std::string(kChangedSinceWritten), FailureKind::kStale);
   }

@@ -31,6 +31,11 @@ std::string_view trim_back(std::string_view text) {
   return text;
 }
 
+std::string_view without_trailing_slash(std::string_view text) {
+  while (text.size() > 1 && text.back() == '/') text.remove_suffix(1);
+  return text;
+}
+
 std::optional<RuleAction> read_action(std::string_view word) {
   if (word == "accept") return RuleAction::kAccept;
   if (word == "reject") return RuleAction::kReject;
@@ -62,8 +67,9 @@ Result<Rules> Rules::parse(std::string_view text, const std::string& file, std::
     if (line.ends_with('\r')) line.remove_suffix(1);
     Status added = rules.add_line(line, home, number);
     if (!added.ok()) {
-      return fail("rules file " + file + " line " + std::to_string(number) + ": " +
-                  added.failure());
+      return fail(visible_name("rules file " + file + " line " + std::to_string(number) + ": " +
+                               added.failure())
+                      .text);
     }
   }
   return rules;
@@ -99,10 +105,11 @@ Status Rules::add_header(std::string_view line, std::string_view home) {
   }
   const std::string_view written =
       trim_back(trim_front(line.substr(kWord.size(), line.size() - kWord.size() - 1)));
-  std::string glob(written);
+  // A workspace is a directory: "site/" means what "site" does.
+  std::string glob(without_trailing_slash(written));
   if (written.starts_with("~/")) {
     if (home.empty()) return fail("~ stands for the home directory, and HOME is not set");
-    glob = std::string(home) + std::string(written.substr(1));
+    glob = std::string(home) + glob.substr(1);
   }
   Result<PathPattern> pattern = PathPattern::compile(glob);
   if (!pattern.ok()) return fail(std::string(written) + ": " + pattern.failure());

@@ -208,6 +208,12 @@ bool is_inside(std::string_view path, std::string_view directory) {
   return path.size() == directory.size() || path[directory.size()] == '/';
 }
 
+Result<Workspace> open_workspace_at(const std::string& name) {
+  UniqueFd root(::open(name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+  if (!root.valid()) return fail(system_error("cannot open the workspace " + name, errno));
+  return Workspace{std::move(root), name};
+}
+
 Result<Target> resolve_target(const Workspace& workspace, std::string_view path) {
   Result<std::vector<std::string>> parts = relative_components(workspace, path);
   if (!parts.ok()) return fail(std::move(parts).failure());

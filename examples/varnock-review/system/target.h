@@ -36,6 +36,10 @@ struct Workspace {
   std::string name;  // its path as the server names it (the kernel's name)
 };
 
+// The directory `name` (an absolute path) opened as a workspace; the
+// failure says which directory could not be opened.
+Result<Workspace> open_workspace_at(const std::string& name);
+
 // Where a proposal's content would go, with no path text needed again.
 struct Target {
   UniqueFd directory;                // deepest directory on the way that exists
