@@ -272,6 +272,14 @@ TEST(ReviewServers, TheDeskKeepsItsAddressAndOtherCommandsFindIt) {
     EXPECT_EQ(mode_of(kept) & 0777, 0600u);
   }
   EXPECT_FALSE(exists(dir.file("bin/xdg-open.args"))) << "a browser opened without --open";
+  dir.write("varnock-review/desk-token", "not a token\n");
+  ReviewerProcess garbled(web, env);
+  EXPECT_EQ(garbled.stop(0), 1);
+  EXPECT_NE(garbled.err().find(kept + " does not hold a desk token; replace it: varnock-review "
+                                      "--web --rotate-token"),
+            std::string::npos)
+      << garbled.err();
+  dir.write("varnock-review/desk-token", token + "\n");
   const auto command = [&](const std::string& name) {
     return run_server("",
                       {.program = VARNOCK_REVIEW_BINARY, .arguments = {name}, .environment = env});
@@ -420,6 +428,11 @@ TEST(ReviewTerminal, ThePersonAnswersEachProposalInTurn) {
                           .arguments = {"--socket", socket, "--no-journal"},
                           .terminal = true});
   ASSERT_TRUE(reviewer.wait_for("VARNOCK_SOCKET=" + socket)) << reviewer.out();
+  // With nothing asked, a line asks for the history or is told what it can ask.
+  reviewer.write("h\n");
+  ASSERT_TRUE(reviewer.wait_for("No decisions yet.")) << reviewer.out();
+  reviewer.write("a\n");
+  ASSERT_TRUE(reviewer.wait_for("No proposal waits for an answer. Type h")) << reviewer.out();
   edits[0] = edit("first.txt");
   ASSERT_TRUE(reviewer.wait_for("Accept this edit to first.txt?")) << reviewer.out();
   // Answered the moment the question shows, with no round trip before it,

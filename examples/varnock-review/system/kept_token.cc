@@ -21,9 +21,11 @@ std::string file_path(const PrivateDirectory& directory) {
   return directory.path + "/" + kTokenFileName;
 }
 
+constexpr std::string_view kReplaceHint = "replace it: varnock-review --web --rotate-token";
+
 std::string mend_hint(const PrivateDirectory& directory) {
-  return "; mend it with chmod 600 " + file_path(directory) +
-         " if you made it, or replace it: varnock-review --web --rotate-token";
+  return "; mend it with chmod 600 " + file_path(directory) + " if you made it, or " +
+         std::string(kReplaceHint);
 }
 
 bool is_token(std::string_view text) {
@@ -48,7 +50,7 @@ Result<std::string> read_token(const PrivateDirectory& directory) {
   }
   Result<std::string> text = read_all(fd.get(), kTokenLength + 1);
   if (!text.ok() || !is_token(text.value())) {
-    return fail(path + " does not hold a desk token" + mend_hint(directory));
+    return fail(path + " does not hold a desk token; " + std::string(kReplaceHint));
   }
   return text.value().substr(0, kTokenLength);
 }

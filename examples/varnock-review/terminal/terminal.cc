@@ -21,6 +21,9 @@ namespace asio = boost::asio;
 constexpr const char kTerminalPath[] = "/dev/tty";
 constexpr std::string_view kUnclearAnswer = "Please answer a (accept), r (reject) or h (history): ";
 constexpr std::string_view kWho = "terminal";
+constexpr std::string_view kNothingAsked =
+    "No proposal waits for an answer. Type h for the recent decisions, u for the accepted edits "
+    "that can be reverted, u N to revert edit N.";
 // Decisions read from the journal to find the accepted edits to list.
 constexpr std::size_t kUndoScan = 500;
 constexpr std::string_view kClosed = "\nThe terminal has closed; stopping.\n";
@@ -195,14 +198,16 @@ bool TerminalFrontEnd::take_keys(std::string_view keys) {
   return true;
 }
 
+// With no question open, a line asks for the history or the undo list, and
+// anything else is told what it can ask.
 void TerminalFrontEnd::on_typed(std::string_view line) {
   if (const std::optional<std::size_t> number = parse_undo(line)) return undo(*number);
-  if (!current_) return;
   const Answer answer = parse_answer(line);
   if (answer == Answer::kHistory) {
     show(render_history(core_.history()));
-    return say(question_);
+    return current_ ? say(question_) : void();
   }
+  if (!current_) return lower_trimmed(line).empty() ? void() : notice(kNothingAsked);
   if (answer == Answer::kUnclear) return say(kUnclearAnswer);
   if (std::chrono::steady_clock::now() - asked_at_ < kAnswerGrace) {
     return say(std::string(kTooSoon) + question_);
