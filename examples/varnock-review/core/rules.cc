@@ -32,7 +32,7 @@ std::string_view trim_back(std::string_view text) {
 }
 
 std::string_view without_trailing_slash(std::string_view text) {
-  while (text.size() > 1 && text.back() == '/') text.remove_suffix(1);
+  while (text.ends_with('/')) text.remove_suffix(1);
   return text;
 }
 
