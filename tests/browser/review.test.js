@@ -312,9 +312,13 @@ describe('strangers', () => {
       assert.equal(existsSync(join(server.workspace, 'guarded.txt')), false);
       // One header field longer than any cookie jar ends its connection only.
       await assert.rejects(rawRequest(reviewer.url, '/', { 'X-Long': 'x'.repeat(100_000) }));
-      // The desk still opens, reloads, shows an answer from elsewhere and
-      // answers, with the cookies in place.
+      // The desk still opens, shows an answer from elsewhere and answers,
+      // with the cookies in place. Reloaded, the tab has forgotten its
+      // token and kept nothing on the origin for the next page to read.
       await page.reload();
+      await page.getByText('This tab has no token').waitFor();
+      assert.deepEqual(await page.evaluate(() => [sessionStorage.length, localStorage.length]), [0, 0]);
+      await page.goto(reviewer.url);
       await page.getByText('Connected.').waitFor();
       await pick(page, 'guarded.txt');
       await answered(async () => assert.equal(
@@ -384,9 +388,10 @@ describe('answers land only on what was seen', () => {
     await page.keyboard.press('a');
     await page.getByText(/That answer came before #\d+ could be read/).waitFor();
     assert.equal(await settled(reply), 'pending');
-    const late = await page.evaluate(async (n) => (await fetch(`/api/proposals/${n}/answer`, {
-      method: 'POST', body: 'accept', headers: { 'X-Desk-Token': sessionStorage.getItem('desk-token') },
-    })).json(), number);
+    const token = new URL(desk.reviewer.url).searchParams.get('token');
+    const late = await page.evaluate(async ([n, t]) => (await fetch(`/api/proposals/${n}/answer`, {
+      method: 'POST', body: 'accept', headers: { 'X-Desk-Token': t },
+    })).json(), [number, token]);
     assert.deepEqual(late, { decided: false });
     assert.equal(existsSync(join(leaving.workspace, 'leaving.txt')), false);
     await staying.killHost();

@@ -7,8 +7,12 @@
 'use strict';
 
 // The secret token comes in the address on the first load; the address bar
-// is cleared of it at once, and it is kept for this tab in sessionStorage,
-// which belongs to this origin alone, port included. Requests for the
+// is cleared of it at once, and it is kept in this page's memory alone.
+// Whatever the origin stores (sessionStorage, IndexedDB) is read by the
+// next page on this origin, and while the reviewer is down another local
+// user may serve that page from its port: the browser reloads a tab by
+// itself when it restores a session or a discarded tab. A reloaded tab
+// therefore has no token and asks for the address again. Requests for the
 // queue carry not the token but a key made from it for the reviewer's run,
 // in a header (the event socket in its address), and only once the server
 // on the port has proved that it holds the same token (see proveDesk):
@@ -16,10 +20,9 @@
 // The desk sets and reads no cookie: a cookie reaches every server on this
 // host, whatever its port.
 const TOKEN = (() => {
-  const fromAddress = new URLSearchParams(location.search).get('token');
-  if (fromAddress) sessionStorage.setItem('desk-token', fromAddress);
+  const fromAddress = new URLSearchParams(location.search).get('token') || '';
   history.replaceState(null, '', '/');
-  return sessionStorage.getItem('desk-token') || '';
+  return fromAddress;
 })();
 
 // An answer counts only once its proposal has been on screen this long in a
@@ -952,5 +955,6 @@ if (TOKEN) {
   offerNotifications();
   connectEvents();
 } else {
-  $('connection').textContent = 'This tab has no token: open the address varnock-review printed.';
+  $('connection').textContent = 'This tab has no token (a reloaded tab forgets it, so that no other '
+    + 'program on this port can read it): run varnock-review open, or open the address varnock-review printed.';
 }
