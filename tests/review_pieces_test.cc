@@ -285,6 +285,8 @@ TEST(ReviewRevert, UndoesAnAcceptedEditWhileTheFileHoldsWhatWasWritten) {
     return texts.missing.empty() ? texts.before + ">" + texts.after : texts.missing;
   };
   EXPECT_EQ(shown(edit), "old>new");
+  const PastTexts indexed = env.past_texts(edit).value();  // on the worker, for the desk
+  EXPECT_TRUE(indexed.before_lines && indexed.after_lines && indexed.after_lines->count() == 1);
   const auto listed_revertible = [&] { return env.past("made", 9).value().at(0).revertible(); };
   EXPECT_TRUE(listed_revertible());
   std::filesystem::remove(dir.file("texts/" + made));

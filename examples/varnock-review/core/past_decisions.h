@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "base/result.h"
+#include "desk/text_lines.h"
 
 namespace varnock::review {
 
@@ -47,6 +48,9 @@ struct PastTexts {
   std::string before;
   std::string after;
   std::string missing;
+  // Where the lines of each text start, made with the texts off the loop.
+  std::optional<desk::LineIndex> before_lines = std::nullopt;
+  std::optional<desk::LineIndex> after_lines = std::nullopt;
 };
 
 // The journal's bytes read for a history, from its end: older decisions

@@ -86,6 +86,8 @@ Result<PastTexts> SystemEnv::past_texts(std::uint64_t entry) {
   }
   texts.before = std::move(before).value();
   texts.after = std::move(after).value();
+  texts.before_lines.emplace(texts.before);
+  texts.after_lines.emplace(texts.after);
   return texts;
 }
 

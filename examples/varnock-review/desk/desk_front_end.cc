@@ -152,9 +152,10 @@ void DeskFrontEnd::past_change(std::uint64_t entry,
   core_.past_change(entry, [done = std::move(done)](Result<PastChange> change) {
     if (!change.ok()) return done(fail(change.failure()));
     PastChange& made = change.value();
-    done(desk::DeskPastChange{to_desk(made.texts.decision), std::move(made.texts.before),
-                              std::move(made.texts.after), std::move(made.lines.runs),
-                              std::move(made.lines.notice), std::move(made.texts.missing)});
+    done(desk::DeskPastChange{
+        to_desk(made.texts.decision), std::move(made.texts.before), std::move(made.texts.after),
+        std::move(made.lines.runs), std::move(made.lines.notice), std::move(made.texts.missing),
+        std::move(made.texts.before_lines), std::move(made.texts.after_lines)});
   });
 }
 

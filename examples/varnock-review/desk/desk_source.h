@@ -96,6 +96,9 @@ struct DeskPastChange {
   std::vector<ChangedRun> runs;
   std::string notice;   // set when the change is shown whole, saying why
   std::string missing;  // set when the texts cannot be shown, saying why
+  // The texts' line indexes when they were made with them (off the loop).
+  std::optional<LineIndex> before_lines = std::nullopt;
+  std::optional<LineIndex> after_lines = std::nullopt;
 };
 
 // What happened to the queue; the desk refreshes its lists on each.

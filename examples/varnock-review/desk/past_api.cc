@@ -95,6 +95,13 @@ PastApi::Serve PastApi::serve_for(std::string_view rest, std::string_view target
   return {};
 }
 
+LineIndex PastApi::Opened::index_of(std::string_view text, std::optional<LineIndex>& made) {
+  if (!made) return LineIndex(text);
+  LineIndex index = std::move(*made);
+  made.reset();
+  return index;
+}
+
 std::string PastApi::Opened::page(std::size_t from) const {
   return diff_model_page(TextLines(change.before, before), TextLines(change.after, after),
                          change.runs, from);

@@ -20,6 +20,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -53,12 +54,17 @@ class PastApi {
   // A past change as opened, kept for its next pages and lines.
   struct Opened {
     explicit Opened(DeskPastChange opened)
-        : change(std::move(opened)), before(change.before), after(change.after) {}
+        : change(std::move(opened)),
+          before(index_of(change.before, change.before_lines)),
+          after(index_of(change.after, change.after_lines)) {}
     std::size_t bytes() const {
       return change.before.size() + change.after.size() + before.bytes() + after.bytes();
     }
     // The page of its model from item `from` (diff_model.h).
     std::string page(std::size_t from) const;
+    // The index `made` with the text, taken out of it; else one made now
+    // (only where no worker made it, as in tests).
+    static LineIndex index_of(std::string_view text, std::optional<LineIndex>& made);
     DeskPastChange change;
     LineIndex before;
     LineIndex after;
