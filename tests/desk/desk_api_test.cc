@@ -50,10 +50,18 @@ class FakeSource : public DeskSource {
     const bool found = std::string("/w old.txt").find(search) != std::string::npos && limit > 0;
     done(found ? std::vector<DeskPast>{past_} : std::vector<DeskPast>{});
   }
+  // With `hold_changes`, a change is read only when release() says so.
   void past_change(std::uint64_t entry, std::function<void(Result<DeskPastChange>)> done) override {
-    if (entry == 40) return done(DeskPastChange{past_, "one\ntwo\n", "one\n2\n", runs_, "", ""});
-    if (entry == 41) return done(DeskPastChange{past_, "", "", {}, "", "the texts were pruned"});
-    done(fail("the journal holds no decision at " + std::to_string(entry)));
+    if (!hold_changes) return done(change(entry));
+    held.push_back(entry);
+    held_done_.push_back(std::move(done));
+  }
+  void release() {
+    const std::uint64_t entry = held.front();
+    auto done = std::move(held_done_.front());
+    held.erase(held.begin());
+    held_done_.erase(held_done_.begin());
+    done(change(entry));
   }
   void revert(std::uint64_t entry, std::function<void(Status)> done) override {
     answers.push_back(std::to_string(entry) + " revert");
@@ -61,8 +69,17 @@ class FakeSource : public DeskSource {
   }
 
   std::vector<std::string> answers;
+  bool hold_changes = false;
+  std::vector<std::uint64_t> held;  // the changes asked for and not yet read
 
  private:
+  Result<DeskPastChange> change(std::uint64_t entry) const {
+    if (entry == 40) return DeskPastChange{past_, "one\ntwo\n", "one\n2\n", runs_, "", ""};
+    if (entry == 41) return DeskPastChange{past_, "", "", {}, "", "the texts were pruned"};
+    return fail("the journal holds no decision at " + std::to_string(entry));
+  }
+
+  std::vector<std::function<void(Result<DeskPastChange>)>> held_done_;
   bool pending_ = true;
   const std::vector<ChangedRun> runs_ = {{2, 1, 2, 1}};
   const DeskPast past_{40, "2026-12-07T10:00:00Z", "/w", "old.txt", "old.txt", "accepted",
@@ -115,6 +132,35 @@ TEST(DeskApi, AnAnswerForAnotherRunIsRefused) {
   EXPECT_TRUE(source.answers.empty());
   EXPECT_EQ(api.handle("POST", "/api/proposals/7/answer?run=" + run, "accept").status, 200);
   EXPECT_EQ(source.answers, std::vector<std::string>{"7 accept"});
+}
+
+// One past change is read at a time: the requests for it are answered when
+// it comes; one for another waits, and a later one takes its place.
+TEST(DeskApi, ReadsOnePastChangeAtATime) {
+  FakeSource source;
+  source.hold_changes = true;
+  DeskApi api(source);
+  std::vector<std::string> replies;
+  const auto ask = [&](const std::string& target) {
+    api.handle("GET", target, "", [&replies, target](const Reply& made) {
+      replies.push_back(target + " " + std::to_string(made.status));
+    });
+  };
+  for (const char* target :
+       {"/api/history/40", "/api/history/40/diff?from=1", "/api/history/41", "/api/history/42"}) {
+    ask(target);
+  }
+  EXPECT_EQ(source.held, std::vector<std::uint64_t>{40});
+  EXPECT_EQ(replies, std::vector<std::string>{"/api/history/41 409"});
+  source.release();
+  EXPECT_EQ(replies, (std::vector<std::string>{"/api/history/41 409", "/api/history/40 200",
+                                               "/api/history/40/diff?from=1 200"}));
+  EXPECT_EQ(source.held, std::vector<std::uint64_t>{42});
+  ask("/api/history/40/lines?from=1&count=1");  // kept: answered at once
+  source.release();
+  EXPECT_EQ(replies.at(3), "/api/history/40/lines?from=1&count=1 200");
+  EXPECT_EQ(replies.at(4), "/api/history/42 404");
+  EXPECT_TRUE(source.held.empty());
 }
 
 // A page alone keeps the index of the proposal's lines, counted with the

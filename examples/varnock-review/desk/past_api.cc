@@ -129,11 +129,31 @@ void PastApi::with_change(std::uint64_t entry, Serve serve, Done done) {
   if (const auto kept = opened_.find(entry); kept != opened_.end()) {
     return done(serve(*kept->second));
   }
-  source_.past_change(entry, [this, entry, serve = std::move(serve),
-                              done = std::move(done)](Result<DeskPastChange> change) {
-    if (!change.ok()) return done(json_error(404, change.failure()));
-    done(serve(keep(entry, std::move(change).value())));
-  });
+  Waiting request{entry, std::move(serve), std::move(done)};
+  if (opening_.empty()) return open(std::move(request));
+  if (opening_.front().entry == entry) return opening_.push_back(std::move(request));
+  if (next_) next_->done(json_error(409, "a later request took its place"));
+  next_ = std::move(request);
+}
+
+void PastApi::open(Waiting first) {
+  const std::uint64_t entry = first.entry;
+  opening_.push_back(std::move(first));
+  source_.past_change(entry, [this](Result<DeskPastChange> change) { opened(std::move(change)); });
+}
+
+void PastApi::opened(Result<DeskPastChange> change) {
+  std::vector<Waiting> waiting = std::move(opening_);
+  opening_.clear();
+  const Opened* kept =
+      change.ok() ? &keep(waiting.front().entry, std::move(change).value()) : nullptr;
+  for (Waiting& request : waiting) {
+    request.done(kept ? request.serve(*kept) : json_error(404, change.failure()));
+  }
+  if (!next_) return;
+  Waiting later = std::move(*next_);
+  next_.reset();
+  with_change(later.entry, std::move(later.serve), std::move(later.done));
 }
 
 const PastApi::Opened& PastApi::keep(std::uint64_t entry, DeskPastChange change) {

@@ -23,6 +23,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "desk_source.h"
 #include "text_lines.h"
@@ -76,8 +77,20 @@ class PastApi {
   // none for another route.
   static Serve serve_for(std::string_view rest, std::string_view target);
   void list(std::string_view target, Done done);
+  // A request for a change's route, waiting for the change to be opened.
+  struct Waiting {
+    std::uint64_t entry = 0;
+    Serve serve;
+    Done done;
+  };
   // Serves the change at `entry`, opening it first when it is not kept.
+  // One change is read at a time, so that its texts (up to twice the
+  // largest file a server reads) are held once whatever comes: a request
+  // for another meanwhile waits, and a later one takes its place (the
+  // earlier is told so), as when the person clicks quickly down the list.
   void with_change(std::uint64_t entry, Serve serve, Done done);
+  void open(Waiting first);
+  void opened(Result<DeskPastChange> change);
   const Opened& keep(std::uint64_t entry, DeskPastChange change);
   void revert(std::uint64_t entry, Done done);
 
@@ -86,6 +99,10 @@ class PastApi {
   std::map<std::uint64_t, std::shared_ptr<Opened>> opened_;
   std::size_t kept_bytes_ = 0;
   std::uint64_t opened_count_ = 0;
+  // The requests for the change being read (none when none is), and the
+  // latest request for another.
+  std::vector<Waiting> opening_;
+  std::optional<Waiting> next_;
 };
 
 }  // namespace varnock::desk

@@ -48,6 +48,7 @@ const desk = {
   notices: [],
   seenSince: null,      // since when the current proposal is on screen in a visible page
   pageNotices: [],    // what the page found itself in the shown diff
+  pastAsked: 0,       // counts past decisions asked for; only the last is shown
 };
 
 const $ = (id) => document.getElementById(id);
@@ -261,13 +262,15 @@ async function show(number) {
 // nothing to answer; an accepted edit can be reverted unless the list,
 // which reads the reverts, says it was.
 async function showPast(listed) {
+  const asked = ++desk.pastAsked;
   let view;
   try {
     view = await request(`/api/history/${listed.entry}`);
   } catch (error) {
-    setOutcome(`That decision cannot be shown: ${error.message}`);
+    if (asked === desk.pastAsked) setOutcome(`That decision cannot be shown: ${error.message}`);
     return;
   }
+  if (asked !== desk.pastAsked) return;
   const decision = { ...view.decision, reverted: listed.reverted, revertible: listed.revertible };
   desk.current = null;
   desk.past = decision;
