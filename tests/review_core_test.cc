@@ -155,6 +155,7 @@ std::string describe(const QueuedProposal& p) {
   for (const std::string& notice : p.notices) out += " [" + notice + "]";
   if (p.runs) out += " runs " + std::to_string(p.runs->size());
   if (!p.explanation_html.empty()) out += " html " + p.explanation_html;
+  if (!p.shown_changes.empty()) out += " (" + p.shown_changes + ")";
   return out;
 }
 
@@ -187,6 +188,10 @@ class RecordingFrontEnd final : public FrontEnd {
                    std::string(who) + (outcome.ok() ? "" : ": " + outcome.failure()));
   }
   bool wants_changes() const override { return changes; }
+  // Made on a worker, before the proposal is queued.
+  void prepare_changes(QueuedProposal& p) const override {
+    p.shown_changes = "shown " + std::to_string(p.runs->size());
+  }
   bool wants_html() const override { return html; }
   std::size_t held_bytes() const override { return kept; }
 

@@ -19,7 +19,8 @@ std::size_t proposal_bytes(const QueuedProposal& proposal) {
   };
   return proposal.before.size() + proposal.after.size() + proposal.explanation.size() +
          proposal.explanation_html.size() + runs * sizeof(desk::ChangedRun) +
-         index_bytes(proposal.before_lines) + index_bytes(proposal.after_lines);
+         index_bytes(proposal.before_lines) + index_bytes(proposal.after_lines) +
+         proposal.shown_changes.size();
 }
 
 }  // namespace varnock::review

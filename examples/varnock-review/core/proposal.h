@@ -56,6 +56,9 @@ struct QueuedProposal {
   // the event loop, for the desk to page through.
   std::optional<desk::LineIndex> before_lines;
   std::optional<desk::LineIndex> after_lines;
+  // The changes as a front end prints them, made off the event loop
+  // (FrontEnd::prepare_changes); empty when none was made.
+  std::string shown_changes;
   bool new_file = false;
   std::vector<std::string> notices;  // "new file", "hidden characters in the path" ...
   std::string refusal;               // why a check refused it without asking; else empty

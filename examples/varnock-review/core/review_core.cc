@@ -122,30 +122,29 @@ void ReviewCore::checked(QueuedProposal proposal) {
       [this, number = held.number](ChangedLines lines) { compared(number, std::move(lines)); });
 }
 
-// The lines of a whole replacement are counted on a worker, as a large
-// text's would hold the loop; the proposal goes there with them.
+// What is made of the changed lines is made on a worker, as it would hold
+// the loop for a large text: the lines of a whole replacement counted, and
+// what each front end prints of them; the proposal goes there with them.
 void ReviewCore::compared(std::uint64_t number, ChangedLines lines) {
   auto entry = preparing_.find(number);
   if (entry == preparing_.end() || !entry->second.proposal) return;
   QueuedProposal proposal = std::move(*entry->second.proposal);
   entry->second.proposal.reset();
   entry->second.comparison = 0;
-  if (!lines.whole) return counted(std::move(proposal), std::move(lines));
   boost::asio::post(workers_, [this, proposal = std::move(proposal), lines = std::move(lines),
                                busy = loop_busy()]() mutable {
-    count_whole(lines, proposal.before, proposal.after);
-    boost::asio::post(io_,
-                      [this, proposal = std::move(proposal), lines = std::move(lines)]() mutable {
-                        counted(std::move(proposal), std::move(lines));
-                      });
+    if (lines.whole) count_whole(lines, proposal.before, proposal.after);
+    proposal.runs = std::move(lines.runs);
+    if (!lines.notice.empty()) proposal.notices.push_back(std::move(lines.notice));
+    for (const FrontEnd* front_end : front_ends_) front_end->prepare_changes(proposal);
+    boost::asio::post(
+        io_, [this, proposal = std::move(proposal)]() mutable { counted(std::move(proposal)); });
   });
 }
 
-void ReviewCore::counted(QueuedProposal proposal, ChangedLines lines) {
+void ReviewCore::counted(QueuedProposal proposal) {
   auto entry = preparing_.find(proposal.number);
   if (entry == preparing_.end() || withdrawn_meanwhile(entry, proposal)) return;
-  proposal.runs = std::move(lines.runs);
-  if (!lines.notice.empty()) proposal.notices.push_back(std::move(lines.notice));
   enqueue(std::move(proposal));
 }
 
@@ -482,7 +481,10 @@ void ReviewCore::finish(QueuedProposal proposal, std::string_view reason) {
   release(proposal.after);
   release(proposal.explanation);
   release(proposal.explanation_html);
+  release(proposal.shown_changes);
   proposal.runs.reset();
+  proposal.before_lines.reset();
+  proposal.after_lines.reset();
   history_.push_back(std::move(proposal));
   if (history_.size() > kHistoryLength) history_.pop_front();
   if (large) ::malloc_trim(0);

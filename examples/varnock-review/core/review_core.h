@@ -79,6 +79,11 @@ class FrontEnd {
   // without its LF; fields in it are already escaped.
   virtual void notice(std::string_view text) { (void)text; }
 
+  // On a worker, once the changed lines are in `proposal.runs`: what the
+  // front end would otherwise build from them on the loop when it shows
+  // the proposal (shown_changes). Reads only what does not change.
+  virtual void prepare_changes(QueuedProposal& proposal) const { (void)proposal; }
+
   // What the front end shows, so that nothing else is made: the changed
   // lines, the explanation as HTML.
   virtual bool wants_changes() const { return false; }
@@ -203,7 +208,7 @@ class ReviewCore {
   // On the loop, once its lines are compared.
   void compared(std::uint64_t number, ChangedLines lines);
   // On the loop, once its changed lines are made.
-  void counted(QueuedProposal proposal, ChangedLines lines);
+  void counted(QueuedProposal proposal);
   // Lets go of a proposal back from a worker; true when it was withdrawn
   // meanwhile, and is finished as such.
   bool withdrawn_meanwhile(std::map<std::uint64_t, Preparing>::iterator entry,

@@ -112,14 +112,20 @@ std::string render_proposal(const QueuedProposal& proposal, std::size_t still_wa
     return out;
   }
   out += styled("Changes:", kBold, colour) + "\n";
-  const std::string diff = diff_of(proposal);
+  const std::string diff =
+      proposal.shown_changes.empty() ? changes_text(proposal, colour) : proposal.shown_changes;
   if (diff.empty()) {
     out += "  (none: the proposed content equals the content the agent read)\n";
     return out;
   }
-  out += colour ? colour_diff(diff) : diff;
+  out += diff;
   if (!out.ends_with('\n')) out += '\n';
   return out;
+}
+
+std::string changes_text(const QueuedProposal& proposal, bool colour) {
+  const std::string diff = diff_of(proposal);
+  return colour ? colour_diff(diff) : diff;
 }
 
 std::string shown_target(const QueuedProposal& proposal) {

@@ -29,6 +29,10 @@ inline constexpr std::string_view kNotCompared =
 // a new file), cut after kMaxShownDiff bytes; kNotCompared without runs.
 std::string diff_of(const QueuedProposal& proposal);
 
+// diff_of, coloured when `colour`: what render_proposal shows of the
+// changes when the proposal's shown_changes was not made beforehand.
+std::string changes_text(const QueuedProposal& proposal, bool colour);
+
 // The screen text for one proposal, ending in LF: who sent it, the path,
 // the resolved target when it differs, notices, the explanation (its first
 // kMaxShownExplanation bytes, and a line saying how much is left out) and

@@ -106,6 +106,12 @@ void TerminalFrontEnd::proposal_queued(const QueuedProposal& proposal) {
          std::to_string(core_.waiting().size() - 1) + " waiting.)");
 }
 
+// The diff, escaped and coloured, is made on the worker: up to
+// kMaxShownDiff bytes of it would hold the loop.
+void TerminalFrontEnd::prepare_changes(QueuedProposal& proposal) const {
+  proposal.shown_changes = changes_text(proposal, colour_);
+}
+
 void TerminalFrontEnd::proposal_decided(const QueuedProposal& proposal) {
   show(render_outcome(proposal));
   finished(proposal.number);

@@ -70,6 +70,7 @@ class TerminalFrontEnd : public FrontEnd {
   void reverted(const PastDecision& decision, const Status& outcome,
                 std::string_view who) override;
   bool wants_changes() const override { return show_changes_; }
+  void prepare_changes(QueuedProposal& proposal) const override;
 
  private:
   bool asks() const { return tty_.is_open(); }
