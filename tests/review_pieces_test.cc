@@ -13,6 +13,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "core/journal.h"
@@ -207,11 +208,13 @@ TEST(ReviewTextStore, KeepsTextsByTheirHashAndPrunesTheOldestFirst) {
   dir.write("texts/" + a, "b");
   EXPECT_FALSE(texts.get(a).ok());
   EXPECT_FALSE(texts.get("../" + a.substr(3)).ok());
-  // Kept at 1000 s (6 bytes), 2000 s (4 bytes) and 3000 s (4 bytes), pruned at 4000 s.
+  // Kept at 1000.9 s (6 bytes), 2000.5 s (4 bytes) and 3000 s (4 bytes),
+  // pruned at 4000 s: the seconds order them before the nanoseconds.
   std::vector<std::string> names;
-  for (const auto& [kept, time] : {std::pair{"oldest", 1000}, {"both", 2000}, {"last", 3000}}) {
+  for (const auto& [kept, time, nanoseconds] :
+       {std::tuple{"oldest", 1000, 900'000'000L}, {"both", 2000, 500'000'000L}, {"last", 3000, 0L}}) {
     names.push_back(text(texts.put(kept)));
-    const timespec times[2] = {{time, 0}, {time, 0}};
+    const timespec times[2] = {{time, nanoseconds}, {time, nanoseconds}};
     ASSERT_EQ(::utimensat(AT_FDCWD, dir.file("texts/" + names.back()).c_str(), times, 0), 0);
   }
   ASSERT_TRUE(texts.prune(4000).ok());
