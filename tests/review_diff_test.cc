@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <algorithm>
 #include <boost/asio/io_context.hpp>
 #include <random>
 #include <string>
@@ -59,6 +60,29 @@ TEST(ChildRunner, FeedsInputsKeepsOutputAndEnforcesItsBounds) {
     ChildJob job{c.args, c.inputs, true, c.output_limit, c.time_limit, false};
     EXPECT_EQ(run_job(job), c.ended) << c.args.front();
   }
+}
+
+// A few run at once and the rest wait their turn; a waiting job that is
+// cancelled never starts, and its handler is never called.
+TEST(ChildRunner, RunsAFewAtATime) {
+  boost::asio::io_context io;
+  ChildRunner runner(io);
+  std::vector<std::string> said;
+  ChildRunner::Id last = 0;
+  for (std::size_t i = 0; i < kMaxRunningChildren + 2; ++i) {
+    const ChildJob job{{"echo", std::to_string(i)}, {}, true, 100, {}, false};
+    last = runner.run(job, [&said](Result<ChildOutput> ran) { said.push_back(ran.value().out); });
+  }
+  EXPECT_EQ(runner.running(), kMaxRunningChildren);
+  EXPECT_EQ(runner.waiting(), 2u);
+  runner.cancel(last);
+  io.run();
+  std::sort(said.begin(), said.end());
+  std::vector<std::string> expected;
+  for (std::size_t i = 0; i <= kMaxRunningChildren; ++i)
+    expected.push_back(std::to_string(i) + "\n");
+  EXPECT_EQ(said, expected);
+  EXPECT_EQ(runner.running() + runner.waiting(), 0u);
 }
 
 // `diff -u -a` itself, for comparison.

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <boost/asio/posix/stream_descriptor.hpp>
 #include <boost/asio/post.hpp>
@@ -264,11 +265,27 @@ ChildRunner::~ChildRunner() {
 
 ChildRunner::Id ChildRunner::run(ChildJob job, ChildDone done) {
   const Id id = next_id_++;
+  if (children_.size() >= kMaxRunningChildren) {
+    waiting_.push_back({id, std::move(job), std::move(done)});
+  } else {
+    start(id, std::move(job), std::move(done));
+  }
+  return id;
+}
+
+void ChildRunner::start_waiting() {
+  while (!waiting_.empty() && children_.size() < kMaxRunningChildren) {
+    Waiting next = std::move(waiting_.front());
+    waiting_.pop_front();
+    start(next.id, std::move(next.job), std::move(next.done));
+  }
+}
+
+void ChildRunner::start(Id id, ChildJob job, ChildDone done) {
   const auto failed = [&](Result<ChildOutput> result) {
     asio::post(io_, [done = std::move(done), result = std::move(result)]() mutable {
       done(std::move(result));
     });
-    return id;
   };
   std::vector<UniqueFd> child_inputs, our_inputs;
   for (std::size_t i = 0; i < job.inputs.size(); ++i) {
@@ -298,12 +315,14 @@ ChildRunner::Id ChildRunner::run(ChildJob job, ChildDone done) {
   child->pid = pid.value();
   children_.emplace(id, child);
   child->start(std::move(pidfd), std::move(our_inputs), std::move(out.read_end));
-  return id;
 }
 
 // The child stays known until it is reaped; its inputs are closed at once,
 // so that nothing reads the caller's bytes after this.
 void ChildRunner::cancel(Id id) {
+  const auto queued = std::find_if(waiting_.begin(), waiting_.end(),
+                                   [id](const Waiting& job) { return job.id == id; });
+  if (queued != waiting_.end()) return void(waiting_.erase(queued));
   const auto found = children_.find(id);
   if (found == children_.end()) return;
   Child& child = *found->second;
@@ -320,6 +339,7 @@ void ChildRunner::finish(Id id, Result<ChildOutput> result) {
   if (found == children_.end()) return;
   ChildDone done = std::move(found->second->done);
   children_.erase(found);
+  start_waiting();
   if (done) done(std::move(result));
 }
 

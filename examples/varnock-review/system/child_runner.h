@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -48,6 +49,11 @@ struct ChildOutput {
 
 using ChildDone = std::function<void(Result<ChildOutput>)>;
 
+// Children run at once; more wait their turn, in order. Many servers
+// proposing at once would otherwise start a program each, and as many
+// processes beside the loop slow it on a small machine.
+inline constexpr std::size_t kMaxRunningChildren = 4;
+
 class ChildRunner {
  public:
   using Id = std::uint64_t;
@@ -60,24 +66,35 @@ class ChildRunner {
   ChildRunner(const ChildRunner&) = delete;
   ChildRunner& operator=(const ChildRunner&) = delete;
 
-  // Starts `job`. `done` is called once on the loop, never from within
-  // run(), with the output and exit status, or a failure: the program could
-  // not be started, ended by a signal, broke a bound. Not called after
-  // cancel(id) or once the runner is destroyed.
+  // Starts `job`, or queues it while kMaxRunningChildren run (its time
+  // limit counts from its start). `done` is called once on the loop, never
+  // from within run(), with the output and exit status, or a failure: the
+  // program could not be started, ended by a signal, broke a bound. Not
+  // called after cancel(id) or once the runner is destroyed.
   Id run(ChildJob job, ChildDone done);
-  // Kills the child of `id` if it still runs and forgets its handler.
+  // Kills the child of `id` if it still runs, or drops its queued job, and
+  // forgets its handler.
   void cancel(Id id);
   boost::asio::io_context& io() const { return io_; }
-  // Children running now.
+  // Children running now, and jobs waiting to start.
   std::size_t running() const { return children_.size(); }
+  std::size_t waiting() const { return waiting_.size(); }
 
   struct Child;
 
  private:
+  struct Waiting {
+    Id id;
+    ChildJob job;
+    ChildDone done;
+  };
+  void start(Id id, ChildJob job, ChildDone done);
+  void start_waiting();
   void finish(Id id, Result<ChildOutput> result);
 
   boost::asio::io_context& io_;
   std::map<Id, std::shared_ptr<Child>> children_;
+  std::deque<Waiting> waiting_;
   Id next_id_ = 1;
 };
 
