@@ -224,6 +224,10 @@ void ReviewCore::withdraw_all() {
     settled(settling_.begin()->first);
   }
   withdraw(0, kStopped);
+  // A worker may call on the front ends (prepare_changes), which go before
+  // the core does: what a worker runs is finished now, and nothing starts.
+  workers_.stop();
+  workers_.join();
 }
 
 // Takes every withdrawn proposal out of the queue before telling anyone, so

@@ -133,7 +133,8 @@ class ReviewCore {
   void server_orphaned(int server);
   // The reviewer is stopping: an answered proposal still on a worker is
   // waited for and decided; every waiting proposal is withdrawn, with no decision
-  // sent (the servers see their connections close).
+  // sent (the servers see their connections close); the workers finish what
+  // they run and take nothing more.
   void withdraw_all();
   void notice(std::string_view text);
 
