@@ -82,7 +82,7 @@ int serve(const ReviewOptions& options) {
   std::optional<Desk> desk;
   if (options.web) {
     core.subscribe(desk_front_end);
-    Result<Desk> started = start_desk(io, runner, desk_front_end, options);
+    Result<Desk> started = start_desk(io, desk_front_end, options);
     if (!started.ok()) return complain(started.failure(), kFailed);
     desk.emplace(std::move(started).value());
     desk_front_end.count_kept([&desk] { return desk->server->kept_bytes(); });
@@ -94,6 +94,11 @@ int serve(const ReviewOptions& options) {
   });
   std::unique_ptr<RunningFile> running = record_running(parts, desk ? &*desk : nullptr, core, io);
   if (running) core.subscribe(*running);
+  if (desk) {
+    if (Status shown = show_desk(*desk, runner, options); !shown.ok()) {
+      return complain(shown.failure(), kFailed);
+    }
+  }
   announce(parts, options, rules_text);
   hub.start();
   io.run();

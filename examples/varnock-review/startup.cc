@@ -170,7 +170,7 @@ Result<Setup> set_up(const ReviewOptions& options) {
                std::move(unkept),        std::move(listener).value(), std::move(tty)};
 }
 
-Result<Desk> start_desk(asio::io_context& io, ChildRunner& runner, DeskFrontEnd& front_end,
+Result<Desk> start_desk(asio::io_context& io, DeskFrontEnd& front_end,
                         const ReviewOptions& options) {
   const WebAddress& address = *options.web;
   Result<std::string> token = desk_token(options);
@@ -183,13 +183,16 @@ Result<Desk> start_desk(asio::io_context& io, ChildRunner& runner, DeskFrontEnd&
   Result<std::unique_ptr<desk::DeskServer>> server =
       desk::DeskServer::start(io, front_end, desk_options);
   if (!server.ok()) return fail("cannot serve the desk: " + server.failure());
-  Desk desk{std::move(server).value(), std::nullopt};
+  return Desk{std::move(server).value(), std::nullopt};
+}
+
+Status show_desk(Desk& desk, ChildRunner& runner, const ReviewOptions& options) {
   show("Review desk: " + desk.server->url() + "\n");
-  if (!options.open_browser) return desk;
+  if (!options.open_browser) return {};
   Result<LaunchPage> page = launch_browser(runner, desk.server->url());
   if (!page.ok()) return fail(page.failure());
   desk.launch_page.emplace(std::move(page).value());
-  return desk;
+  return {};
 }
 
 std::unique_ptr<RunningFile> record_running(const Setup& setup, const Desk* desk,

@@ -56,12 +56,17 @@ struct Desk {
 };
 
 // Serves the desk at the --web address, with the token kept in the state
-// directory (a new one with --rotate-token), and prints its address; with
-// --open, writes the launch page beside the default socket and opens it
-// through `runner` (a browser that does not open is told, and the printed
-// address remains). `front_end` must outlive the desk.
-Result<Desk> start_desk(boost::asio::io_context& io, ChildRunner& runner, DeskFrontEnd& front_end,
+// directory (a new one with --rotate-token). `front_end` must outlive the
+// desk.
+Result<Desk> start_desk(boost::asio::io_context& io, DeskFrontEnd& front_end,
                         const ReviewOptions& options);
+
+// Prints the desk's address and, with --open, writes the launch page beside
+// the default socket and opens it through `runner` (a browser that does not
+// open is told, and the printed address remains). Called once the reviewer
+// is recorded as running, so that "open" finds it as soon as the address
+// shows.
+Status show_desk(Desk& desk, ChildRunner& runner, const ReviewOptions& options);
 
 // Writes where this reviewer runs into the state directory (running_state.h)
 // for "status" and "open"; when it cannot, says so and gives null, as the
