@@ -77,6 +77,18 @@ TEST(DeskProof, IsTheHmacOfTheAddressNonceAndRun) {
     EXPECT_EQ(proof_reply(bad, desk).status, 400) << bad;
   }
   EXPECT_EQ(proof_reply("/proof?nonce=" + std::string(128, 'a'), desk).status, 200);
+  // What `open` takes for a proof: the desk's own reply, and nothing else.
+  const std::string run = R"(,"run":"r1"})";
+  for (const auto& [reply, holds] : std::vector<std::pair<std::string, bool>>{
+           {proof_reply("/proof?nonce=" + nonce, desk).body, true},
+           {R"({"proof":")" + expected + R"("})", false},
+           {R"({"proof":")" + expected + R"(","run":1})", false},
+           {R"({"proof":1)" + run, false},
+           {R"({"proof":")" + expected + R"(","run":"r2"})", false},
+           {R"({"run":"r1"})", false},
+           {"not json", false}}) {
+    EXPECT_EQ(proof_holds(reply, "s3cret", "127.0.0.1:8123", nonce), holds) << reply;
+  }
 }
 
 }  // namespace

@@ -105,14 +105,19 @@ Status prove_desk(const std::string& desk_url, std::string_view token) {
   const std::string why = "the desk at " + desk_url + " did not prove that it holds the token";
   Result<std::string> body = fetch(host, port, authority, "/proof?nonce=" + nonce);
   if (!body.ok()) return fail(why + " (" + body.failure() + ")");
-  Result<json::Value> reply = json::parse(body.value());
-  const json::Value* proof = reply.ok() ? json::member(reply.value(), "proof") : nullptr;
-  const json::Value* run = reply.ok() ? json::member(reply.value(), "run") : nullptr;
-  if (proof == nullptr || !proof->is_string() || run == nullptr || !run->is_string() ||
-      proof->as_string() != desk_proof(token, authority, nonce, run->as_string())) {
+  if (!proof_holds(body.value(), token, authority, nonce)) {
     return fail(why + ": another program may hold its port");
   }
   return {};
+}
+
+bool proof_holds(std::string_view reply, std::string_view token, std::string_view authority,
+                 std::string_view nonce) {
+  Result<json::Value> parsed = json::parse(reply);
+  const json::Value* proof = parsed.ok() ? json::member(parsed.value(), "proof") : nullptr;
+  const json::Value* run = parsed.ok() ? json::member(parsed.value(), "run") : nullptr;
+  return proof != nullptr && proof->is_string() && run != nullptr && run->is_string() &&
+         proof->as_string() == desk_proof(token, authority, nonce, run->as_string());
 }
 
 }  // namespace varnock::desk

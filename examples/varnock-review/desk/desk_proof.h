@@ -43,4 +43,10 @@ Reply proof_reply(std::string_view target, const DeskIdentity& desk);
 // stopped may have left its port to another user. A failure says why.
 Status prove_desk(const std::string& desk_url, std::string_view token);
 
+// Whether `reply`, the body of a /proof answer, proves `token` to the desk
+// at `authority` for `nonce`: {"proof":"...","run":"..."} with the proof
+// that run's desk makes.
+bool proof_holds(std::string_view reply, std::string_view token, std::string_view authority,
+                 std::string_view nonce);
+
 }  // namespace varnock::desk
